@@ -1,0 +1,21 @@
+// Places in the file system: the temporary directory, unique temporary files
+// with the system's "vamu" prefix, and the directory of a loaded library.
+#pragma once
+
+#include <optional>
+#include <string>
+
+// $TMPDIR when it names a directory, else "/tmp".
+std::string TempDirectory();
+
+// Creates a new empty file "<dir>/<prefix>XXXXXX" and returns its path;
+// nothing when the directory is not writable.
+std::optional<std::string> CreateTempFile(const std::string& dir, const std::string& prefix = "vamu");
+
+// Directory of the loaded shared library whose file name starts with "lib" + name
+// (or with name), e.g. "portico" finds ".../lib/libportico.so"; nothing when no
+// such library is loaded.
+std::optional<std::string> LoadedModuleDirectory(const std::string& name);
+
+// The directory part of a path ("." when there is none).
+std::string DirectoryOf(const std::string& path);
