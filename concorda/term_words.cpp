@@ -1,0 +1,50 @@
+#include "concorda/term_words.h"
+
+#include <algorithm>
+#include <cstring>
+
+#include "concorda/query.h"
+#include "concorda/suffix_index.h"
+
+namespace concorda {
+
+namespace {
+
+bool IsWildcard(char c) { return c == '*' || c == '?'; }
+
+}  // namespace
+
+void FindTermWords(const CWordTable& table, const std::function<const std::vector<DWORD>&()>& suffixIndex,
+                   const std::string& term, std::vector<std::size_t>& out) {
+  if (term.empty()) return;
+  const char* pattern = term.c_str();
+  if (!HasWildcard(term)) {
+    std::size_t i = table.Find(pattern);
+    if (i != CWordTable::npos) out.push_back(i);
+    return;
+  }
+  if (IsWildcard(term.front())) {
+    if (IsWildcard(term.back())) {
+      for (std::size_t i = 0; i < table.Size(); ++i)
+        if (MatchPattern(pattern, table[i].m_pWord)) out.push_back(i);
+      return;
+    }
+    const char* suffix = pattern + term.find_last_of("*?") + 1;
+    const std::vector<DWORD>& index = suffixIndex();
+    auto [first, last] = SuffixRange(table, index, suffix);
+    std::size_t begin = out.size();
+    for (std::size_t k = first; k < last; ++k)
+      if (MatchPattern(pattern, table[index[k]].m_pWord)) out.push_back(index[k]);
+    // Callers take the words in table order.
+    std::sort(out.begin() + static_cast<std::ptrdiff_t>(begin), out.end());
+    return;
+  }
+  const std::string prefix = term.substr(0, term.find_first_of("*?"));
+  for (std::size_t i = table.LowerBound(prefix.c_str()); i < table.Size(); ++i) {
+    const char* word = table[i].m_pWord;
+    if (std::strncmp(word, prefix.c_str(), prefix.size()) != 0) break;
+    if (MatchPattern(pattern, word)) out.push_back(i);
+  }
+}
+
+}  // namespace concorda

@@ -1,0 +1,22 @@
+// Which words of the word table a query term stands for. A term without
+// wildcards is one word; "US*" and "US*WA" take the words that begin with the
+// text before the first wildcard; "*AWA" the words that end with the text
+// after the last wildcard (through the suffix index); "*TAW*" every word. The
+// wildcard forms then keep only the words that pass the pattern test.
+#pragma once
+
+#include <cstddef>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "concorda/word_index.h"
+
+namespace concorda {
+
+// Appends to `out` the positions in `table` of the words of `term`.
+// `suffixIndex` is asked for the suffix index only when the term needs it.
+void FindTermWords(const CWordTable& table, const std::function<const std::vector<DWORD>&()>& suffixIndex,
+                   const std::string& term, std::vector<std::size_t>& out);
+
+}  // namespace concorda

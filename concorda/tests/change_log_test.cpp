@@ -1,0 +1,129 @@
+// Item index changes: one record, the composed map of a whole log, and the
+// key table that applies them at once.
+#include <gtest/gtest.h>
+
+#include <random>
+
+#include "concorda/change_log.h"
+#include "concorda/key_table.h"
+#include "concorda/word_index.h"
+
+using namespace concorda;
+
+TEST(ChangeLog, InsertionShiftsStoredTopicsAndKeepsTheCount) {
+  CChangeLog log;
+  log.Append(kChangeInserted, 10);
+  std::vector<DWORD> topics = {MakeTopic(3, 1), MakeTopic(10, 2), MakeTopic(12, 4)};
+  EXPECT_TRUE(log.Apply(topics, 0));
+  EXPECT_EQ(topics, (std::vector<DWORD>{MakeTopic(3, 1), MakeTopic(11, 2), MakeTopic(13, 4)}));
+}
+
+TEST(ChangeLog, DeletionAndRemovalDropTheItem) {
+  CChangeLog log;
+  log.Append(kChangeDeleted, 5);
+  log.Append(kChangeRemoved, 2);
+  std::vector<DWORD> topics = {MakeTopic(2, 1), MakeTopic(5, 1), MakeTopic(6, 1), MakeTopic(9, 1)};
+  log.Apply(topics, 0);
+  EXPECT_EQ(topics, (std::vector<DWORD>{MakeTopic(5, 1), MakeTopic(8, 1)}));
+}
+
+TEST(ChangeLog, OnlyRecordsFromTheGivenPositionApply) {
+  CChangeLog log;
+  log.Append(kChangeRemoved, 4);    // seen already by the list
+  log.Append(kChangeInserted, 0);   // not yet
+  std::vector<DWORD> topics = {MakeTopic(4, 1)};
+  log.Apply(topics, 1);
+  EXPECT_EQ(topics, std::vector<DWORD>{MakeTopic(5, 1)});
+  std::vector<DWORD> none = {MakeTopic(4, 1)};
+  EXPECT_FALSE(log.Apply(none, 2));
+  EXPECT_EQ(none, std::vector<DWORD>{MakeTopic(4, 1)});
+}
+
+// The composed map must equal applying the records one after another.
+TEST(ChangeLog, ComposedMapEqualsSequentialApplication) {
+  std::mt19937 rng(7);
+  for (int round = 0; round < 200; ++round) {
+    std::vector<ChangeRecord> records;
+    int n = 1 + static_cast<int>(rng() % 40);
+    for (int k = 0; k < n; ++k)
+      records.push_back(ChangeRecord{static_cast<BYTE>(rng() % 3), static_cast<DWORD>(rng() % 30)});
+    CChangeMap map;
+    map.Build(records.data(), records.size());
+    for (DWORD x = 0; x < 60; ++x) {
+      DWORD expected = x;
+      bool alive = true;
+      for (const auto& r : records) {
+        alive = ApplyChange(r, expected);
+        if (!alive) break;
+      }
+      DWORD got = x;
+      ASSERT_EQ(map.Map(got), alive) << "round " << round << " x " << x;
+      if (alive) {
+        ASSERT_EQ(got, expected) << "round " << round << " x " << x;
+      }
+    }
+  }
+}
+
+TEST(KeyTable, DeleteShiftsAndRemoveDrops) {
+  CKeyTable keys;
+  for (DWORD x : {3u, 5u, 6u, 9u}) keys.Add(77, x);
+  EXPECT_TRUE(keys.Apply(kChangeDeleted, 5));
+  EXPECT_EQ(keys.Find(77)->aItems, (std::vector<DWORD>{3, 5, 8}));
+  CKeyTable other;
+  for (DWORD x : {3u, 5u, 6u}) other.Add(1, x);
+  EXPECT_TRUE(other.Apply(kChangeRemoved, 5));
+  EXPECT_EQ(other.Find(1)->aItems, (std::vector<DWORD>{3, 6}));
+  EXPECT_FALSE(other.Apply(kChangeRemoved, 5));
+  EXPECT_TRUE(other.Apply(kChangeInserted, 4));
+  EXPECT_EQ(other.Find(1)->aItems, (std::vector<DWORD>{3, 7}));
+}
+
+TEST(KeyTable, AddKeepsHashOrderAndNoDuplicates) {
+  CKeyTable keys;
+  keys.Add(0xF0000000, 1);
+  keys.Add(5, 2);
+  keys.Add(5, 2);
+  keys.Add(5, 0);
+  keys.Add(0x7FFFFFFF, 3);
+  ASSERT_EQ(keys.Size(), 3u);
+  EXPECT_EQ(keys.Entries()[0].dwHash, 5u);
+  EXPECT_EQ(keys.Entries()[2].dwHash, 0xF0000000u);  // unsigned order
+  EXPECT_EQ(keys.Find(5)->aItems, (std::vector<DWORD>{2, 0}));
+  EXPECT_EQ(keys.Find(6), nullptr);
+}
+
+TEST(KeyTable, StoredFormRoundTrip) {
+  CKeyTable keys;
+  keys.Add(9, 4);
+  keys.Add(2, 1);
+  keys.Add(2, 3);
+  std::vector<BYTE> bytes = keys.Serialize();
+  // N, two pairs, three items.
+  ASSERT_EQ(bytes.size(), 4u + 16u + 12u);
+  EXPECT_EQ(bytes[0], 2);
+  EXPECT_EQ(bytes[4], 2);   // first hash
+  EXPECT_EQ(bytes[8], 2);   // its count
+  CKeyTable back;
+  EXPECT_TRUE(back.Parse(bytes.data(), bytes.size()));
+  EXPECT_EQ(back.Find(2)->aItems, (std::vector<DWORD>{1, 3}));
+  EXPECT_EQ(back.Find(9)->aItems, (std::vector<DWORD>{4}));
+}
+
+TEST(KeyTable, DamagedStoredFormsKeepWhatIsWhole) {
+  CKeyTable keys;
+  keys.Add(2, 1);
+  keys.Add(9, 4);
+  std::vector<BYTE> bytes = keys.Serialize();
+  CKeyTable back;
+  // Cut inside the second list: the first key survives.
+  EXPECT_FALSE(back.Parse(bytes.data(), bytes.size() - 2));
+  ASSERT_EQ(back.Size(), 1u);
+  EXPECT_EQ(back.Find(2)->aItems, std::vector<DWORD>{1});
+  // A key count far beyond the file, and a huge item count.
+  std::vector<BYTE> hostile = {0xFF, 0xFF, 0xFF, 0xFF, 1, 0, 0, 0, 0xFF, 0xFF, 0xFF, 0x7F};
+  EXPECT_FALSE(back.Parse(hostile.data(), hostile.size()));
+  EXPECT_EQ(back.Size(), 0u);
+  EXPECT_FALSE(back.Parse(hostile.data(), 3));
+  EXPECT_FALSE(back.Parse(nullptr, 0));
+}

@@ -1,0 +1,106 @@
+#include "concorda/word_tokenizer.h"
+
+#include <cstring>
+
+#include "platform/message_box.h"
+
+namespace concorda {
+
+namespace {
+
+// First '>' in [p, end), or null.
+char* FindTagEnd(char* p, char* end) {
+  return static_cast<char*>(std::memchr(p, '>', static_cast<std::size_t>(end - p)));
+}
+
+// Removes every tag (from '<' to the next '>', or to the end when it is not
+// closed) from word[0, n) in place; returns the new length.
+DWORD StripTags(char* word, DWORD n) {
+  DWORD out = 0;
+  for (DWORD i = 0; i < n; ++i) {
+    if (word[i] == '<') {
+      while (i < n && word[i] != '>') ++i;
+      continue;  // the '>' (or the end) is skipped by the loop
+    }
+    word[out++] = word[i];
+  }
+  word[out] = '\0';
+  return out;
+}
+
+}  // namespace
+
+char* NextWordIn(char* text, DWORD length, char** word, DWORD* wordLength, CGrowBlock& scratch) {
+  *word = nullptr;
+  *wordLength = 0;
+  char* p = text;
+  char* const end = text + length;
+
+  // Find the first byte of a word, skipping tags and separators.
+  for (;;) {
+    if (p >= end) return nullptr;
+    unsigned char c = static_cast<unsigned char>(*p);
+    if (c == '<') {
+      char* close = FindTagEnd(p, end);
+      if (!close || close + 1 >= end) return nullptr;
+      p = close + 1;
+    } else if (IsWordChar(c)) {
+      break;
+    } else {
+      ++p;
+    }
+  }
+
+  // Scan the word; tags inside a run of word characters do not end it.
+  char* const start = p;
+  char* cur = p;
+  bool tagMet = false;
+  while (cur < end) {
+    bool stop = false;
+    while (cur < end && *cur == '<') {
+      tagMet = true;
+      char* close = FindTagEnd(cur, end);
+      cur = close ? close + 1 : end;
+      if (cur >= end) {
+        stop = true;
+        break;
+      }
+    }
+    if (stop || !IsWordChar(static_cast<unsigned char>(*cur))) break;
+    ++cur;
+  }
+
+  DWORD raw = static_cast<DWORD>(cur - start);
+  if (!tagMet) {
+    *word = start;
+    *wordLength = raw;
+    return cur;
+  }
+  if (!scratch.Reserve(static_cast<std::size_t>(raw) + 1)) {
+    MessageBox("No memory in WordMap", "");
+    return cur;
+  }
+  std::memcpy(scratch.Data(), start, raw);
+  *wordLength = StripTags(scratch.Data(), raw);
+  *word = scratch.Data();
+  return cur;
+}
+
+bool IsStopWord(const char* word) {
+  for (const char* const* s = kStopWords; *s; ++s)
+    if (std::strcmp(*s, word) == 0) return true;
+  return false;
+}
+
+bool IsAdmitted(const char* word) {
+  const auto* w = reinterpret_cast<const unsigned char*>(word);
+  if (cp1250::IsDigit(w[0])) {
+    for (; *w; ++w)
+      if (!cp1250::IsDigit(*w)) return false;
+    return true;
+  }
+  if (w[0] == 0 || w[1] == 0) return false;
+  return !IsStopWord(word);
+}
+
+}  // namespace concorda
