@@ -146,6 +146,14 @@ void CFile::Abort() {
 
 CMemFile::CMemFile(UINT growBytes) : m_growBytes(growBytes ? growBytes : 1024) {}
 
+CMemFile::CMemFile(CMemFile&& other) noexcept
+    : m_buffer(other.m_buffer), m_capacity(other.m_capacity), m_length(other.m_length), m_growBytes(other.m_growBytes) {
+  m_position = other.m_position;
+  other.m_buffer = nullptr;
+  other.m_capacity = other.m_length = 0;
+  other.m_position = 0;
+}
+
 CMemFile::~CMemFile() { Close(); }
 
 BOOL CMemFile::Open(const char*, UINT, CFileException* error) {

@@ -77,6 +77,7 @@ class CFile {
 class CMemFile : public CFile {
  public:
   explicit CMemFile(UINT growBytes = 1024);
+  CMemFile(CMemFile&& other) noexcept;
   ~CMemFile() override;
 
   BOOL Open(const char*, UINT, CFileException* error = nullptr) override;

@@ -1,0 +1,185 @@
+#include "kasten/codec.h"
+
+#include <cerrno>
+#include <cstdlib>
+
+#include "kasten/file_item.h"
+
+namespace {
+
+constexpr UINT kStoredBlock = 16384;
+
+voidpf CodecAlloc(voidpf, uInt items, uInt size) { return std::calloc(items, size); }
+void CodecFree(voidpf, voidpf address) { std::free(address); }
+
+}  // namespace
+
+void CheckZlibResult(int result) {
+  switch (result) {
+    case Z_OK:
+    case Z_STREAM_END: return;
+    case Z_STREAM_ERROR: throw CZLibException(CZLibException::streamError);
+    case Z_DATA_ERROR: throw CZLibException(CZLibException::dataError);
+    case Z_BUF_ERROR: throw CZLibException(CZLibException::bufferError);
+    case Z_MEM_ERROR: throw CMemoryException();
+    case Z_ERRNO: CFileException::ThrowOsError(errno);
+    default: throw CZLibException(CZLibException::otherError);
+  }
+}
+
+void Codec::Compress(CFile* src, CFile* dst) {
+  m_pSrc = src;
+  m_pDst = dst;
+  m_bCancel = FALSE;
+  m_bCompressing = TRUE;
+  struct Reset {
+    Codec* c;
+    ~Reset() {
+      c->m_bCompressing = FALSE;
+      c->m_pSrc = c->m_pDst = nullptr;
+    }
+  } reset{this};
+  DoCompress();
+}
+
+void Codec::Decompress(CFile* src, CFile* dst, DWORD inputLimit, DWORD outputLimit) {
+  m_pSrc = src;
+  m_pDst = dst;
+  m_bCancel = FALSE;
+  m_bDecompressing = TRUE;
+  struct Reset {
+    Codec* c;
+    ~Reset() {
+      c->m_bDecompressing = FALSE;
+      c->m_pSrc = c->m_pDst = nullptr;
+    }
+  } reset{this};
+  DoDecompress(inputLimit, outputLimit);
+}
+
+int Codec::ReadByte() {
+  BYTE b;
+  return m_pSrc->Read(&b, 1) == 1 ? b : -1;
+}
+
+UINT Codec::ReadBlock(void* buffer, UINT count) { return m_pSrc->Read(buffer, count); }
+void Codec::WriteByte(BYTE b) { m_pDst->Write(&b, 1); }
+void Codec::WriteBlock(const void* buffer, UINT count) { m_pDst->Write(buffer, count); }
+
+// --- StoredCodec -----------------------------------------------------------
+
+StoredCodec::StoredCodec() {
+  m_pWork = std::malloc(kStoredBlock);
+  if (!m_pWork) throw CMemoryException();
+}
+
+StoredCodec::~StoredCodec() { std::free(m_pWork); }
+
+void StoredCodec::DoCompress() {
+  for (;;) {
+    UINT n = ReadBlock(m_pWork, kStoredBlock);
+    if (n == 0) break;
+    WriteBlock(m_pWork, n);
+  }
+}
+
+void StoredCodec::DoDecompress(DWORD inputLimit, DWORD) {
+  DWORD left = inputLimit;
+  while (left > 0) {
+    UINT want = left < kStoredBlock ? left : kStoredBlock;
+    UINT n = ReadBlock(m_pWork, want);
+    if (n == 0) throw CFileException(CFileException::endOfFile);
+    WriteBlock(m_pWork, n);
+    left -= n;
+  }
+}
+
+// --- ZlibCodec -------------------------------------------------------------
+
+ZlibCodec::ZlibCodec() {
+  m_stream.zalloc = CodecAlloc;
+  m_stream.zfree = CodecFree;
+  m_stream.opaque = this;
+  m_pWork = &m_stream;
+}
+
+ZlibCodec::~ZlibCodec() = default;
+
+void ZlibCodec::DoCompress() {
+  m_stream = z_stream{};
+  m_stream.zalloc = CodecAlloc;
+  m_stream.zfree = CodecFree;
+  m_stream.opaque = this;
+  CheckZlibResult(deflateInit2(&m_stream, Z_DEFAULT_COMPRESSION, Z_DEFLATED, 15, 8, Z_DEFAULT_STRATEGY));
+  struct End {
+    z_stream* s;
+    ~End() { deflateEnd(s); }
+  } end{&m_stream};
+  bool inputEnded = false;
+  int result = Z_OK;
+  m_stream.next_out = m_out;
+  m_stream.avail_out = kBufferSize;
+  do {
+    if (m_stream.avail_in == 0 && !inputEnded) {
+      UINT n = ReadBlock(m_in, kBufferSize);
+      if (n == 0) inputEnded = true;
+      m_stream.next_in = m_in;
+      m_stream.avail_in = n;
+    }
+    if (m_stream.avail_out == 0) {
+      WriteBlock(m_out, kBufferSize);
+      m_stream.next_out = m_out;
+      m_stream.avail_out = kBufferSize;
+    }
+    result = deflate(&m_stream, inputEnded ? Z_FINISH : Z_NO_FLUSH);
+    CheckZlibResult(result);
+  } while (!inputEnded || (result != Z_STREAM_END && m_stream.avail_out == 0));
+  WriteBlock(m_out, kBufferSize - m_stream.avail_out);
+}
+
+void ZlibCodec::DoDecompress(DWORD inputLimit, DWORD outputLimit) {
+  m_stream = z_stream{};
+  m_stream.zalloc = CodecAlloc;
+  m_stream.zfree = CodecFree;
+  m_stream.opaque = this;
+  CheckZlibResult(inflateInit2(&m_stream, 15));
+  struct End {
+    z_stream* s;
+    ~End() { inflateEnd(s); }
+  } end{&m_stream};
+  UINT filled = 0;  // bytes waiting in the output buffer
+  for (;;) {
+    if (m_stream.total_in == inputLimit || m_stream.total_out == outputLimit) break;
+    if (m_stream.avail_in == 0) {
+      DWORD left = inputLimit - static_cast<DWORD>(m_stream.total_in);
+      UINT n = ReadBlock(m_in, left < kBufferSize ? left : kBufferSize);
+      m_stream.next_in = m_in;
+      m_stream.avail_in = n;
+    }
+    if (filled == kBufferSize) {
+      WriteBlock(m_out, kBufferSize);
+      filled = 0;
+    }
+    // Never produce more than the output limit: a damaged contents length
+    // or an over-long stream cannot make the item grow past what it declares.
+    DWORD room = outputLimit - static_cast<DWORD>(m_stream.total_out);
+    UINT avail = kBufferSize - filled;
+    if (room < avail) avail = room;
+    m_stream.next_out = m_out + filled;
+    m_stream.avail_out = avail;
+    int result = inflate(&m_stream, Z_NO_FLUSH);
+    filled += avail - m_stream.avail_out;
+    if (result == Z_STREAM_END) break;
+    CheckZlibResult(result);
+  }
+  WriteBlock(m_out, filled);
+}
+
+std::unique_ptr<Codec> CreateCodec(DWORD method) {
+  switch (method) {
+    case 0: return std::make_unique<StoredCodec>();
+    case 1:
+    case 2: return std::make_unique<ZlibCodec>();
+    default: return nullptr;
+  }
+}

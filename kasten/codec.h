@@ -1,0 +1,75 @@
+// Item codecs: one object per read or write of an item's contents, chosen by
+// the storage method of the item record (0 stored, 1 and 2 zlib).
+// `CFileServer` creates one with CreateCodec, runs Compress or Decompress and
+// releases it. Failures throw (CFileException, CZLibException, CMemoryException).
+#pragma once
+
+#include <memory>
+
+#include <zlib.h>
+
+#include "platform/file.h"
+#include "platform/windows_types.h"
+
+class Codec {
+ public:
+  virtual ~Codec() = default;
+  // Sets the cancel flag; neither codec consults it.
+  virtual void Cancel() { m_bCancel = TRUE; }
+
+  // Reads the source from its current position to its end and writes the
+  // encoded bytes to the destination.
+  void Compress(CFile* src, CFile* dst);
+  // Decodes at most inputLimit source bytes into at most outputLimit bytes.
+  void Decompress(CFile* src, CFile* dst, DWORD inputLimit, DWORD outputLimit);
+
+ protected:
+  virtual int ReadByte();
+  virtual UINT ReadBlock(void* buffer, UINT count);
+  virtual void WriteByte(BYTE b);
+  virtual void WriteBlock(const void* buffer, UINT count);
+  virtual void DoCompress() = 0;
+  virtual void DoDecompress(DWORD inputLimit, DWORD outputLimit) = 0;
+
+  CFile* m_pSrc = nullptr;
+  CFile* m_pDst = nullptr;
+  BOOL m_bCancel = FALSE;
+  BOOL m_bCompressing = FALSE;
+  BOOL m_bDecompressing = FALSE;
+  void* m_pWork = nullptr;  // the codec's working storage
+};
+
+// Method 0: the contents as they are, copied in 16384-byte blocks.
+class StoredCodec : public Codec {
+ public:
+  StoredCodec();
+  ~StoredCodec() override;
+
+ protected:
+  void DoCompress() override;
+  void DoDecompress(DWORD inputLimit, DWORD outputLimit) override;
+};
+
+// Methods 1 and 2: one zlib stream (RFC 1950) at the default level, 15-bit
+// window, memory level 8, default strategy, through 512-byte buffers.
+class ZlibCodec : public Codec {
+ public:
+  static constexpr UINT kBufferSize = 512;
+  ZlibCodec();
+  ~ZlibCodec() override;
+
+ protected:
+  void DoCompress() override;
+  void DoDecompress(DWORD inputLimit, DWORD outputLimit) override;
+
+ private:
+  z_stream m_stream{};
+  BYTE m_in[kBufferSize];
+  BYTE m_out[kBufferSize];
+};
+
+// The codec of a storage method; null for an unknown method.
+std::unique_ptr<Codec> CreateCodec(DWORD method);
+
+// Throws the exception that a zlib result other than Z_OK / Z_STREAM_END stands for.
+void CheckZlibResult(int result);

@@ -1,0 +1,210 @@
+// `CFileServer`, the container store: many named items in one file, found by
+// slot index or by name through a hash table stored in the same file, kept
+// raw or as zlib streams. The document index (`CDocServer`) derives from it
+// and learns of every change through the protected hooks.
+//
+// Container file (integers little-endian, offsets absolute):
+//
+//   0  DWORD  slot count (empty slots included)
+//   4  DWORD  layout flag: 1 contiguous slot table, 0 chained
+//   8  GUID   container GUID (16 bytes)
+//  24  DWORD  reserved word, carried unchanged (one copy per process)
+//  28  DWORD  hash table offset; 0 = no table in the file
+//  32  8      reserved, zero
+//  40  slot table: words; an item record offset, 0xFFFFFFFF for an empty slot,
+//      or 0 = end of block, followed by a link to the next block (0 = none).
+//      Contiguous: slot i at 40 + 4i, then 0 and 0.
+//
+//   item record: _FILEITEM (L bytes), DWORD method (0 stored, 1 and 2 zlib),
+//                DWORD contents length, DWORD stored length, stored bytes
+//   hash table:  slot-count entries (DWORD slot, DWORD name hash), ascending
+//                by hash; the hash is MakeHash of the name's last component.
+//
+// Threads: reads (GetItem, GetFile, GetFileSize, GetFileCompSize, GetItemIndex)
+// may run from many threads at once; each takes the file mutex around its file
+// access. Writing, Compact and Union are for one thread while nobody reads.
+// Reading a damaged container throws CFileException or CXException, or yields
+// no item; it never reads outside the file.
+#pragma once
+
+#include <cstddef>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "kasten/file_item.h"
+#include "platform/file.h"
+#include "platform/sync.h"
+#include "platform/windows_types.h"
+
+class CFileServer {
+ public:
+  // One entry of the hash table.
+  struct HashEntry {
+    DWORD dwIndex;  // slot index
+    DWORD dwHash;   // MakeHash of the item name's last component
+  };
+
+  static constexpr DWORD kNoItem = 0xFFFFFFFF;
+  static constexpr DWORD kHeaderSize = 40;
+
+  CFileServer();
+  // Constructs and calls Init; its result is not reported (see IsOpen).
+  CFileServer(const char* path, const GUID* guid, UINT openFlags);
+  virtual ~CFileServer();
+
+  // Opens the container at `path`, or creates it (writable flags and a GUID
+  // needed). An existing file that cannot be opened because another process
+  // holds it is waited for, retrying every second; failures that waiting
+  // cannot cure (no permission, damaged header) give FALSE after a few tries.
+  virtual BOOL Init(const char* path, const GUID* guid, UINT openFlags);
+  // Writes back header and hash table (writable containers only) and closes.
+  virtual void Close();
+  // Rewrites the container without dead space, contiguous; keeps a ".bak" copy.
+  virtual BOOL Compact();
+  // Fills this (writable) container with the items of two compacted containers.
+  virtual BOOL Union(CFileServer* first, CFileServer* second);
+  virtual BOOL IsSystemFile(DWORD index);
+
+ protected:
+  virtual DWORD GetSystemFilesCount();
+  virtual void WriteSystemFiles();
+  // Hooks: OnDelete when Compact drops empty slot `index`; OnInsert after a
+  // slot was inserted before `index` (items from index on moved up by one);
+  // OnRemove after slot `index` was marked empty.
+  virtual void OnDelete(DWORD index);
+  virtual void OnInsert(DWORD index);
+  virtual void OnRemove(DWORD index);
+
+ public:
+  // Slot index of the item called `name` (a path hashes its last component), or kNoItem.
+  DWORD GetItemIndex(const char* name);
+  // Descriptor of a slot, or null. Caller frees with FreeFileItem.
+  _FILEITEM* GetItem(DWORD index);
+  _FILEITEM* GetItem(const char* name);
+  // Writes the contents of a slot into dst (from its start) and returns the
+  // descriptor (caller frees), or null with dst untouched. limit 0 reads all;
+  // otherwise limit stored bytes, or limit percent of them when percent is TRUE.
+  _FILEITEM* GetFile(DWORD index, CFile& dst, DWORD limit, BOOL percent);
+  _FILEITEM* GetFile(const char* name, CFile& dst, DWORD limit, BOOL percent);
+  // Contents length / stored length of a slot; 0 when it holds no item.
+  DWORD GetFileSize(DWORD index);
+  DWORD GetFileCompSize(DWORD index);
+  DWORD GetSize() const { return m_dwSize; }
+  GUID GetGuid() const { return m_Guid; }
+  bool IsOpen() const { return m_pFile != nullptr; }
+  bool IsWritable() const { return m_pFile && (m_nOpenFlags & 3) != 0; }
+  // Path of the open container file (empty when closed).
+  std::string GetFilePath() const { return m_pFile ? m_pFile->GetFilePath() : std::string(); }
+  DWORD GetLayout() const { return m_dwLayout; }
+
+  static void FreeFileItem(_FILEITEM* item);
+  static DWORD MakeHash(const char* name);
+  // The last path component of a stored name (after the last '\').
+  static const char* LastComponent(const char* name);
+  static void* bsearch(const void* key, const void* base, std::size_t count, std::size_t width,
+                       int (*compare)(const void*, const void*));
+  static void qsort(void* base, std::size_t count, std::size_t width, int (*compare)(const void*, const void*));
+
+  // Stops the background task; the stop request stays raised until the next Init.
+  void EndOfPerformanceThread();
+
+  // --- writing (writable containers; otherwise kNoItem / nothing) ---
+  // Stores src (from its current position to its end) as `item` at slot
+  // `index`: into a free slot, or before the item that holds it (every item
+  // from index on moves up by one). Returns index.
+  DWORD InsertFile(CFile& src, const _FILEITEM* item, DWORD index, DWORD method);
+  DWORD AddFile(CFile& src, const _FILEITEM* item, DWORD method);
+  DWORD ReplaceFile(CFile& src, const _FILEITEM* item, DWORD index, DWORD method);
+  void RemoveFile(DWORD index);
+  // Grows or shrinks the slot table; takes the file mutex when lock is TRUE.
+  DWORD SetSize(DWORD count, BOOL lock);
+  void SetGuid(GUID guid);
+  // Rebuilds the hash table from every slot (recovery of a file without one).
+  void CreateHashTable();
+
+ protected:
+  // File offset of slot index's word, 0 when index >= slot count.
+  DWORD FindIndexOffset(DWORD index);
+  // Offset of slot index's item record, 0 when there is none.
+  DWORD FindOffset(DWORD index);
+  void SortHashTable();
+
+  DWORD m_dwSize = 0;                // slot count
+  GUID m_Guid{};                     // container GUID
+  DWORD m_dwHashOffset = 0;          // table offset; when writable, where Close writes it
+  std::vector<DWORD> m_adwUser;      // for derived classes; the store never uses it
+  CFile* m_pFile = nullptr;          // the open container, owned
+  std::vector<HashEntry> m_aHash;    // hash table, authoritative while open
+  volatile BOOL m_bStop = FALSE;     // stop request for the background task
+  CMutex m_mutexMaint;               // held by the background task and restructuring
+  CMutex m_mutexFile;                // around every access to m_pFile
+  DWORD m_dwLayout = 1;              // layout flag
+  UINT m_nOpenFlags = 0;             // open flags as given to Init (adjusted)
+
+ public:
+  // What the list and verify tools show of a slot, without reading its contents.
+  struct ItemInfo {
+    std::string name;
+    DWORD method = 0;
+    DWORD contentsLength = 0;
+    DWORD storedLength = 0;
+    DWORD recordOffset = 0;
+    bool sound = false;  // the lengths fit the file
+  };
+  // False for an empty slot or a descriptor that cannot be read.
+  bool GetItemInfo(DWORD index, ItemInfo& info);
+  // Name of the backup that Compact leaves beside path ("base.dat" -> "base.bak").
+  static std::string BackupName(const std::string& path);
+  // The reserved header word this process carries into every header.
+  static DWORD ReservedWord();
+
+ protected:
+  static int CompareHash(const void* a, const void* b);
+
+ private:
+  // One item record as it lies in the file.
+  struct Record {
+    _FILEITEM* item = nullptr;  // owned by the caller of ReadRecord
+    DWORD offset = 0;           // of the descriptor
+    DWORD dataOffset = 0;       // of the stored bytes
+    DWORD method = 0;
+    DWORD contentsLength = 0;
+    DWORD storedLength = 0;
+    bool sound = false;  // stored bytes inside the file, contents length plausible
+  };
+
+  // All helpers below are called with the file mutex held.
+  DWORD FileLength() const;
+  bool ReadAt(DWORD offset, void* buffer, UINT count);
+  DWORD ReadWord(DWORD offset);
+  void WriteAt(DWORD offset, const void* buffer, UINT count);
+  void WriteWord(DWORD offset, DWORD value);
+  void WriteHeader();
+  void WriteHeaderWith(DWORD hashOffset);
+  void ReadHeaderAndTable(CFile& file);
+  void ResetState();
+  void WriteHashTable();
+  // The table as the file holds it: sorted, exactly slotCount entries, padded
+  // with entries that name no slot.
+  static std::vector<BYTE> TableImage(const std::vector<HashEntry>& entries, DWORD slotCount);
+  void EnsureSlotWords();
+  void ComputeLiveEnd();
+  _FILEITEM* ReadItemAt(DWORD recordOffset, DWORD fileLength);
+  bool ReadRecord(DWORD index, Record& rec);
+  bool EncodeRecord(CFile& src, const _FILEITEM* item, DWORD method, CMemFile& record);
+  DWORD InsertRecord(CMemFile& record, const _FILEITEM* item, DWORD index);
+  void MarkEmpty(DWORD index);
+  void UpdateHash(const _FILEITEM* item, DWORD index, bool slotWasFree);
+  void StartPerformanceThread();
+  void StopPerformanceThread();
+
+  // Offsets of the slot words in chain order, found by one walk of the chain
+  // and kept current by every write, so that no lookup walks the chain again.
+  std::vector<DWORD> m_slotWords;
+  bool m_bSlotWordsValid = false;
+  // End of the last byte any item or slot block occupies (writable only):
+  // the hash table is never written in front of it.
+  DWORD m_dwLiveEnd = 0;
+  std::thread m_performanceThread;
+};

@@ -1,0 +1,185 @@
+// CFileServer: reading items (descriptors and contents) and the name lookup.
+#include <cstdlib>
+#include <cstring>
+#include <memory>
+
+#include "kasten/codec.h"
+#include "kasten/file_server.h"
+#include "platform/message_box.h"
+
+namespace {
+
+// No deflate stream inflates more than about 1032 times its size; a contents
+// length beyond that bound is damage, not a document, and is never allocated.
+constexpr ULONGLONG kMaxInflateRatio = 1032;
+
+bool EqualsIgnoringAsciiCase(const char* a, const char* b) {
+  for (;; ++a, ++b) {
+    unsigned char x = static_cast<unsigned char>(*a), y = static_cast<unsigned char>(*b);
+    if (x >= 'a' && x <= 'z') x = static_cast<unsigned char>(x - 32);
+    if (y >= 'a' && y <= 'z') y = static_cast<unsigned char>(y - 32);
+    if (x != y) return false;
+    if (x == 0) return true;
+  }
+}
+
+}  // namespace
+
+// Reads the descriptor at `record`; null when it does not fit in the file, is
+// shorter than a length and an empty name, or its name is not terminated.
+_FILEITEM* CFileServer::ReadItemAt(DWORD record, DWORD fileLength) {
+  BYTE len[2];
+  if (record < kHeaderSize || record > fileLength - 2 || !ReadAt(record, len, 2)) return nullptr;
+  WORD size = static_cast<WORD>(len[0] | len[1] << 8);
+  if (size < 3 || static_cast<ULONGLONG>(record) + size > fileLength) return nullptr;
+  auto* item = static_cast<_FILEITEM*>(std::malloc(size));
+  if (!item) {
+    MessageBox("No buff in GetItem", "FileServer");
+    return nullptr;
+  }
+  item->wSize = size;
+  if (!ReadAt(record + 2, item->szName, size - 2u) || !std::memchr(item->szName, 0, size - 2u)) {
+    std::free(item);
+    return nullptr;
+  }
+  return item;
+}
+
+bool CFileServer::ReadRecord(DWORD index, Record& rec) {
+  rec = Record{};
+  DWORD at = FindOffset(index);
+  if (at == 0) return false;
+  DWORD length = FileLength();
+  _FILEITEM* item = ReadItemAt(at, length);
+  if (!item) return false;
+  BYTE fields[12];
+  ULONGLONG data = static_cast<ULONGLONG>(at) + item->wSize + 12;
+  if (data > length || !ReadAt(at + item->wSize, fields, 12)) {
+    std::free(item);
+    return false;
+  }
+  auto le = [&fields](int k) {
+    return static_cast<DWORD>(fields[k]) | static_cast<DWORD>(fields[k + 1]) << 8 |
+           static_cast<DWORD>(fields[k + 2]) << 16 | static_cast<DWORD>(fields[k + 3]) << 24;
+  };
+  rec.item = item;
+  rec.offset = at;
+  rec.method = le(0);
+  rec.contentsLength = le(4);
+  rec.storedLength = le(8);
+  rec.dataOffset = static_cast<DWORD>(data);
+  rec.sound = data + rec.storedLength <= length &&
+              (rec.method == 0 ? rec.contentsLength <= length
+                               : rec.contentsLength <= rec.storedLength * kMaxInflateRatio + 64);
+  return true;
+}
+
+bool CFileServer::GetItemInfo(DWORD index, ItemInfo& info) {
+  CSingleLock lock(m_mutexFile);
+  Record rec;
+  if (!ReadRecord(index, rec)) return false;
+  info.name = rec.item->szName;
+  info.method = rec.method;
+  info.contentsLength = rec.contentsLength;
+  info.storedLength = rec.storedLength;
+  info.recordOffset = rec.offset;
+  info.sound = rec.sound;
+  FreeFileItem(rec.item);
+  return true;
+}
+
+_FILEITEM* CFileServer::GetItem(DWORD index) {
+  CSingleLock lock(m_mutexFile);
+  DWORD at = FindOffset(index);
+  return at ? ReadItemAt(at, FileLength()) : nullptr;
+}
+
+_FILEITEM* CFileServer::GetItem(const char* name) { return GetItem(GetItemIndex(name)); }
+
+_FILEITEM* CFileServer::GetFile(const char* name, CFile& dst, DWORD limit, BOOL percent) {
+  return GetFile(GetItemIndex(name), dst, limit, percent);
+}
+
+_FILEITEM* CFileServer::GetFile(DWORD index, CFile& dst, DWORD limit, BOOL percent) {
+  CSingleLock lock(m_mutexFile);
+  Record rec;
+  if (!ReadRecord(index, rec)) return nullptr;
+  if (!rec.sound) {
+    // Lengths that do not fit the file: the item cannot be read.
+    FreeFileItem(rec.item);
+    return nullptr;
+  }
+  std::unique_ptr<Codec> codec = CreateCodec(rec.method);
+  if (!codec) {
+    MessageBox("No compressor", "");
+    FreeFileItem(rec.item);
+    return nullptr;
+  }
+  DWORD inputLimit;
+  try {
+    if (limit == 0) {
+      inputLimit = rec.storedLength;
+      dst.SetLength(rec.contentsLength);
+    } else if (percent) {
+      // In 64 bits: a 32-bit product would wrap for items above 42 MB.
+      inputLimit = static_cast<DWORD>(static_cast<ULONGLONG>(rec.storedLength) * (limit < 100 ? limit : 100) / 100);
+    } else {
+      inputLimit = limit < rec.storedLength ? limit : rec.storedLength;
+    }
+    dst.Seek(0, CFile::begin);
+    m_pFile->Seek(rec.dataOffset, CFile::begin);
+    codec->Decompress(m_pFile, &dst, inputLimit, rec.contentsLength);
+  } catch (...) {
+    FreeFileItem(rec.item);
+    throw;
+  }
+  return rec.item;
+}
+
+DWORD CFileServer::GetFileSize(DWORD index) {
+  CSingleLock lock(m_mutexFile);
+  Record rec;
+  if (!ReadRecord(index, rec)) return 0;
+  FreeFileItem(rec.item);
+  return rec.contentsLength;
+}
+
+DWORD CFileServer::GetFileCompSize(DWORD index) {
+  CSingleLock lock(m_mutexFile);
+  Record rec;
+  if (!ReadRecord(index, rec)) return 0;
+  FreeFileItem(rec.item);
+  return rec.storedLength;
+}
+
+DWORD CFileServer::GetItemIndex(const char* name) {
+  if (!name) return kNoItem;
+  const DWORD h = MakeHash(LastComponent(name));
+  HashEntry key{0, h};
+  const std::size_t n = m_aHash.size();
+  auto* found = static_cast<const HashEntry*>(bsearch(&key, m_aHash.data(), n, sizeof(HashEntry), CompareHash));
+  if (!found) return kNoItem;
+  std::size_t at = static_cast<std::size_t>(found - m_aHash.data());
+  bool before = at > 0 && m_aHash[at - 1].dwHash == h;
+  bool after = at + 1 < n && m_aHash[at + 1].dwHash == h;
+  if (!before && !after) return found->dwIndex;
+
+  // Several names share the hash: compare names, the whole path when the
+  // caller gave one, else the last component.
+  while (at > 0 && m_aHash[at - 1].dwHash == h) --at;
+  const bool wholePath = std::strchr(name, '\\') != nullptr;
+  for (; at < n && m_aHash[at].dwHash == h; ++at) {
+    DWORD slot = m_aHash[at].dwIndex;
+    _FILEITEM* item;
+    {
+      CSingleLock lock(m_mutexFile);
+      if (!m_pFile) return kNoItem;
+      item = GetItem(slot);
+    }
+    if (!item) continue;
+    bool equal = EqualsIgnoringAsciiCase(wholePath ? item->szName : LastComponent(item->szName), name);
+    FreeFileItem(item);
+    if (equal) return slot;
+  }
+  return kNoItem;
+}

@@ -1,0 +1,277 @@
+// CFileServer: writing items. Items are always appended at the end of the
+// file; a slot word is only ever rewritten to point elsewhere or marked empty,
+// and an insertion before an occupied slot splits the slot chain.
+//
+// Every write here leaves the container sound at each step: the new bytes
+// (record, slot block) are written first, the word that makes them reachable
+// last, and an item is encoded completely before anything is written, so a
+// failing source or codec leaves the container as it was.
+#include <algorithm>
+#include <cstring>
+
+#include "kasten/codec.h"
+#include "kasten/file_server.h"
+#include "platform/message_box.h"
+
+namespace {
+
+void PutLe32(BYTE* p, DWORD v) {
+  p[0] = BYTE(v);
+  p[1] = BYTE(v >> 8);
+  p[2] = BYTE(v >> 16);
+  p[3] = BYTE(v >> 24);
+}
+
+}  // namespace
+
+// Builds the whole item record in memory: descriptor, method, contents length,
+// stored length, stored bytes. False (nothing written) for a descriptor that
+// is not sound or an unknown method.
+bool CFileServer::EncodeRecord(CFile& src, const _FILEITEM* item, DWORD method, CMemFile& record) {
+  if (!item || item->wSize < 3 || !std::memchr(item->szName, 0, item->wSize - 2u)) return false;
+  std::unique_ptr<Codec> codec = CreateCodec(method);
+  if (!codec) {
+    MessageBox("No compressor", "");
+    return false;
+  }
+  ULONGLONG contents = src.GetLength();
+  if (contents > 0xFFFFFFFFull) throw CFileException(CFileException::diskFull, EFBIG, src.GetFilePath());
+  record.Write(item, item->wSize);
+  BYTE fields[12] = {};
+  record.Write(fields, 12);
+  codec->Compress(&src, &record);
+  DWORD stored = static_cast<DWORD>(record.GetLength()) - item->wSize - 12;
+  PutLe32(fields, method);
+  PutLe32(fields + 4, static_cast<DWORD>(contents));
+  PutLe32(fields + 8, stored);
+  std::memcpy(record.GetBuffer() + item->wSize, fields, 12);
+  return true;
+}
+
+DWORD CFileServer::InsertFile(CFile& src, const _FILEITEM* item, DWORD index, DWORD method) {
+  if (!IsWritable() || index == kNoItem) return kNoItem;
+  CSingleLock lock(m_mutexFile);
+  CMemFile record(4096);
+  if (!EncodeRecord(src, item, method, record)) return kNoItem;
+  return InsertRecord(record, item, index);
+}
+
+DWORD CFileServer::AddFile(CFile& src, const _FILEITEM* item, DWORD method) {
+  if (!IsWritable()) return kNoItem;
+  CSingleLock lock(m_mutexFile);
+  return InsertFile(src, item, m_dwSize, method);
+}
+
+DWORD CFileServer::ReplaceFile(CFile& src, const _FILEITEM* item, DWORD index, DWORD method) {
+  if (!IsWritable() || index == kNoItem) return kNoItem;
+  CSingleLock lock(m_mutexFile);
+  // Encode before the old item is let go, so a failure cannot lose it.
+  CMemFile record(4096);
+  if (!EncodeRecord(src, item, method, record)) return kNoItem;
+  if (index < m_dwSize) {
+    MarkEmpty(index);
+    OnRemove(index);
+  }
+  return InsertRecord(record, item, index);
+}
+
+void CFileServer::RemoveFile(DWORD index) {
+  if (!IsWritable()) return;
+  CSingleLock lock(m_mutexFile);
+  if (index >= m_dwSize) return;
+  MarkEmpty(index);
+  OnRemove(index);
+}
+
+void CFileServer::MarkEmpty(DWORD index) {
+  EnsureSlotWords();
+  if (index < m_slotWords.size()) WriteWord(m_slotWords[index], kNoItem);
+  m_dwLayout = 0;
+}
+
+DWORD CFileServer::InsertRecord(CMemFile& record, const _FILEITEM* item, DWORD index) {
+  bool slotWasFree = true;
+  if (index >= m_dwSize) SetSize(index + 1, FALSE);
+  EnsureSlotWords();
+  if (index >= m_slotWords.size()) throw CFileException(CFileException::invalidFile, 0, GetFilePath());
+  const DWORD b = m_slotWords[index];
+  const DWORD cur = ReadWord(b);
+  const DWORD length = FileLength();
+  const UINT recordSize = static_cast<UINT>(record.GetLength());
+
+  if (cur != kNoItem) {
+    // Split: slot `index` moves to a new block at the end, followed by the
+    // item it held and the slot after it; the old word becomes an end of
+    // block that links there, and the chain continues where it did.
+    DWORD next = ReadWord(b + 4);
+    DWORD cont;
+    if (next == 0) {
+      cont = ReadWord(b + 8);
+    } else {
+      cont = b + 8;
+      if (ReadWord(b + 8) == 0) cont = ReadWord(b + 12);
+    }
+    const DWORD L = length;
+    BYTE block[20];
+    UINT blockSize = 0;
+    auto put = [&](DWORD v) {
+      PutLe32(block + blockSize, v);
+      blockSize += 4;
+    };
+    put(0);  // the new slot; its value is known once the block size is
+    put(cur);
+    put(next);
+    if (next != 0) put(0);
+    put(cont);
+    const DWORD D = L + blockSize;
+    PutLe32(block, D);
+    WriteAt(D, record.GetBuffer(), recordSize);
+    WriteAt(L, block, blockSize);
+    BYTE link[8];
+    PutLe32(link, 0);
+    PutLe32(link + 4, L);
+    WriteAt(b, link, 8);
+
+    m_slotWords[index] = L + 4;
+    if (next != 0 && index + 1 < m_slotWords.size()) m_slotWords[index + 1] = L + 8;
+    m_slotWords.insert(m_slotWords.begin() + index, L);
+    ++m_dwSize;
+    slotWasFree = false;
+    OnInsert(index);
+  } else {
+    WriteAt(length, record.GetBuffer(), recordSize);
+    WriteWord(b, length);
+  }
+  UpdateHash(item, index, slotWasFree);
+  m_dwLayout = 0;
+  WriteHeader();
+  return index;
+}
+
+// Keeps the hash table sorted by inserting at the sorted place; equal hashes
+// may stand in any order.
+void CFileServer::UpdateHash(const _FILEITEM* item, DWORD index, bool slotWasFree) {
+  const HashEntry entry{index, MakeHash(LastComponent(item->szName))};
+  auto insertSorted = [this](HashEntry e) {
+    auto at = std::upper_bound(m_aHash.begin(), m_aHash.end(), e,
+                               [](const HashEntry& x, const HashEntry& y) { return x.dwHash < y.dwHash; });
+    m_aHash.insert(at, e);
+  };
+  const DWORD end = FileLength();
+  if (slotWasFree) {
+    auto old = std::find_if(m_aHash.begin(), m_aHash.end(), [index](const HashEntry& e) { return e.dwIndex == index; });
+    if (old != m_aHash.end()) {
+      m_aHash.erase(old);  // same size: the table goes where it was
+      insertSorted(entry);
+      return;
+    }
+  } else {
+    for (auto& e : m_aHash)
+      if (e.dwIndex >= index) ++e.dwIndex;
+  }
+  insertSorted(entry);
+  m_dwHashOffset = end;
+}
+
+DWORD CFileServer::SetSize(DWORD count, BOOL lock) {
+  if (!IsWritable()) return kNoItem;
+  CSingleLock fileLock(m_mutexFile, std::defer_lock);
+  if (lock) fileLock.lock();
+  if (count == m_dwSize) return count;
+  EnsureSlotWords();
+
+  if (count < m_dwSize) {
+    m_bStop = TRUE;
+    { CSingleLock maint(m_mutexMaint); }
+    // End the chain right behind the new last slot, so that growing again
+    // never walks into the slots given up here.
+    if (count > 0 && count <= m_slotWords.size()) {
+      BYTE end[8] = {};
+      WriteAt(m_slotWords[count - 1] + 4, end, 8);
+    }
+    if (m_slotWords.size() > count) m_slotWords.resize(count);
+    m_aHash.erase(std::remove_if(m_aHash.begin(), m_aHash.end(), [count](const HashEntry& e) { return e.dwIndex >= count; }),
+                  m_aHash.end());
+    m_dwSize = count;
+    m_bStop = FALSE;
+    StartPerformanceThread();
+  } else {
+    const DWORD n = count - m_dwSize;
+    const DWORD length = FileLength();
+    if (m_dwSize > m_slotWords.size()) throw CFileException(CFileException::invalidFile, 0, GetFilePath());
+    // Where the block ends now: behind the last slot, or at offset 40.
+    const DWORD tail = m_dwSize == 0 ? kHeaderSize : m_slotWords[m_dwSize - 1] + 4;
+    // The new slots, a marker and a link fit in place when that many words
+    // from there are 0 (words past the end of the file count as 0).
+    bool room = true;
+    for (ULONGLONG i = 0; i < ULONGLONG(n) + 2 && room; ++i) {
+      ULONGLONG at = tail + 4 * i;
+      if (at >= length) break;
+      if (at + 4 > length || ReadWord(static_cast<DWORD>(at)) != 0) room = false;
+    }
+    const DWORD start = room ? tail : length;
+    std::vector<BYTE> block((static_cast<std::size_t>(n) + 2) * 4, 0);
+    for (DWORD i = 0; i < n; ++i) PutLe32(&block[i * 4], kNoItem);
+    WriteAt(start, block.data(), static_cast<UINT>(block.size()));
+    if (!room) {
+      // The old end of block links to the new block.
+      BYTE link[8];
+      PutLe32(link, 0);
+      PutLe32(link + 4, start);
+      WriteAt(tail, link, 8);
+    }
+    for (DWORD i = 0; i < n; ++i) m_slotWords.push_back(start + 4 * i);
+    m_dwSize = count;
+  }
+  m_dwLayout = 0;
+  WriteHeader();
+  return count;
+}
+
+void CFileServer::SetGuid(GUID guid) {
+  if (!IsWritable()) return;
+  CSingleLock lock(m_mutexFile);
+  m_Guid = guid;
+  WriteHeader();
+}
+
+void CFileServer::CreateHashTable() {
+  if (!IsWritable()) return;
+  CSingleLock lock(m_mutexFile);
+  m_aHash.clear();
+  m_aHash.reserve(m_dwSize);
+  // Empty and unreadable slots get no entry: no lookup can return them.
+  for (DWORD i = 0; i < m_dwSize; ++i) {
+    _FILEITEM* item = GetItem(i);
+    if (!item) continue;
+    m_aHash.push_back({i, MakeHash(LastComponent(item->szName))});
+    FreeFileItem(item);
+  }
+  SortHashTable();
+  WriteHeaderWith(0);
+  m_dwHashOffset = FileLength();
+}
+
+// The end of the last byte that an item or slot block of this container
+// occupies; the hash table is only ever written behind it.
+void CFileServer::ComputeLiveEnd() {
+  CSingleLock lock(m_mutexFile);
+  EnsureSlotWords();
+  DWORD end = kHeaderSize;
+  DWORD length = FileLength();
+  for (DWORD w : m_slotWords) {
+    // A slot word may be followed by an end-of-block marker and its link.
+    ULONGLONG blockEnd = static_cast<ULONGLONG>(w) + 12;
+    if (blockEnd > end) end = static_cast<DWORD>(blockEnd < length ? blockEnd : length);
+  }
+  if (m_dwSize == 0 && length >= kHeaderSize + 8) end = kHeaderSize + 8;
+  for (DWORD i = 0; i < m_dwSize; ++i) {
+    Record rec;
+    if (!ReadRecord(i, rec)) continue;
+    ULONGLONG recordEnd = static_cast<ULONGLONG>(rec.dataOffset) + rec.storedLength;
+    if (recordEnd > length) recordEnd = length;
+    if (recordEnd > end) end = static_cast<DWORD>(recordEnd);
+    FreeFileItem(rec.item);
+  }
+  m_dwLiveEnd = end;
+}

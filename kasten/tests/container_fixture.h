@@ -1,0 +1,95 @@
+// Shared helpers of the container tests: a scratch directory, items from
+// strings, contents back as strings.
+#pragma once
+
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <string>
+
+#include "kasten/file_server.h"
+#include "platform/file.h"
+#include "platform/message_box.h"
+
+namespace kasten_test {
+
+inline const GUID kGuid = {0x12345678, 0x9ABC, 0xDEF0, {1, 2, 3, 4, 5, 6, 7, 8}};
+
+class ContainerTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    char tmpl[] = "/tmp/vamukastenXXXXXX";
+    ASSERT_NE(mkdtemp(tmpl), nullptr);
+    dir = tmpl;
+    path = dir + "/base.dat";
+  }
+  void TearDown() override { std::system(("rm -rf '" + dir + "'").c_str()); }
+
+  std::string dir, path;
+};
+
+struct Item {
+  explicit Item(const std::string& name) : p(MakeFileItem(name.c_str())) {}
+  ~Item() { CFileServer::FreeFileItem(p); }
+  Item(const Item&) = delete;
+  _FILEITEM* p;
+};
+
+inline CMemFile Source(const std::string& text) {
+  CMemFile f(4096);
+  f.Write(text.data(), static_cast<UINT>(text.size()));
+  f.SeekToBegin();
+  return f;
+}
+
+inline DWORD Add(CFileServer& fs, const std::string& name, const std::string& text, DWORD method = 1) {
+  CMemFile src = Source(text);
+  Item item(name);
+  return fs.AddFile(src, item.p, method);
+}
+
+inline DWORD Insert(CFileServer& fs, DWORD index, const std::string& name, const std::string& text, DWORD method = 1) {
+  CMemFile src = Source(text);
+  Item item(name);
+  return fs.InsertFile(src, item.p, index, method);
+}
+
+inline DWORD Replace(CFileServer& fs, DWORD index, const std::string& name, const std::string& text, DWORD method = 1) {
+  CMemFile src = Source(text);
+  Item item(name);
+  return fs.ReplaceFile(src, item.p, index, method);
+}
+
+// Contents of a slot, or "<none>" when GetFile returns no item.
+inline std::string Contents(CFileServer& fs, DWORD index, DWORD limit = 0, BOOL percent = FALSE) {
+  CMemFile dst(4096);
+  _FILEITEM* item = fs.GetFile(index, dst, limit, percent);
+  if (!item) return "<none>";
+  CFileServer::FreeFileItem(item);
+  return std::string(reinterpret_cast<const char*>(dst.GetBuffer()), static_cast<std::size_t>(dst.GetLength()));
+}
+
+inline std::string NameAt(CFileServer& fs, DWORD index) {
+  _FILEITEM* item = fs.GetItem(index);
+  if (!item) return "<none>";
+  std::string name = item->szName;
+  CFileServer::FreeFileItem(item);
+  return name;
+}
+
+inline std::string ReadWholeFile(const std::string& path) {
+  CFile f(path.c_str(), CFile::modeRead | CFile::shareDenyNone);
+  std::string s(static_cast<std::size_t>(f.GetLength()), '\0');
+  f.Read(s.data(), static_cast<UINT>(s.size()));
+  return s;
+}
+
+inline DWORD WordAt(const std::string& bytes, std::size_t at) {
+  DWORD v = 0;
+  for (int i = 3; i >= 0; --i) v = v << 8 | static_cast<unsigned char>(bytes.at(at + i));
+  return v;
+}
+
+}  // namespace kasten_test

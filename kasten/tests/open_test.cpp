@@ -1,0 +1,112 @@
+// Opening: waiting for a container another process holds, failing at once
+// for what waiting cannot cure, and a second zlib user reading our files.
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdlib>
+#include <fstream>
+
+#include "container_fixture.h"
+
+#ifndef KASTEN_TEST_DIR
+#define KASTEN_TEST_DIR "."
+#endif
+
+namespace kasten_test {
+namespace {
+
+TEST_F(ContainerTest, WaitsForAContainerAnotherProcessHolds) {
+  { CFileServer fs(path.c_str(), &kGuid, CFile::modeReadWrite); Add(fs, "A", "a"); }
+  int ready[2];
+  ASSERT_EQ(pipe(ready), 0);
+  pid_t pid = fork();
+  ASSERT_GE(pid, 0);
+  if (pid == 0) {
+    CFileServer writer(path.c_str(), nullptr, CFile::modeReadWrite);
+    char c = writer.IsOpen() ? 1 : 0;
+    (void)!write(ready[1], &c, 1);
+    usleep(1500 * 1000);
+    _exit(0);
+  }
+  char c = 0;
+  ASSERT_EQ(read(ready[0], &c, 1), 1);
+  ASSERT_EQ(c, 1);
+  int waits = 0;
+  auto previous = SetMessageSink([&](const std::string& text, const std::string& caption) {
+    if (text == "I'm sleep 1000ms" && caption.empty()) ++waits;
+  });
+  auto start = std::chrono::steady_clock::now();
+  CFileServer reader;
+  EXPECT_TRUE(reader.Init(path.c_str(), nullptr, CFile::modeRead));
+  auto waited = std::chrono::steady_clock::now() - start;
+  SetMessageSink(previous);
+  waitpid(pid, nullptr, 0);
+  EXPECT_GE(waits, 1);
+  EXPECT_GE(waited, std::chrono::milliseconds(1000));
+  EXPECT_EQ(Contents(reader, 0), "a");
+}
+
+TEST_F(ContainerTest, WhatWaitingCannotCureFailsAtOnce) {
+  std::string notAFile = dir + "/adirectory";
+  ASSERT_EQ(mkdir(notAFile.c_str(), 0700), 0);
+  auto start = std::chrono::steady_clock::now();
+  CFileServer fs;
+  EXPECT_FALSE(fs.Init(notAFile.c_str(), nullptr, CFile::modeRead));
+  EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(900));
+  EXPECT_FALSE(fs.IsOpen());
+}
+
+TEST_F(ContainerTest, ReadersShareAContainer) {
+  { CFileServer fs(path.c_str(), &kGuid, CFile::modeReadWrite); Add(fs, "A", "a"); }
+  CFileServer one(path.c_str(), nullptr, CFile::modeRead);
+  CFileServer two(path.c_str(), nullptr, CFile::modeRead);
+  EXPECT_EQ(Contents(one, 0), "a");
+  EXPECT_EQ(Contents(two, 0), "a");
+}
+
+// A container written here is read by an independent reader in Python that
+// follows the file format and inflates with Python's own zlib.
+TEST_F(ContainerTest, IndependentReaderAgrees) {
+  std::string expected = dir + "/expected";
+  ASSERT_EQ(mkdir(expected.c_str(), 0700), 0);
+  {
+    CFileServer fs(path.c_str(), &kGuid, CFile::modeReadWrite);
+    for (int i = 0; i < 40; ++i) {
+      std::string text;
+      for (int k = 0; k < i * 40; ++k) text += static_cast<char>(k % 7 == 0 ? '\xB9' : 'a' + (k * i) % 26);
+      std::string name = "DU\\D9" + std::to_string(1000 + i) + ".HTM";
+      DWORD at = i % 6 == 5 ? 2 : fs.GetSize();
+      Insert(fs, at, name, text, i % 3);
+    }
+    fs.RemoveFile(7);
+    fs.SetSize(45, TRUE);
+  }
+  {
+    CFileServer fs(path.c_str(), nullptr, CFile::modeRead);
+    for (DWORD i = 0; i < fs.GetSize(); ++i) {
+      std::ofstream out(expected + "/" + std::to_string(i), std::ios::binary);
+      std::string name = NameAt(fs, i);
+      out << name << '\n' << (name == "<none>" ? std::string() : Contents(fs, i));
+    }
+  }
+  std::string cmd = "python3 '" KASTEN_TEST_DIR "/read_container.py' '" + path + "' '" + expected + "'";
+  EXPECT_EQ(std::system(cmd.c_str()), 0) << cmd;
+  // The compacted file, read by direct addressing, agrees as well.
+  {
+    CFileServer fs(path.c_str(), nullptr, CFile::modeReadWrite);
+    fs.Compact();
+  }
+  {
+    CFileServer fs(path.c_str(), nullptr, CFile::modeRead);
+    std::system(("rm -f '" + expected + "'/*").c_str());
+    for (DWORD i = 0; i < fs.GetSize(); ++i) {
+      std::ofstream out(expected + "/" + std::to_string(i), std::ios::binary);
+      out << NameAt(fs, i) << '\n' << Contents(fs, i);
+    }
+  }
+  EXPECT_EQ(std::system(cmd.c_str()), 0) << cmd;
+}
+
+}  // namespace
+}  // namespace kasten_test

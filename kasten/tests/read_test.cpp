@@ -1,0 +1,180 @@
+// Reading items: lookups by name with colliding hashes, prefixes of
+// contents, empty slots, and many readers at once.
+#include <atomic>
+#include <map>
+#include <thread>
+#include <unordered_map>
+#include <vector>
+
+#include "container_fixture.h"
+
+namespace kasten_test {
+namespace {
+
+// Two distinct names of the same length with the same hash, found by search.
+std::pair<std::string, std::string> CollidingNames(const std::string& prefix) {
+  std::unordered_map<DWORD, std::string> seen;
+  for (unsigned i = 0;; ++i) {
+    std::string name = prefix + std::to_string(i) + ".HTM";
+    DWORD h = CFileServer::MakeHash(name.c_str());
+    auto [it, inserted] = seen.emplace(h, name);
+    if (!inserted && it->second.size() == name.size()) return {it->second, name};
+  }
+}
+
+TEST_F(ContainerTest, HashFoundOnceIsTrustedWithoutComparingNames) {
+  auto [a, b] = CollidingNames("N");
+  CFileServer fs(path.c_str(), &kGuid, CFile::modeReadWrite);
+  Add(fs, a, "first");
+  // b has the same hash and is not stored: the single entry answers anyway.
+  EXPECT_EQ(fs.GetItemIndex(b.c_str()), 0u);
+}
+
+TEST_F(ContainerTest, CollidingNamesAreToldApartByName) {
+  auto [a, b] = CollidingNames("N");
+  CFileServer fs(path.c_str(), &kGuid, CFile::modeReadWrite);
+  Add(fs, "other", "x");
+  Add(fs, "DIR1\\" + a, "first");
+  Add(fs, "DIR2\\" + b, "second");
+  EXPECT_EQ(fs.GetItemIndex(a.c_str()), 1u);
+  EXPECT_EQ(fs.GetItemIndex(b.c_str()), 2u);
+  // With a path, only the last component is hashed but the whole path compared.
+  EXPECT_EQ(fs.GetItemIndex(("DIR2\\" + b).c_str()), 2u);
+  EXPECT_EQ(fs.GetItemIndex(("dir2\\" + b).c_str()), 2u);
+  EXPECT_EQ(fs.GetItemIndex(("DIR1\\" + b).c_str()), CFileServer::kNoItem);
+  fs.Close();
+  CFileServer ro(path.c_str(), nullptr, CFile::modeRead);
+  EXPECT_EQ(ro.GetItemIndex(b.c_str()), 2u);
+}
+
+TEST_F(ContainerTest, RemovedNameStillResolvesButHasNoItem) {
+  CFileServer fs(path.c_str(), &kGuid, CFile::modeReadWrite);
+  Add(fs, "A.HTM", "a");
+  fs.RemoveFile(0);
+  EXPECT_EQ(fs.GetItemIndex("A.HTM"), 0u);
+  EXPECT_EQ(fs.GetItem("A.HTM"), nullptr);
+  EXPECT_EQ(fs.GetSize(), 1u);
+  EXPECT_EQ(fs.GetFileSize(0), 0u);
+}
+
+TEST_F(ContainerTest, UnknownNameAndOutOfRangeIndexGiveNothing) {
+  CFileServer fs(path.c_str(), &kGuid, CFile::modeReadWrite);
+  Add(fs, "A.HTM", "a");
+  EXPECT_EQ(fs.GetItemIndex("B.HTM"), CFileServer::kNoItem);
+  EXPECT_EQ(fs.GetItem("B.HTM"), nullptr);
+  EXPECT_EQ(fs.GetItem(CFileServer::kNoItem), nullptr);
+  EXPECT_EQ(fs.GetItemIndex(nullptr), CFileServer::kNoItem);
+  CMemFile dst;
+  EXPECT_EQ(fs.GetFile("B.HTM", dst, 0, FALSE), nullptr);
+}
+
+TEST_F(ContainerTest, LimitReadsAPrefixOfTheStoredBytes) {
+  std::string text(4000, 'a');
+  for (std::size_t i = 0; i < text.size(); ++i) text[i] = static_cast<char>('a' + (i * 7 % 26));
+  CFileServer fs(path.c_str(), &kGuid, CFile::modeReadWrite);
+  Add(fs, "S", text, 0);
+  EXPECT_EQ(Contents(fs, 0, 150, TRUE), text);
+  EXPECT_EQ(Contents(fs, 0, 50, TRUE), text.substr(0, 2000));
+  EXPECT_EQ(Contents(fs, 0, 33, TRUE), text.substr(0, 1320));  // 4000 * 33 / 100
+  EXPECT_EQ(Contents(fs, 0, 500, FALSE), text.substr(0, 500));
+  EXPECT_EQ(Contents(fs, 0, 99999, FALSE), text);
+}
+
+TEST_F(ContainerTest, CompressedPrefixInflatesWhatTheStoredPrefixHolds) {
+  std::string text;
+  for (int i = 0; i < 3000; ++i) text += "Art. " + std::to_string(i) + ". Ustawa o ochronie. ";
+  CFileServer fs(path.c_str(), &kGuid, CFile::modeReadWrite);
+  Add(fs, "Z", text, 1);
+  std::string prefix = Contents(fs, 0, 500, FALSE);
+  ASSERT_GT(prefix.size(), 500u);  // the stored prefix inflates to more
+  EXPECT_EQ(prefix, text.substr(0, prefix.size()));
+  EXPECT_LT(fs.GetFileCompSize(0), fs.GetFileSize(0));
+  EXPECT_EQ(fs.GetFileSize(0), text.size());
+}
+
+TEST_F(ContainerTest, WholeReadSizesTheDestinationAndLimitedReadDoesNot) {
+  CFileServer fs(path.c_str(), &kGuid, CFile::modeReadWrite);
+  Add(fs, "S", "short", 0);
+  CMemFile dst;
+  std::string junk(100, 'j');
+  dst.Write(junk.data(), 100);
+  CFileServer::FreeFileItem(fs.GetFile(0u, dst, 0, FALSE));
+  EXPECT_EQ(dst.GetLength(), 5u);
+  dst.SetLength(0);
+  dst.Write(junk.data(), 100);
+  CFileServer::FreeFileItem(fs.GetFile(0u, dst, 3, FALSE));
+  EXPECT_EQ(dst.GetLength(), 100u);
+  EXPECT_EQ(std::string(reinterpret_cast<char*>(dst.GetBuffer()), 4), "shoj");
+}
+
+TEST_F(ContainerTest, EmptySlotLeavesTheDestinationUntouched) {
+  CFileServer fs(path.c_str(), &kGuid, CFile::modeReadWrite);
+  fs.SetSize(2, TRUE);
+  CMemFile dst;
+  dst.Write("keep", 4);
+  EXPECT_EQ(fs.GetFile(1, dst, 0, FALSE), nullptr);
+  EXPECT_EQ(dst.GetLength(), 4u);
+  EXPECT_EQ(dst.GetPosition(), 4u);
+}
+
+TEST_F(ContainerTest, EmptyContentsRoundTripBothMethods) {
+  CFileServer fs(path.c_str(), &kGuid, CFile::modeReadWrite);
+  Add(fs, "E0", "", 0);
+  Add(fs, "E1", "", 1);
+  Add(fs, "E2", "x", 2);
+  fs.Close();
+  CFileServer ro(path.c_str(), nullptr, CFile::modeRead);
+  EXPECT_EQ(Contents(ro, 0), "");
+  EXPECT_EQ(Contents(ro, 1), "");
+  EXPECT_EQ(Contents(ro, 2), "x");
+}
+
+TEST_F(ContainerTest, UnknownMethodIsRefusedWithAMessage) {
+  std::vector<std::string> messages;
+  auto previous = SetMessageSink([&](const std::string& t, const std::string&) { messages.push_back(t); });
+  CFileServer fs(path.c_str(), &kGuid, CFile::modeReadWrite);
+  EXPECT_EQ(Add(fs, "Q", "q", 7), CFileServer::kNoItem);
+  EXPECT_EQ(fs.GetSize(), 0u);  // nothing written
+  // A record that claims an unknown method cannot be read either.
+  Add(fs, "R", "r", 0);
+  fs.Close();
+  {
+    std::string b = ReadWholeFile(path);
+    DWORD record = WordAt(b, 40);
+    CFile f(path.c_str(), CFile::modeReadWrite);
+    DWORD method = 9;
+    f.Seek(record + 4, CFile::begin);  // descriptor "R\0" is 4 bytes
+    f.Write(&method, 4);
+  }
+  CFileServer ro(path.c_str(), nullptr, CFile::modeRead);
+  EXPECT_EQ(Contents(ro, 0), "<none>");
+  SetMessageSink(previous);
+  EXPECT_EQ(messages, (std::vector<std::string>{"No compressor", "No compressor"}));
+}
+
+TEST_F(ContainerTest, ManyReadersAtOnceSeeTheSameItems) {
+  std::vector<std::string> texts;
+  {
+    CFileServer fs(path.c_str(), &kGuid, CFile::modeReadWrite);
+    for (int i = 0; i < 64; ++i) {
+      texts.push_back(std::string(1000 + i * 37, static_cast<char>('A' + i % 26)) + std::to_string(i));
+      Add(fs, "D" + std::to_string(i) + ".HTM", texts.back(), i % 3);
+    }
+  }
+  CFileServer fs(path.c_str(), nullptr, CFile::modeRead);
+  std::atomic<int> wrong{0};
+  std::vector<std::thread> threads;
+  for (int t = 0; t < 8; ++t)
+    threads.emplace_back([&, t] {
+      for (int round = 0; round < 20; ++round)
+        for (int i = (t + round) % 64, k = 0; k < 64; ++k, i = (i + 5) % 64) {
+          if (Contents(fs, static_cast<DWORD>(i)) != texts[i]) ++wrong;
+          if (fs.GetItemIndex(("D" + std::to_string(i) + ".HTM").c_str()) != static_cast<DWORD>(i)) ++wrong;
+        }
+    });
+  for (auto& t : threads) t.join();
+  EXPECT_EQ(wrong.load(), 0);
+}
+
+}  // namespace
+}  // namespace kasten_test

@@ -1,0 +1,236 @@
+// Writing items: insertion before an occupied slot, growth, replacement,
+// removal, the hooks a derived class sees, and the places where the
+// hash table could collide with appended data.
+#include <string>
+#include <vector>
+
+#include "container_fixture.h"
+
+namespace kasten_test {
+namespace {
+
+// Records the hooks in the order the store calls them, and what the
+// container looked like at that moment.
+class HookRecorder : public CFileServer {
+ public:
+  using CFileServer::CFileServer;
+  std::vector<std::string> calls;
+
+ protected:
+  void OnInsert(DWORD i) override { calls.push_back("insert " + std::to_string(i) + " size " + std::to_string(GetSize())); }
+  void OnRemove(DWORD i) override { calls.push_back("remove " + std::to_string(i)); }
+  void OnDelete(DWORD i) override { calls.push_back("delete " + std::to_string(i)); }
+};
+
+TEST_F(ContainerTest, InsertBeforeAnItemShiftsTheRestUp) {
+  HookRecorder fs(path.c_str(), &kGuid, CFile::modeReadWrite);
+  for (int i = 0; i < 4; ++i) Add(fs, "I" + std::to_string(i), "item" + std::to_string(i));
+  DWORD lengthBefore = static_cast<DWORD>(ReadWholeFile(path).size());
+  EXPECT_EQ(Insert(fs, 1, "NEW", "new"), 1u);
+  EXPECT_EQ(fs.GetSize(), 5u);
+  EXPECT_EQ(fs.calls, (std::vector<std::string>{"insert 1 size 5"}));
+  std::vector<std::string> want = {"item0", "new", "item1", "item2", "item3"};
+  for (DWORD i = 0; i < 5; ++i) EXPECT_EQ(Contents(fs, i), want[i]) << i;
+  EXPECT_EQ(fs.GetItemIndex("I1"), 2u);
+  EXPECT_EQ(fs.GetItemIndex("I3"), 4u);
+  EXPECT_EQ(fs.GetItemIndex("NEW"), 1u);
+  EXPECT_GT(ReadWholeFile(path).size(), lengthBefore);  // a new block at the end
+  fs.Close();
+  CFileServer ro(path.c_str(), nullptr, CFile::modeRead);
+  for (DWORD i = 0; i < 5; ++i) EXPECT_EQ(Contents(ro, i), want[i]) << i;
+  EXPECT_EQ(ro.GetItemIndex("I3"), 4u);
+}
+
+TEST_F(ContainerTest, InsertAtTheFirstAndLastOccupiedSlots) {
+  CFileServer fs(path.c_str(), &kGuid, CFile::modeReadWrite);
+  Add(fs, "A", "a");
+  Add(fs, "B", "b");
+  Insert(fs, 0, "Z", "z");  // before the first
+  Insert(fs, 2, "Y", "y");  // before the last
+  Insert(fs, 2, "X", "x");  // again in the block just split
+  std::vector<std::string> want = {"z", "a", "x", "y", "b"};
+  for (DWORD i = 0; i < 5; ++i) EXPECT_EQ(Contents(fs, i), want[i]) << i;
+  fs.Close();
+  CFileServer ro(path.c_str(), nullptr, CFile::modeRead);
+  for (DWORD i = 0; i < 5; ++i) EXPECT_EQ(Contents(ro, i), want[i]) << i;
+  for (auto [name, index] : std::vector<std::pair<const char*, DWORD>>{{"Z", 0}, {"A", 1}, {"X", 2}, {"Y", 3}, {"B", 4}})
+    EXPECT_EQ(ro.GetItemIndex(name), index) << name;
+}
+
+TEST_F(ContainerTest, InsertBeyondTheEndLeavesEmptySlots) {
+  HookRecorder fs(path.c_str(), &kGuid, CFile::modeReadWrite);
+  for (int i = 0; i < 3; ++i) Add(fs, "I" + std::to_string(i), "x");
+  EXPECT_EQ(Insert(fs, 5, "F", "five"), 5u);
+  EXPECT_EQ(fs.GetSize(), 6u);
+  EXPECT_EQ(NameAt(fs, 3), "<none>");
+  EXPECT_EQ(NameAt(fs, 4), "<none>");
+  EXPECT_EQ(Contents(fs, 5), "five");
+  EXPECT_TRUE(fs.calls.empty());  // filling a free slot calls no hook
+}
+
+TEST_F(ContainerTest, ReplaceKeepsTheIndexAndRenamesIt) {
+  HookRecorder fs(path.c_str(), &kGuid, CFile::modeReadWrite);
+  Add(fs, "A", "a");
+  Add(fs, "B", "b");
+  EXPECT_EQ(Replace(fs, 0, "C", "c-new"), 0u);
+  EXPECT_EQ(fs.calls, (std::vector<std::string>{"remove 0"}));
+  EXPECT_EQ(fs.GetSize(), 2u);
+  EXPECT_EQ(Contents(fs, 0), "c-new");
+  EXPECT_EQ(fs.GetItemIndex("C"), 0u);
+  EXPECT_EQ(fs.GetItemIndex("A"), CFileServer::kNoItem);
+  fs.Close();
+  // The table kept its size: one entry per slot.
+  std::string b = ReadWholeFile(path);
+  EXPECT_EQ(b.size() - WordAt(b, 28), 16u);
+  CFileServer ro(path.c_str(), nullptr, CFile::modeRead);
+  EXPECT_EQ(ro.GetItemIndex("C"), 0u);
+  EXPECT_EQ(Contents(ro, 1), "b");
+}
+
+TEST_F(ContainerTest, RemoveMarksTheSlotAndCallsTheHook) {
+  HookRecorder fs(path.c_str(), &kGuid, CFile::modeReadWrite);
+  Add(fs, "A", "a");
+  fs.RemoveFile(0);
+  fs.RemoveFile(7);  // out of range: nothing
+  EXPECT_EQ(fs.calls, (std::vector<std::string>{"remove 0"}));
+  EXPECT_EQ(Contents(fs, 0), "<none>");
+}
+
+TEST_F(ContainerTest, SetSizeToTheCurrentCountWritesNothing) {
+  CFileServer fs(path.c_str(), &kGuid, CFile::modeReadWrite);
+  Add(fs, "A", "a");
+  std::string before = ReadWholeFile(path);
+  EXPECT_EQ(fs.SetSize(1, TRUE), 1u);
+  EXPECT_EQ(ReadWholeFile(path), before);
+}
+
+TEST_F(ContainerTest, GrowingWithoutInsertingThenClosingLeavesASoundFile) {
+  {
+    CFileServer fs(path.c_str(), &kGuid, CFile::modeReadWrite);
+    Add(fs, "A", "a");
+    fs.SetSize(4, TRUE);
+  }
+  CFileServer ro(path.c_str(), nullptr, CFile::modeRead);
+  ASSERT_TRUE(ro.IsOpen());
+  EXPECT_EQ(ro.GetSize(), 4u);
+  EXPECT_EQ(Contents(ro, 0), "a");
+  for (DWORD i = 1; i < 4; ++i) EXPECT_EQ(Contents(ro, i), "<none>");
+  EXPECT_EQ(ro.GetItemIndex("A"), 0u);
+  // The table on disk has exactly slot-count entries; the padding names no slot.
+  std::string b = ReadWholeFile(path);
+  EXPECT_EQ(b.size() - WordAt(b, 28), 4u * 8);
+}
+
+TEST_F(ContainerTest, RefillingAFreeSlotNeverPutsAnItemWhereTheTableGoes) {
+  // Append (the table's pending place moves to the end), then fill a free
+  // slot: its record is appended exactly where the table would be written.
+  {
+    CFileServer fs(path.c_str(), &kGuid, CFile::modeReadWrite);
+    Add(fs, "A", "alpha");
+    fs.SetSize(3, TRUE);
+    Insert(fs, 1, "B", "bravo");
+    Insert(fs, 2, "C", "charlie");
+    Replace(fs, 0, "D", "delta");
+  }
+  CFileServer ro(path.c_str(), nullptr, CFile::modeRead);
+  EXPECT_EQ(Contents(ro, 0), "delta");
+  EXPECT_EQ(Contents(ro, 1), "bravo");
+  EXPECT_EQ(Contents(ro, 2), "charlie");
+  EXPECT_EQ(ro.GetItemIndex("C"), 2u);
+  EXPECT_EQ(ro.GetItemIndex("D"), 0u);
+}
+
+TEST_F(ContainerTest, ReopenedForWritingAndGrownTheTableMovesBehindNewBlocks) {
+  {
+    CFileServer fs(path.c_str(), &kGuid, CFile::modeReadWrite);
+    Add(fs, "A", "a");
+    Add(fs, "B", "b");
+  }
+  {
+    CFileServer fs(path.c_str(), nullptr, CFile::modeReadWrite);
+    fs.SetSize(10, TRUE);      // a new slot block goes where the old table lay
+    Insert(fs, 6, "C", "c");   // and a free slot is filled
+    fs.RemoveFile(1);
+  }
+  CFileServer ro(path.c_str(), nullptr, CFile::modeRead);
+  EXPECT_EQ(ro.GetSize(), 10u);
+  EXPECT_EQ(Contents(ro, 0), "a");
+  EXPECT_EQ(Contents(ro, 1), "<none>");
+  EXPECT_EQ(Contents(ro, 6), "c");
+  EXPECT_EQ(ro.GetItemIndex("C"), 6u);
+}
+
+TEST_F(ContainerTest, ShrinkThenGrowNeverRevivesOldSlots) {
+  CFileServer fs(path.c_str(), &kGuid, CFile::modeReadWrite);
+  for (int i = 0; i < 5; ++i) Add(fs, "I" + std::to_string(i), "v" + std::to_string(i));
+  fs.SetSize(2, TRUE);
+  EXPECT_EQ(fs.GetItemIndex("I4"), CFileServer::kNoItem);
+  fs.SetSize(4, TRUE);
+  EXPECT_EQ(Contents(fs, 1), "v1");
+  EXPECT_EQ(Contents(fs, 2), "<none>");
+  EXPECT_EQ(Contents(fs, 3), "<none>");
+  Add(fs, "N", "new");
+  fs.Close();
+  CFileServer ro(path.c_str(), nullptr, CFile::modeRead);
+  ASSERT_EQ(ro.GetSize(), 5u);
+  EXPECT_EQ(Contents(ro, 2), "<none>");
+  EXPECT_EQ(Contents(ro, 4), "new");
+  EXPECT_EQ(ro.GetItemIndex("I3"), CFileServer::kNoItem);
+  EXPECT_EQ(ro.GetItemIndex("N"), 4u);
+}
+
+TEST_F(ContainerTest, ShrinkToZeroThenGrowKeepsOtherDataIntact) {
+  CFileServer fs(path.c_str(), &kGuid, CFile::modeReadWrite);
+  Add(fs, "A", "a");
+  ASSERT_TRUE(fs.Compact());
+  fs.SetSize(0, TRUE);
+  fs.SetSize(3, TRUE);
+  Add(fs, "B", "bee");
+  fs.Close();
+  CFileServer ro(path.c_str(), nullptr, CFile::modeRead);
+  ASSERT_EQ(ro.GetSize(), 4u);
+  EXPECT_EQ(Contents(ro, 3), "bee");
+  EXPECT_EQ(ro.GetItemIndex("B"), 3u);
+}
+
+TEST_F(ContainerTest, FailingSourceLeavesTheContainerAsItWas) {
+  // A source whose read fails: nothing of it reaches the container, and a
+  // replacement keeps the old item.
+  struct FailingFile : CMemFile {
+    UINT Read(void*, UINT) override { throw CFileException(CFileException::hardIO, EIO); }
+  };
+  CFileServer fs(path.c_str(), &kGuid, CFile::modeReadWrite);
+  Add(fs, "A", "a");
+  std::string before = ReadWholeFile(path);
+  FailingFile bad;
+  Item item("B");
+  EXPECT_THROW(fs.AddFile(bad, item.p, 1), CFileException);
+  EXPECT_THROW(fs.ReplaceFile(bad, item.p, 0, 0), CFileException);
+  EXPECT_EQ(ReadWholeFile(path), before);
+  EXPECT_EQ(Contents(fs, 0), "a");
+  EXPECT_EQ(fs.GetSize(), 1u);
+}
+
+TEST_F(ContainerTest, DescriptorCallerDataIsKept) {
+  _FILEITEM* item = MakeFileItem("SYS", kSystemItemSize);
+  ASSERT_NE(item, nullptr);
+  std::memcpy(reinterpret_cast<char*>(item) + 262, "\x01\x02\x03", 3);
+  CFileServer fs(path.c_str(), &kGuid, CFile::modeReadWrite);
+  CMemFile src = Source("data");
+  fs.AddFile(src, item, 2);
+  CFileServer::FreeFileItem(item);
+  _FILEITEM* back = fs.GetItem(0u);
+  ASSERT_NE(back, nullptr);
+  EXPECT_EQ(back->wSize, kSystemItemSize);
+  EXPECT_EQ(std::memcmp(reinterpret_cast<char*>(back) + 262, "\x01\x02\x03", 3), 0);
+  CFileServer::FreeFileItem(back);
+  // A descriptor whose name is not terminated within its length is refused.
+  _FILEITEM* bad = MakeFileItem("AB");
+  bad->wSize = 3;  // "A" without its NUL
+  CMemFile src2 = Source("x");
+  EXPECT_EQ(fs.AddFile(src2, bad, 0), CFileServer::kNoItem);
+  CFileServer::FreeFileItem(bad);
+}
+
+}  // namespace
+}  // namespace kasten_test
