@@ -383,7 +383,7 @@ void CFileServer::FreeFileItem(_FILEITEM* item) { std::free(item); }
 
 void* CFileServer::bsearch(const void* key, const void* base, std::size_t count, std::size_t width,
                            int (*compare)(const void*, const void*)) {
-  return std::bsearch(key, base, count, width, compare);
+  return count == 0 ? nullptr : std::bsearch(key, base, count, width, compare);
 }
 
 void CFileServer::qsort(void* base, std::size_t count, std::size_t width, int (*compare)(const void*, const void*)) {
