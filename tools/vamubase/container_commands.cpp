@@ -1,0 +1,287 @@
+// vamubase commands on the container itself: create, add, list, extract,
+// remove, compact, merge, verify.
+#include <unistd.h>
+
+#include <cstdio>
+#include <iostream>
+#include <memory>
+
+#include "kasten/file_server.h"
+#include "platform/file.h"
+#include "tools/vamubase/command.h"
+
+namespace vamubase {
+namespace {
+
+// Opens an existing base; never creates one (a mistyped name must not
+// leave an empty base behind).
+bool OpenBase(CFileServer& fs, const std::string& path, bool writable) {
+  if (!FileExists(path)) {
+    Fail(path + ": no such base");
+    return false;
+  }
+  ExplainWaits(path);
+  if (!fs.Init(path.c_str(), nullptr, writable ? CFile::modeReadWrite : CFile::modeRead)) {
+    Fail(path + ": cannot open (not a base, damaged header, or no permission)");
+    return false;
+  }
+  return true;
+}
+
+// A slot given by index (digits) or by name; --name forces a name.
+std::optional<DWORD> Resolve(CFileServer& fs, const std::string& what, bool byName) {
+  if (!byName)
+    if (auto index = ParseIndex(what)) return index;
+  DWORD index = fs.GetItemIndex(what.c_str());
+  if (index == CFileServer::kNoItem) return std::nullopt;
+  return index;
+}
+
+const char* MethodName(DWORD method) {
+  switch (method) {
+    case 0: return "stored";
+    case 1:
+    case 2: return "zlib";
+    default: return "unknown";
+  }
+}
+
+int Create(std::vector<std::string>& args) {
+  if (!NoOptionsLeft("create", args)) return kUsage;
+  if (args.size() != 1) return Usage("create", "give the path of the new base");
+  if (FileExists(args[0])) return Fail(args[0] + ": already exists");
+  GUID guid = NewGuid();
+  CFileServer fs;
+  if (!fs.Init(args[0].c_str(), &guid, CFile::modeReadWrite)) return Fail(args[0] + ": cannot create");
+  fs.Close();
+  return kOk;
+}
+
+int Add(std::vector<std::string>& args) {
+  bool stored = TakeFlag(args, "--stored");
+  bool zlib = TakeFlag(args, "--zlib");
+  bool verbose = TakeFlag(args, "--verbose") || TakeFlag(args, "-v");
+  bool missing = false;
+  auto name = TakeOption(args, "--name", missing);
+  auto prefix = TakeOption(args, "--prefix", missing);
+  auto at = TakeOption(args, "--at", missing);
+  if (missing) return Usage("add", "an option lacks its value");
+  if (!NoOptionsLeft("add", args)) return kUsage;
+  if (stored && zlib) return Usage("add", "--stored and --zlib exclude each other");
+  if (args.size() < 2) return Usage("add", "give a base and at least one file");
+  if (name && args.size() != 2) return Usage("add", "--name needs exactly one file");
+  std::optional<DWORD> index;
+  if (at && !(index = ParseIndex(*at))) return Usage("add", "--at needs a slot index");
+  CFileServer fs;
+  if (!OpenBase(fs, args[0], true)) return kFailed;
+  const DWORD method = stored ? 0 : 1;
+  for (std::size_t i = 1; i < args.size(); ++i) {
+    const std::string& file = args[i];
+    CFile src;
+    CFileException error;
+    if (!src.Open(file.c_str(), CFile::modeRead | CFile::shareDenyNone, &error))
+      return Fail(file + ": " + error.GetErrorMessage());
+    std::string itemName = name ? *name : file.substr(file.find_last_of('/') + 1);
+    if (prefix) itemName = *prefix + "\\" + itemName;
+    _FILEITEM* item = MakeFileItem(itemName.c_str());
+    if (!item) return Fail(file + ": item name too long");
+    DWORD result = index ? fs.InsertFile(src, item, *index + static_cast<DWORD>(i - 1), method)
+                         : fs.AddFile(src, item, method);
+    CFileServer::FreeFileItem(item);
+    if (result == CFileServer::kNoItem) return Fail(file + ": not added");
+    if (verbose) std::cout << result << "\t" << itemName << "\n";
+  }
+  fs.Close();
+  return kOk;
+}
+
+int List(std::vector<std::string>& args) {
+  bool all = TakeFlag(args, "--all");
+  if (!NoOptionsLeft("list", args)) return kUsage;
+  if (args.size() != 1) return Usage("list", "give one base");
+  CFileServer fs;
+  if (!OpenBase(fs, args[0], false)) return kFailed;
+  for (DWORD i = 0; i < fs.GetSize(); ++i) {
+    CFileServer::ItemInfo info;
+    if (!fs.GetItemInfo(i, info)) {
+      if (all) std::cout << i << "\t-\t-\t-\t(empty)\n";
+      continue;
+    }
+    std::cout << i << "\t" << MethodName(info.method) << "\t" << info.contentsLength << "\t" << info.storedLength
+              << "\t" << info.name << "\n";
+  }
+  return kOk;
+}
+
+int Extract(std::vector<std::string>& args) {
+  bool byName = TakeFlag(args, "--name");
+  bool missing = false;
+  auto output = TakeOption(args, "-o", missing);
+  if (missing) return Usage("extract", "-o needs a file");
+  if (!NoOptionsLeft("extract", args)) return kUsage;
+  if (args.size() != 2) return Usage("extract", "give a base and one item");
+  CFileServer fs;
+  if (!OpenBase(fs, args[0], false)) return kFailed;
+  auto index = Resolve(fs, args[1], byName);
+  if (!index) return Fail(args[1] + ": no such item in " + args[0]);
+  CMemFile contents(4096);
+  _FILEITEM* item = fs.GetFile(*index, contents, 0, FALSE);
+  if (!item) return Fail(args[1] + ": slot " + std::to_string(*index) + " holds no readable item");
+  CFileServer::FreeFileItem(item);
+  const auto* data = contents.GetBuffer();
+  std::size_t n = static_cast<std::size_t>(contents.GetLength());
+  if (output) {
+    CFile out(output->c_str(), CFile::modeCreate | CFile::modeWrite | CFile::shareDenyNone);
+    out.Write(data, static_cast<UINT>(n));
+    return kOk;
+  }
+  if (n && std::fwrite(data, 1, n, stdout) != n) return Fail("cannot write to standard output");
+  return std::fflush(stdout) == 0 ? kOk : Fail("cannot write to standard output");
+}
+
+int Remove(std::vector<std::string>& args) {
+  bool byName = TakeFlag(args, "--name");
+  if (!NoOptionsLeft("remove", args)) return kUsage;
+  if (args.size() < 2) return Usage("remove", "give a base and at least one item");
+  CFileServer fs;
+  if (!OpenBase(fs, args[0], true)) return kFailed;
+  int status = kOk;
+  for (std::size_t i = 1; i < args.size(); ++i) {
+    auto index = Resolve(fs, args[i], byName);
+    _FILEITEM* item = index ? fs.GetItem(*index) : nullptr;
+    if (!item) {
+      status = Fail(args[i] + ": no such item in " + args[0]);
+      continue;
+    }
+    CFileServer::FreeFileItem(item);
+    fs.RemoveFile(*index);
+  }
+  fs.Close();
+  return status;
+}
+
+int Compact(std::vector<std::string>& args) {
+  if (!NoOptionsLeft("compact", args)) return kUsage;
+  if (args.size() != 1) return Usage("compact", "give one base");
+  CFileServer fs;
+  if (!OpenBase(fs, args[0], true)) return kFailed;
+  if (!fs.Compact()) return Fail(args[0] + ": not compacted");
+  fs.Close();
+  std::cerr << "vamubase: " << args[0] << " compacted; the old file is " << CFileServer::BackupName(args[0]) << "\n";
+  return kOk;
+}
+
+int Merge(std::vector<std::string>& args) {
+  if (!NoOptionsLeft("merge", args)) return kUsage;
+  if (args.size() != 3) return Usage("merge", "give the new base and two compacted bases");
+  if (FileExists(args[0])) return Fail(args[0] + ": already exists");
+  CFileServer first, second;
+  if (!OpenBase(first, args[1], false) || !OpenBase(second, args[2], false)) return kFailed;
+  GUID guid = NewGuid();
+  CFileServer target;
+  if (!target.Init(args[0].c_str(), &guid, CFile::modeReadWrite)) return Fail(args[0] + ": cannot create");
+  if (!target.Union(&first, &second)) {
+    target.Close();
+    DeleteFileAt(args[0]);
+    return Fail("both bases must be compacted first (vamubase compact)");
+  }
+  target.Close();
+  return kOk;
+}
+
+// A destination that counts what a read delivers and keeps nothing.
+class CountingFile : public CMemFile {
+ public:
+  ULONGLONG written = 0;
+  void Write(const void*, UINT count) override { written += count; }
+  void SetLength(ULONGLONG) override {}
+};
+
+int Verify(std::vector<std::string>& args) {
+  bool quiet = TakeFlag(args, "--quiet") || TakeFlag(args, "-q");
+  if (!NoOptionsLeft("verify", args)) return kUsage;
+  if (args.size() != 1) return Usage("verify", "give one base");
+  CFileServer fs;
+  if (!OpenBase(fs, args[0], false)) return kFailed;
+  DWORD items = 0, empty = 0, damaged = 0;
+  auto report = [&](DWORD slot, const std::string& what) {
+    ++damaged;
+    std::cout << "slot " << slot << ": " << what << "\n";
+  };
+  for (DWORD i = 0; i < fs.GetSize(); ++i) {
+    CFileServer::ItemInfo info;
+    if (!fs.GetItemInfo(i, info)) {
+      _FILEITEM* item = fs.GetItem(i);
+      if (item) {
+        CFileServer::FreeFileItem(item);
+        report(i, "record cannot be read");
+      } else {
+        ++empty;  // an empty slot or a descriptor that cannot be read: GetItem tells none apart
+      }
+      continue;
+    }
+    ++items;
+    if (!info.sound) {
+      report(i, info.name + ": lengths do not fit the file");
+      continue;
+    }
+    try {
+      CountingFile sink;
+      _FILEITEM* item = fs.GetFile(i, sink, 0, FALSE);
+      if (!item) {
+        report(i, info.name + ": cannot be read (method " + std::to_string(info.method) + ")");
+        continue;
+      }
+      CFileServer::FreeFileItem(item);
+      if (sink.written != info.contentsLength)
+        report(i, info.name + ": holds " + std::to_string(sink.written) + " bytes, declares " +
+                      std::to_string(info.contentsLength));
+    } catch (const CException& e) {
+      report(i, info.name + ": " + e.GetErrorMessage());
+      continue;
+    }
+    DWORD found = fs.GetItemIndex(info.name.c_str());
+    if (found != i) {
+      // Another slot of the same name comes first, or the name is not in the table.
+      _FILEITEM* other = found == CFileServer::kNoItem ? nullptr : fs.GetItem(found);
+      bool sameName = other && info.name == other->szName;
+      CFileServer::FreeFileItem(other);
+      if (!sameName) report(i, info.name + ": not found by its name");
+    }
+  }
+  if (!quiet)
+    std::cerr << args[0] << ": " << fs.GetSize() << " slots, " << items << " items, " << empty << " empty, " << damaged
+              << " damaged\n";
+  return damaged ? kFailed : kOk;
+}
+
+}  // namespace
+
+VAMUBASE_COMMAND(create, "create", "BASE", "create an empty base", "", Create);
+VAMUBASE_COMMAND(add, "add", "[--stored|--zlib] [--name NAME] [--prefix DIR] [--at INDEX] [-v] BASE FILE...",
+                 "add files as items (zlib by default)",
+                 "  --stored       keep the contents as they are\n"
+                 "  --zlib         compress (the default)\n"
+                 "  --name NAME    item name for a single file (default: the file name)\n"
+                 "  --prefix DIR   store the items as DIR\\NAME\n"
+                 "  --at INDEX     insert before slot INDEX instead of appending\n"
+                 "  -v, --verbose  print the slot and name of each item added\n",
+                 Add);
+VAMUBASE_COMMAND(list, "list", "[--all] BASE", "list the items: slot, method, size, stored size, name",
+                 "  --all  show empty slots too\n", List);
+VAMUBASE_COMMAND(extract, "extract", "[--name] [-o FILE] BASE ITEM",
+                 "write an item's contents to standard output (ITEM: slot index or name)",
+                 "  --name   take ITEM as a name even when it is made of digits\n"
+                 "  -o FILE  write to FILE instead\n",
+                 Extract);
+VAMUBASE_COMMAND(remove, "remove", "[--name] BASE ITEM...", "empty the slots of items (compact to reclaim space)",
+                 "  --name  take each ITEM as a name even when it is made of digits\n", Remove);
+VAMUBASE_COMMAND(compact, "compact", "BASE", "rewrite a base without dead space, keeping the old file as .bak", "",
+                 Compact);
+VAMUBASE_COMMAND(merge, "merge", "NEW FIRST SECOND", "make a new base holding the items of two compacted bases", "",
+                 Merge);
+VAMUBASE_COMMAND(verify, "verify", "[-q] BASE",
+                 "read every slot and item; report damage (exit status 1 when there is any)",
+                 "  -q, --quiet  no summary line\n", Verify);
+
+}  // namespace vamubase
