@@ -1,7 +1,9 @@
 #include "kasten/codec.h"
 
 #include <cerrno>
+#include <cstdint>
 #include <cstdlib>
+#include <typeinfo>
 
 #include "kasten/file_item.h"
 
@@ -9,7 +11,11 @@ namespace {
 
 constexpr UINT kStoredBlock = 16384;
 
-voidpf CodecAlloc(voidpf, uInt items, uInt size) { return std::calloc(items, size); }
+// zlib initialises what it reads of its state; zeroing the 32 KB window for
+// every item would cost more than inflating a small document.
+voidpf CodecAlloc(voidpf, uInt items, uInt size) {
+  return size != 0 && items > SIZE_MAX / size ? nullptr : std::malloc(static_cast<std::size_t>(items) * size);
+}
 void CodecFree(voidpf, voidpf address) { std::free(address); }
 
 }  // namespace
@@ -138,6 +144,11 @@ void ZlibCodec::DoCompress() {
 }
 
 void ZlibCodec::DoDecompress(DWORD inputLimit, DWORD outputLimit) {
+  // A plain memory file is filled in place: the same bytes, one copy fewer.
+  if (typeid(*m_pDst) == typeid(CMemFile)) {
+    InflateIntoMemory(static_cast<CMemFile&>(*m_pDst), inputLimit, outputLimit);
+    return;
+  }
   m_stream = z_stream{};
   m_stream.zalloc = CodecAlloc;
   m_stream.zfree = CodecFree;
@@ -173,6 +184,41 @@ void ZlibCodec::DoDecompress(DWORD inputLimit, DWORD outputLimit) {
     CheckZlibResult(result);
   }
   WriteBlock(m_out, filled);
+}
+
+void ZlibCodec::InflateIntoMemory(CMemFile& dst, DWORD inputLimit, DWORD outputLimit) {
+  m_stream = z_stream{};
+  m_stream.zalloc = CodecAlloc;
+  m_stream.zfree = CodecFree;
+  m_stream.opaque = this;
+  CheckZlibResult(inflateInit2(&m_stream, 15));
+  struct End {
+    z_stream* s;
+    ~End() { inflateEnd(s); }
+  } end{&m_stream};
+  // Wide input: zlib copies its output into its window on every call, so
+  // feeding it 512 bytes at a time would cost a second copy of the document.
+  std::unique_ptr<BYTE[]> input(new BYTE[kWideInput]);
+  BYTE* out = dst.PrepareWrite(outputLimit);
+  m_stream.next_out = out;
+  m_stream.avail_out = outputLimit;
+  struct Commit {
+    CMemFile& dst;
+    z_stream& s;
+    ~Commit() { dst.CommitWrite(s.total_out); }
+  } commit{dst, m_stream};
+  for (;;) {
+    if (m_stream.total_in == inputLimit || m_stream.total_out == outputLimit) break;
+    if (m_stream.avail_in == 0) {
+      DWORD left = inputLimit - static_cast<DWORD>(m_stream.total_in);
+      UINT n = ReadBlock(input.get(), left < kWideInput ? left : kWideInput);
+      m_stream.next_in = input.get();
+      m_stream.avail_in = n;
+    }
+    int result = inflate(&m_stream, Z_NO_FLUSH);
+    if (result == Z_STREAM_END) break;
+    CheckZlibResult(result);
+  }
 }
 
 std::unique_ptr<Codec> CreateCodec(DWORD method) {

@@ -55,6 +55,7 @@ class StoredCodec : public Codec {
 class ZlibCodec : public Codec {
  public:
   static constexpr UINT kBufferSize = 512;
+  static constexpr UINT kWideInput = 65536;  // input block when inflating into memory
   ZlibCodec();
   ~ZlibCodec() override;
 
@@ -63,6 +64,8 @@ class ZlibCodec : public Codec {
   void DoDecompress(DWORD inputLimit, DWORD outputLimit) override;
 
  private:
+  void InflateIntoMemory(CMemFile& dst, DWORD inputLimit, DWORD outputLimit);
+
   z_stream m_stream{};
   BYTE m_in[kBufferSize];
   BYTE m_out[kBufferSize];

@@ -61,6 +61,7 @@ BOOL CFile::Open(const char* path, UINT flags, CFileException* error) {
     if (error) *error = CFileException(CFileException::OsErrorToCause(e), e, path);
     return FALSE;
   }
+  DropReadAhead();
   m_fd = fd;
   m_flags = flags;
   m_position = 0;
@@ -73,20 +74,40 @@ UINT CFile::Read(void* buffer, UINT count) {
   auto* out = static_cast<char*>(buffer);
   UINT done = 0;
   while (done < count) {
-    ssize_t n = ::pread(m_fd, out + done, count - done, static_cast<off_t>(m_position));
+    // Served from the window when the position lies in it.
+    if (m_position >= m_aheadStart && m_position < m_aheadStart + m_aheadLength) {
+      UINT offset = static_cast<UINT>(m_position - m_aheadStart);
+      UINT n = m_aheadLength - offset;
+      if (n > count - done) n = count - done;
+      std::memcpy(out + done, m_ahead.get() + offset, n);
+      done += n;
+      m_position += n;
+      continue;
+    }
+    const bool direct = count - done >= kReadAhead;
+    if (!direct && !m_ahead) m_ahead.reset(new char[kReadAhead]);
+    char* target = direct ? out + done : m_ahead.get();
+    UINT want = direct ? count - done : kReadAhead;
+    ssize_t n = ::pread(m_fd, target, want, static_cast<off_t>(m_position));
     if (n < 0) {
       if (errno == EINTR) continue;
       ThrowErrno(m_path);
     }
     if (n == 0) break;
-    done += static_cast<UINT>(n);
-    m_position += static_cast<ULONGLONG>(n);
+    if (direct) {
+      done += static_cast<UINT>(n);
+      m_position += static_cast<ULONGLONG>(n);
+    } else {
+      m_aheadStart = m_position;
+      m_aheadLength = static_cast<UINT>(n);
+    }
   }
   return done;
 }
 
 void CFile::Write(const void* buffer, UINT count) {
   if (m_fd < 0) throw CFileException(CFileException::invalidFile, 0, m_path);
+  DropReadAhead();
   const auto* in = static_cast<const char*>(buffer);
   UINT done = 0;
   while (done < count) {
@@ -123,6 +144,7 @@ ULONGLONG CFile::GetLength() const {
 
 void CFile::SetLength(ULONGLONG newLength) {
   if (m_fd < 0) throw CFileException(CFileException::invalidFile, 0, m_path);
+  DropReadAhead();
   if (::ftruncate(m_fd, static_cast<off_t>(newLength)) != 0) ThrowErrno(m_path);
 }
 
@@ -131,6 +153,7 @@ void CFile::Flush() {
 }
 
 void CFile::Close() {
+  DropReadAhead();
   if (m_fd < 0) return;
   int fd = m_fd;
   m_fd = -1;
@@ -138,6 +161,7 @@ void CFile::Close() {
 }
 
 void CFile::Abort() {
+  DropReadAhead();
   if (m_fd >= 0) ::close(m_fd);
   m_fd = -1;
 }
@@ -177,6 +201,22 @@ void CMemFile::Grow(std::size_t needed) {
 }
 
 void CMemFile::Reserve(std::size_t capacity) { Grow(capacity); }
+
+BYTE* CMemFile::PrepareWrite(std::size_t n) {
+  std::size_t end = static_cast<std::size_t>(m_position) + n;
+  if (end > std::numeric_limits<UINT>::max()) throw CMemoryException();
+  Grow(end);
+  if (m_position > m_length) {
+    std::memset(m_buffer + m_length, 0, m_position - m_length);
+    m_length = m_position;
+  }
+  return m_buffer + m_position;
+}
+
+void CMemFile::CommitWrite(std::size_t k) {
+  m_position += k;
+  if (m_position > m_length) m_length = m_position;
+}
 
 UINT CMemFile::Read(void* buffer, UINT count) {
   if (m_position >= m_length) return 0;

@@ -7,6 +7,7 @@
 #pragma once
 
 #include <cstddef>
+#include <memory>
 #include <string>
 
 #include "platform/exceptions.h"
@@ -66,8 +67,17 @@ class CFile {
   UINT GetOpenFlags() const { return m_flags; }
 
  protected:
+  // Small reads are served from a read-ahead window of the file, so that a
+  // reader taking a few hundred bytes at a time makes one system call per
+  // window; any write or length change drops the window.
+  static constexpr UINT kReadAhead = 65536;
+  void DropReadAhead() { m_aheadLength = 0; }
+
   int m_fd = -1;
   ULONGLONG m_position = 0;
+  std::unique_ptr<char[]> m_ahead;
+  ULONGLONG m_aheadStart = 0;
+  UINT m_aheadLength = 0;
   UINT m_flags = 0;
   std::string m_path;
 };
@@ -99,6 +109,11 @@ class CMemFile : public CFile {
   BYTE* Detach();
   // Makes sure the block can hold `capacity` bytes without moving.
   void Reserve(std::size_t capacity);
+  // Direct writing for producers that fill memory themselves (a decoder):
+  // PrepareWrite returns room for n bytes at the position, CommitWrite(k)
+  // then counts k <= n of them as written, as Write would.
+  BYTE* PrepareWrite(std::size_t n);
+  void CommitWrite(std::size_t k);
 
  private:
   void Grow(std::size_t needed);

@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include <cstdlib>
+#include <cstring>
 #include <string>
 
 #include "platform/paths.h"
@@ -110,6 +111,49 @@ TEST_F(FileTest, CreateTruncatesOnlyOnceTheLockIsHeld) {
   CFile writer;
   EXPECT_FALSE(writer.Open(path.c_str(), CFile::modeCreate | CFile::modeWrite));
   EXPECT_EQ(reader.GetLength(), 3u);
+}
+
+TEST_F(FileTest, ReadAheadNeverServesStaleBytes) {
+  CFile f(path.c_str(), CFile::modeCreate | CFile::modeReadWrite);
+  std::string data(200000, '\0');
+  for (std::size_t i = 0; i < data.size(); ++i) data[i] = static_cast<char>(i * 31 % 251);
+  f.Write(data.data(), static_cast<UINT>(data.size()));
+  // Small reads across window boundaries, then one large read.
+  std::string back;
+  f.SeekToBegin();
+  char buf[700];
+  for (UINT n; (n = f.Read(buf, sizeof buf)) > 0;) back.append(buf, n);
+  EXPECT_EQ(back, data);
+  f.Seek(1000, CFile::begin);
+  std::string big(150000, '\0');
+  EXPECT_EQ(f.Read(big.data(), 150000), 150000u);
+  EXPECT_EQ(big, data.substr(1000, 150000));
+  // A write inside the window that an earlier read filled is seen by the next read.
+  f.Seek(10, CFile::begin);
+  f.Read(buf, 4);
+  f.Seek(12, CFile::begin);
+  f.Write("ZZ", 2);
+  f.Seek(10, CFile::begin);
+  ASSERT_EQ(f.Read(buf, 4), 4u);
+  EXPECT_EQ(std::string(buf + 2, 2), "ZZ");
+  f.SetLength(11);
+  f.Seek(10, CFile::begin);
+  EXPECT_EQ(f.Read(buf, 4), 1u);
+}
+
+TEST(MemFile, DirectWritingCountsLikeWrite) {
+  CMemFile m;
+  m.Write("ab", 2);
+  BYTE* p = m.PrepareWrite(10);
+  std::memcpy(p, "cdef", 4);
+  m.CommitWrite(4);
+  EXPECT_EQ(m.GetLength(), 6u);
+  EXPECT_EQ(m.GetPosition(), 6u);
+  EXPECT_EQ(std::string(reinterpret_cast<char*>(m.GetBuffer()), 6), "abcdef");
+  m.Seek(8, CFile::begin);  // a gap before the direct write is zero-filled
+  m.PrepareWrite(1)[0] = 'x';
+  m.CommitWrite(1);
+  EXPECT_EQ(std::string(reinterpret_cast<char*>(m.GetBuffer()), 9), std::string("abcdef\0\0x", 9));
 }
 
 TEST(MemFile, GrowsAndReadsBack) {
