@@ -60,14 +60,16 @@ GeneratedDoc CorpusGenerator::Make(std::size_t i) const {
   std::size_t start = static_cast<std::size_t>(x % m_articles.size());
   std::size_t length = 3 + static_cast<std::size_t>((x >> 17) % 40);
   const std::size_t act = m_articles[start].act;
-  const unsigned year = 60 + static_cast<unsigned>(i / 30000 % 40);
-  const unsigned number = 1 + static_cast<unsigned>(i / 300 % 100);
-  const unsigned position = 1 + static_cast<unsigned>(i % 300);
+  // Names follow the journal scheme "D" + two-digit year + position, with the
+  // journal number in the title's citation: 1000 positions in each of 40 years.
+  const unsigned year = 60 + static_cast<unsigned>(i / 1000 % 40);
+  const unsigned position = 1 + static_cast<unsigned>(i % 1000);
+  const unsigned number = 1 + position / 10;
   char name[32], cite[64];
-  std::snprintf(name, sizeof name, "D%02u%03u%04u.HTM", year % 100, number, position);
+  std::snprintf(name, sizeof name, "D%02u%04u.HTM", year % 100, position);
   std::snprintf(cite, sizeof cite, "Dz.U.%02u.%u.%u", year % 100, number, position);
   doc.name = name;
-  doc.keys = std::string(name, 9) + ";" + cite;
+  doc.keys = std::string(name, 7) + ";" + cite;
   std::string& h = doc.html;
   h.reserve(length * 1200);
   h += "<HTML><HEAD><TITLE>" + m_titles[act] + " (" + cite + ")</TITLE></HEAD>\r\n<BODY>\r\n";

@@ -10,7 +10,7 @@
 namespace bench {
 
 struct GeneratedDoc {
-  std::string name;  // item name, e.g. "D9712034.HTM"
+  std::string name;  // item name, e.g. "D970483.HTM" (journal letter, year, position)
   std::string html;  // windows-1250 HTML with a title that cites the act
   std::string keys;  // key string of the document, ';'-separated
 };
