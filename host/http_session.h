@@ -1,0 +1,131 @@
+// One client connection of the HTTP server: reads requests with strict limits
+// and timeouts on the I/O thread, hands each complete request to a worker
+// thread (extension call or static file) and writes the response. Created by
+// HttpServer for every accepted connection; owned by the asynchronous
+// operations in flight and, while a worker handles its request, by the job.
+#pragma once
+
+#include <atomic>
+#include <chrono>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <string>
+
+#include <boost/asio/ip/tcp.hpp>
+#include <boost/beast/core.hpp>
+#include <boost/beast/http.hpp>
+
+#include "host/access_log.h"
+#include "host/extension_module.h"
+#include "host/request_info.h"
+#include "host/response_channel.h"
+#include "host/server_options.h"
+#include "host/static_files.h"
+#include "host/worker_pool.h"
+
+namespace host {
+
+// What every session shares; owned by HttpServer, outlives all sessions.
+struct ServerContext {
+  const ServerOptions& options;
+  const ExtensionModule& module;
+  const StaticFiles& files;
+  AccessLog& log;
+  WorkerPool& pool;
+  std::atomic<bool> stopping{false};
+  std::atomic<std::size_t> connections{0};
+};
+
+class HttpSession : public std::enable_shared_from_this<HttpSession> {
+ public:
+  HttpSession(boost::asio::ip::tcp::socket socket, ServerContext& server);
+  ~HttpSession();
+
+  // I/O thread. `overloaded`: answer 503 and close at once.
+  void Start(bool overloaded);
+  // I/O thread, at shutdown: closes the connection unless a request is being answered.
+  void CloseIfIdle();
+
+ private:
+  friend class StreamChannel;
+  using Done = std::function<void(bool ok, std::size_t sent)>;
+
+  // A complete request as the worker gets it (its own copy: the I/O thread
+  // may start on the next request while the worker still logs this one).
+  struct Job {
+    RequestInfo info;
+    std::string target;  // raw, for the log
+    bool extension = false;
+    bool head = false;
+    unsigned version = 11;
+    bool keepAlive = true;
+    std::chrono::steady_clock::time_point started;
+  };
+
+  // Reading, I/O thread.
+  void WaitForRequest();
+  void ReadHeader();
+  void ScanHeader();
+  void ParseHeader(std::size_t size);
+  void OnHeader();
+  void ReadBody();
+  void OnReadError(boost::beast::error_code ec);
+  void Dispatch();
+
+  // Worker thread.
+  void Handle(Job& job);
+  void HandleExtension(Job& job);
+  void HandleStatic(Job& job);
+
+  // Whole responses (errors, files): built anywhere, written on the I/O thread.
+  template <class Body>
+  void PostWhole(std::shared_ptr<boost::beast::http::response<Body>> response);
+  template <class Body>
+  void WriteWhole(std::shared_ptr<boost::beast::http::response<Body>> response,
+                  std::shared_ptr<boost::beast::http::response_serializer<Body>> serializer);
+  // Answers with an error page from the I/O thread (the request never reached
+  // a worker) and closes; `allow` lists the methods for a 405.
+  void RejectRequest(int status, const char* allow = nullptr);
+  // The request being read, as far as it arrived, for the log.
+  Job PartialJob() const;
+  void LogRequest(const Job& job, int status, std::uint64_t bytes, const std::string& logData);
+
+  // Streamed extension responses, I/O thread, driven by StreamChannel.
+  void StartHead(const ResponseHead& head, Done done);
+  void StartChunk(const char* data, std::size_t size, Done done);
+  void FinishStream();
+
+  void AfterResponse(bool keepAlive);
+  // Half-closes and reads what the client still sends for a moment, so that
+  // the response is not lost to a reset; then closes.
+  void GracefulClose();
+  void Drain();
+  void Close();
+
+  ServerContext& m_server;
+  boost::beast::tcp_stream m_stream;
+  boost::beast::flat_buffer m_buffer;
+  std::optional<boost::beast::http::request_parser<boost::beast::http::string_body>> m_parser;
+  std::string m_remote;
+  std::string m_localAddress;
+  unsigned short m_localPort = 0;
+  bool m_busy = false;     // a request is being answered
+  bool m_closed = false;
+  std::chrono::steady_clock::time_point m_requestStarted;
+  std::size_t m_headerScanned = 0;  // bytes of the buffer already searched for the header's end
+  std::size_t m_drained = 0;
+
+  // The request being answered, as the I/O thread needs it for writing.
+  bool m_isHead = false;
+  unsigned m_version = 11;
+  bool m_clientKeepAlive = false;
+  enum class BodyMode { None, Chunked, UntilClose } m_mode = BodyMode::None;
+  bool m_keepAlive = false;
+  bool m_broken = false;   // a write failed: no more writes on this connection
+  boost::beast::http::response<boost::beast::http::empty_body> m_streamHead;
+  std::unique_ptr<boost::beast::http::response_serializer<boost::beast::http::empty_body>> m_headSerializer;
+};
+
+}  // namespace host

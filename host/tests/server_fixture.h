@@ -1,0 +1,117 @@
+// End-to-end test kit: a temporary site (installation directory, registry
+// file, a file beside the directory that must stay unreachable), the real
+// vamuserver started on a free loopback port with the test extension, and a
+// small HTTP client with timeouts so a hanging server fails a test instead of
+// hanging it.
+#pragma once
+
+#include <sys/types.h>
+
+#include <chrono>
+#include <csignal>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include <boost/asio/io_context.hpp>
+#include <boost/beast/core.hpp>
+#include <boost/beast/http.hpp>
+#include <gtest/gtest.h>
+
+namespace host::test {
+
+using namespace std::chrono_literals;
+
+struct Site {
+  Site();
+  ~Site();
+  std::string base;       // temporary directory holding everything below
+  std::string dir;        // installation directory: default.htm, Home.htm, gt.gif, tree.js, sub/
+  std::string registry;   // names dir as "Dir"
+  std::string accessLog;
+  std::string errorLog;   // the server's standard error
+  std::string marker;     // the test extension's terminate/unload lines
+  static std::string ReadFile(const std::string& path);
+  static void WriteFile(const std::string& path, const std::string& text);
+};
+
+struct ProgramResult {
+  int exitCode = -1;
+  std::string out;
+  std::string err;
+};
+// Runs vamuserver to its end with these arguments (for --help and start-up failures).
+ProgramResult RunProgram(const std::vector<std::string>& args, const std::vector<std::string>& env = {});
+
+class ServerProcess {
+ public:
+  ServerProcess() = default;
+  ServerProcess(const ServerProcess&) = delete;
+  ~ServerProcess();  // kills a server that is still running
+
+  // Starts the server on port 0 with the site's registry, access log and the
+  // test extension; `extra` arguments come last. False when it does not
+  // announce its port within a few seconds.
+  bool Start(const Site& site, const std::vector<std::string>& extra = {});
+  unsigned short Port() const { return m_port; }
+  pid_t Pid() const { return m_pid; }
+  void Signal(int signal) const;
+  // Waits for the process to end; its exit code, or nothing after the timeout.
+  std::optional<int> Wait(std::chrono::milliseconds timeout = 10s);
+
+ private:
+  pid_t m_pid = -1;
+  int m_stdout = -1;
+  unsigned short m_port = 0;
+};
+
+struct Response {
+  boost::beast::error_code error;  // of the read; a partial message keeps what arrived
+  boost::beast::http::response<boost::beast::http::string_body> message;
+  int Status() const { return error ? 0 : message.result_int(); }
+  const std::string& Body() const { return message.body(); }
+  std::string Header(const char* name) const;
+};
+
+class Client {
+ public:
+  explicit Client(unsigned short port);
+  bool Connected() const { return m_connected; }
+  boost::beast::error_code Send(const std::string& raw);
+  // Reads one response (a HEAD response has no body).
+  Response Read(bool head = false, std::chrono::milliseconds timeout = 10s);
+  // GET over this connection with HTTP/1.1 and a Host field.
+  Response Get(const std::string& target, const std::string& extraFields = "");
+  // True when the server closes the connection within the timeout (after
+  // whatever it still had to send).
+  bool ClosedByServer(std::chrono::milliseconds timeout = 5s);
+
+ private:
+  template <class Start>
+  boost::beast::error_code Run(Start start, std::chrono::milliseconds timeout);
+
+  boost::asio::io_context m_io;
+  boost::beast::tcp_stream m_stream{m_io};
+  boost::beast::flat_buffer m_buffer;
+  bool m_connected = false;
+};
+
+// GET on a fresh connection.
+Response Fetch(unsigned short port, const std::string& target, const std::string& extraFields = "");
+
+// Waits until the file contains `text` (log lines are written as requests
+// end, which a client may see a moment before); false after the timeout.
+bool WaitForText(const std::string& path, const std::string& text, std::chrono::milliseconds timeout = 2s);
+
+// The body the test extension's "big" command writes: the alphabet, repeated.
+std::string Pattern(std::size_t size);
+
+// A started server over a fresh site; extra arguments per test.
+struct ServerTest : ::testing::Test {
+  Site site;
+  ServerProcess server;
+  void StartServer(const std::vector<std::string>& extra = {}) { ASSERT_TRUE(server.Start(site, extra)); }
+  unsigned short Port() const { return server.Port(); }
+};
+
+}  // namespace host::test
