@@ -91,6 +91,12 @@ void CChangeLog::Clear() {
   m_maps.clear();
 }
 
+void CChangeLog::Truncate(std::size_t size) {
+  if (size >= m_a.size()) return;
+  m_a.resize(size);
+  m_maps.clear();
+}
+
 bool CChangeLog::Apply(std::vector<DWORD>& topics, std::size_t from) {
   if (from >= m_a.size() || topics.empty()) return false;
   auto found = m_maps.find(from);

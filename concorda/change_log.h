@@ -52,6 +52,8 @@ class CChangeLog {
   bool Empty() const { return m_a.empty(); }
   const std::vector<ChangeRecord>& Records() const { return m_a; }
   void Clear();
+  // Drops the records from position `size` on.
+  void Truncate(std::size_t size);
   // Applies the records from position `from` on to the topics in place
   // (topics whose item is gone are taken out; the order is kept). True when
   // anything changed.

@@ -1,0 +1,202 @@
+// CDocServer: storing and indexing documents, the hooks that keep the key
+// table and the change log current, and compaction.
+#include <cstdlib>
+#include <cstring>
+
+#include "concorda/doc_server.h"
+#include "concorda/doc_server_internal.h"
+#include "concorda/word_map.h"
+#include "concorda/word_tokenizer.h"
+#include "platform/cp1250.h"
+#include "platform/message_box.h"
+
+using namespace concorda;
+
+namespace {
+
+// Documents indexed per process before the memory flush (guarded by IndexingMutex).
+DWORD g_dwFlushInterval = 100000;
+
+}  // namespace
+
+void CDocServer::SetMemoryFlushInterval(DWORD documents) {
+  CSingleLock lock(IndexingMutex());
+  g_dwFlushInterval = documents ? documents : 1;
+}
+
+template <class Store>
+DWORD CDocServer::StoreDocument(Store store, CFile& file, const char* keys) {
+  // One document at a time per process: the word map is shared.
+  CSingleLock lock(IndexingMutex());
+  DWORD index;
+  try {
+    index = store();
+  } catch (const CException& e) {
+    // The base is half written; the tools cannot go on with it.
+    MessageBox(e.GetErrorMessage(), "DocServer");
+    std::exit(1);
+  }
+  IndexKeys(index, keys);
+  IndexDocument(index, file);
+  return index;
+}
+
+DWORD CDocServer::InsertFile(CFile& file, const _FILEITEM* item, DWORD index, const char* keys, DWORD method) {
+  return StoreDocument([&] { return CFileServer::InsertFile(file, item, index, method); }, file, keys);
+}
+
+DWORD CDocServer::AddFile(CFile& file, const _FILEITEM* item, const char* keys, DWORD method) {
+  return StoreDocument([&] { return CFileServer::AddFile(file, item, method); }, file, keys);
+}
+
+DWORD CDocServer::ReplaceFile(CFile& file, const _FILEITEM* item, DWORD index, const char* keys, DWORD method) {
+  return StoreDocument([&] { return CFileServer::ReplaceFile(file, item, index, method); }, file, keys);
+}
+
+void CDocServer::IndexKeys(DWORD index, const char* keys) {
+  if (!IsWritable() || index == kNoItem || !keys) return;
+  for (const char* p = keys;;) {
+    const char* end = std::strchr(p, ';');
+    std::string key = end ? std::string(p, end) : std::string(p);
+    m_keys.Add(MakeHash(key.c_str()), index);
+    if (!end) break;
+    p = end + 1;
+  }
+  m_bDirty = true;
+}
+
+char* CDocServer::NextWord(char* text, DWORD length, char** word, DWORD* wordLength) {
+  return NextWordIn(text, length, word, wordLength, m_wordBuf);
+}
+
+void CDocServer::IndexDocument(DWORD index, CFile& file) {
+  if (!IsWritable() || index > kMaxTopicItem) return;
+  CSingleLock lock(IndexingMutex());
+  CWordMap& map = ProcessWordMap();
+  if (map.m_dwDocuments >= g_dwFlushInterval) {
+    FlushMemory();
+    map.m_dwDocuments = 0;
+  }
+  m_bSuffixCurrent.store(false);
+  ++map.m_dwDocuments;
+  m_bDirty = true;
+
+  const ULONGLONG length = file.GetLength();
+  if (length >= 0xFFFFFFFFull || !m_textBuf.Reserve(static_cast<std::size_t>(length) + 1)) {
+    MessageBox("Not memory", "");
+    return;
+  }
+  char* text = m_textBuf.Data();
+  file.SeekToBegin();
+  DWORD got = 0;
+  while (got < length) {
+    UINT n = file.Read(text + got, static_cast<UINT>(length - got));
+    if (n == 0) break;
+    got += n;
+  }
+  text[got] = '\0';
+  cp1250::UpperCase(text, got);
+  CollectWords(text, got);
+  MergeWords(index);
+}
+
+void CDocServer::CollectWords(char* text, DWORD length) {
+  CWordMap& map = ProcessWordMap();
+  map.Clear();
+  if (!m_wordBuf.Exists() && !m_wordBuf.Reserve(kScratchInitialSize)) MessageBox("No memory in WordMap", "");
+  char* p = text;
+  DWORD left = length;
+  char* word = nullptr;
+  DWORD n = 0;
+  while (char* next = NextWord(p, left, &word, &n)) {
+    left -= static_cast<DWORD>(next - p);
+    p = next;
+    if (!word || n == 0) continue;
+    if (word >= text && word < text + length) {
+      // Terminated in place for the test (the text has a NUL after its end).
+      char saved = word[n];
+      word[n] = '\0';
+      if (IsAdmitted(word)) map.Add(word, n);
+      word[n] = saved;
+    } else if (IsAdmitted(word)) {
+      map.Add(word, n);
+    }
+  }
+}
+
+void CDocServer::MergeWords(DWORD index) {
+  CWordMap& map = ProcessWordMap();
+  auto words = map.Sorted();
+  CSingleLock lock(m_mutexIndex);
+  std::vector<std::pair<std::size_t, WordIndex>> added;
+  std::size_t pos = 0;
+  // Map and table are both sorted: each search starts where the last one ended.
+  for (const auto& [word, count] : words) {
+    const DWORD topic = MakeTopic(index, count);
+    pos = m_words.LowerBound(word->c_str(), pos);
+    if (pos < m_words.Size() && *word == m_words[pos].m_pWord) {
+      WordIndex& w = m_words[pos];
+      // Stored topics that cannot be read are lost, but the new document is
+      // still found by the word.
+      LoadTopics(w);
+      InsertTopic(w, TopicLowerBound(w, index), topic);
+      continue;
+    }
+    WordIndex w;
+    w.m_pWord = strdup(word->c_str());
+    if (!w.m_pWord) {
+      MessageBox("No buff", "DocServer");
+      continue;
+    }
+    w.m_nCount = 1;
+    w.m_dwTopic = topic;
+    w.m_dwLogPos = static_cast<DWORD>(m_log.Size());
+    added.emplace_back(pos, w);
+  }
+  m_words.InsertSorted(added);
+  map.Clear();
+}
+
+void CDocServer::RecordChange(BYTE kind, DWORD index) {
+  if (m_nHookPause > 0) return;
+  if (m_keys.Apply(kind, index)) m_bChanged = TRUE;
+  m_log.Append(kind, index);
+  m_bDirty = true;
+}
+
+void CDocServer::OnInsert(DWORD index) { RecordChange(kChangeInserted, index); }
+void CDocServer::OnDelete(DWORD index) { RecordChange(kChangeDeleted, index); }
+void CDocServer::OnRemove(DWORD index) { RecordChange(kChangeRemoved, index); }
+
+BOOL CDocServer::Compact() {
+  if (!IsWritable()) return FALSE;
+  // The index is written with the indices the documents will have after the
+  // compaction: the empty slots are deleted from it first, each at its index
+  // as the items stand after the deletions before it.
+  const CKeyTable keysBefore = m_keys;
+  const std::size_t logBefore = m_log.Size();
+  DWORD dropped = 0;
+  for (DWORD i = 0; i < m_dwSize; ++i)
+    if (FindOffset(i) == 0) RecordChange(kChangeDeleted, i - dropped++);
+
+  struct Compacting {
+    CDocServer& s;
+    explicit Compacting(CDocServer& server) : s(server) {
+      s.m_bCompacting = true;
+      ++s.m_nHookPause;  // the store reports the deletions again: they are in already
+    }
+    ~Compacting() {
+      s.m_bCompacting = false;
+      --s.m_nHookPause;
+    }
+  } compacting(*this);
+  m_bDirty = true;
+  WriteSystemFiles();
+  if (m_bDirty) {  // nothing could be written: leave the container and the index as they were
+    m_keys = keysBefore;
+    m_log.Truncate(logBefore);
+    return FALSE;
+  }
+  m_bChanged = FALSE;
+  return CFileServer::Compact();
+}

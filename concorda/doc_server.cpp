@@ -1,0 +1,158 @@
+// CDocServer: opening and closing, the system files and their loading.
+#include "concorda/doc_server.h"
+
+#include <cstring>
+#include <exception>
+
+#include "concorda/doc_server_internal.h"
+#include "concorda/system_files.h"
+#include "platform/message_box.h"
+
+using namespace concorda;
+
+CDocServer::CDocServer() = default;
+
+CDocServer::CDocServer(const char* path, const GUID* guid, UINT openFlags) { Init(path, guid, openFlags); }
+
+CDocServer::~CDocServer() {
+  // A destructor cannot report a failed write; the container is still
+  // closed by the base class.
+  try {
+    Close();
+  } catch (const CException& e) {
+    MessageBox(e.GetErrorMessage(), "DocServer");
+  }
+}
+
+BOOL CDocServer::Init(const char* path, const GUID* guid, UINT openFlags) {
+  if (IsOpen()) return FALSE;
+  BOOL opened = CFileServer::Init(path, guid, openFlags);
+  if (!opened) return FALSE;
+  m_bDirty = false;
+  LoadKeyTable();
+  LoadWordTable();
+  return opened;
+}
+
+void CDocServer::Close() {
+  if (!IsOpen()) return;
+  std::exception_ptr failure;
+  if (IsWritable() && !m_bCompacting && (m_dwLayout == 0 || m_bDirty)) {
+    try {
+      EndOfPerformanceThread();
+      WriteSystemFiles();
+    } catch (...) {
+      failure = std::current_exception();
+    }
+  }
+  ReleaseIndex();
+  CFileServer::Close();
+  if (failure) std::rethrow_exception(failure);
+}
+
+void CDocServer::ReleaseIndex() {
+  {
+    CSingleLock lock(m_mutexIndex);
+    m_words.Clear();
+    m_cache.Clear();
+    m_bSuffixCurrent.store(false);
+    m_aSuffix.clear();
+    m_aSuffix.shrink_to_fit();
+  }
+  m_wordBlock.clear();
+  m_wordBlock.shrink_to_fit();
+  m_textBuf.Free();
+  m_wordBuf.Free();
+  m_keys.Clear();
+  m_log.Clear();
+  m_bChanged = FALSE;
+  m_bDirty = false;
+}
+
+BOOL CDocServer::IsSystemFile(DWORD index) {
+  _FILEITEM* item = GetItem(index);
+  if (!item) return FALSE;
+  bool system = NameFits(item) && IsSystemFileName(item->szName);
+  FreeFileItem(item);
+  return system ? TRUE : FALSE;
+}
+
+DWORD CDocServer::FindSystemItem(const char* name) {
+  DWORD index = GetItemIndex(name);
+  if (index == kNoItem) return kNoItem;
+  _FILEITEM* item = GetItem(index);
+  bool same = item && NameFits(item) && std::strcmp(item->szName, name) == 0;
+  FreeFileItem(item);
+  return same ? index : kNoItem;
+}
+
+bool CDocServer::ReadSystemFile(const char* name, CMemFile& out) {
+  DWORD index = FindSystemItem(name);
+  if (index == kNoItem) return false;
+  try {
+    _FILEITEM* item = GetFile(index, out, 0, FALSE);
+    if (!item) return false;
+    FreeFileItem(item);
+    return true;
+  } catch (const CException&) {
+    // A damaged system file counts as missing: its part of the index answers nothing.
+    return false;
+  }
+}
+
+void CDocServer::StoreSystemFile(const char* name, CFile& content) {
+  _FILEITEM* item = MakeFileItem(name, kSystemItemSize);
+  if (!item) {
+    MessageBox("No buff", "DocServer");
+    return;
+  }
+  content.SeekToBegin();
+  DWORD index = FindSystemItem(name);
+  if (index == kNoItem) CFileServer::AddFile(content, item, kSystemMethod);
+  else CFileServer::ReplaceFile(content, item, index, kSystemMethod);
+  FreeFileItem(item);
+}
+
+void CDocServer::LoadKeyTable() {
+  CMemFile file(4096);
+  if (!ReadSystemFile(kKeyTableName, file)) return;
+  m_keys.Parse(file.GetBuffer(), static_cast<std::size_t>(file.GetLength()));
+}
+
+void CDocServer::LoadWordTable() {
+  {
+    CSingleLock lock(m_mutexIndex);
+    m_words.Clear();
+    m_cache.Clear();
+    m_bSuffixCurrent.store(false);
+  }
+  m_wordBlock.clear();
+  m_words.SetOwnsWords(IsWritable());
+
+  CMemFile file(4096);
+  if (!ReadSystemFile(kWordTableName, file)) return;
+  ParsedWordTable parsed = ParseWordTableFile(file.GetBuffer(), static_cast<std::size_t>(file.GetLength()));
+  file.Close();
+  m_words.Reserve(parsed.words.size());
+  if (IsWritable()) {
+    for (const auto& [offset, ref] : parsed.words) {
+      WordIndex w;
+      w.m_pWord = strdup(reinterpret_cast<const char*>(parsed.area.data() + offset));
+      if (!w.m_pWord) {
+        MessageBox("No m_pWord", "DocServer");
+        continue;
+      }
+      w.m_dwRef = ref;
+      m_words.Append(w);
+    }
+    return;
+  }
+  // Read-only: the words stay in one block and are not copied.
+  m_wordBlock.swap(parsed.area);
+  for (const auto& [offset, ref] : parsed.words) {
+    WordIndex w;
+    w.m_pWord = reinterpret_cast<char*>(m_wordBlock.data() + offset);
+    w.m_dwRef = ref;
+    m_words.Append(w);
+  }
+}

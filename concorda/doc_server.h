@@ -1,0 +1,202 @@
+// `CDocServer`, the document index: a container (`CFileServer`) whose
+// documents are indexed word by word, with a key table that finds documents
+// by their act keys. The index lives inside the same container as system
+// files (system_files.h). The catalogue opens every base read-only as a
+// CDocServer and runs word and key queries on it; the base tools build and
+// maintain indexed containers through the writing operations.
+//
+//   CDocServer base("acts.vq", &guid, CFile::modeCreate | CFile::modeReadWrite);
+//   base.AddFile(doc, item, "DU/1997/78/483;K", 2);      // stores and indexes
+//   base.Close();                                        // writes the index
+//   ...
+//   WORD first;
+//   auto* h = base.FindFirstDoc("kodeks I pracy", &first, nullptr);
+//   if (h != CDocServer::NoFind()) { WORD next; while (CDocServer::FindNextDoc(h, &next)) ...; }
+//
+// Threads: on a container opened read-only, queries (FindFirstDoc,
+// FindFirstDocFromKey, FindNextDoc on one's own handle) may run from many
+// threads at once; the lazy loading of topic lists and the lazy suffix index
+// are guarded by the index mutex. Changing or writing the index (the
+// writing operations, Compact, Union, Close of a writable container) is for
+// one thread while nobody queries the same object. Indexing holds a mutex per
+// process (IndexingMutex, word_map.h) for each document.
+//
+// Failures: allocation failures show a message box ("No m_pWord", "No dw", ...)
+// and leave out what could not be stored; damaged or missing system files
+// leave the affected words or keys without results. File failures of the
+// container travel as CFileException; an exception from storing a document
+// ends the process with exit code 1, as the tools expect.
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "concorda/change_log.h"
+#include "concorda/grow_block.h"
+#include "concorda/index_cache.h"
+#include "concorda/key_table.h"
+#include "concorda/word_index.h"
+#include "kasten/file_server.h"
+
+class CDocServer : public CFileServer {
+ public:
+  // The result of a query: item indices, ascending, and the read position.
+  // Owned by the caller until FindNextDoc reports the end or FindClose.
+  struct FindHandle {
+    std::vector<DWORD> aItems;
+    DWORD dwNext = 0;
+  };
+  // The handle value that means "nothing found" (all bits set); not a handle.
+  static FindHandle* NoFind() { return reinterpret_cast<FindHandle*>(~std::uintptr_t(0)); }
+
+  CDocServer();
+  // Constructs and opens, as Init does.
+  CDocServer(const char* path, const GUID* guid, UINT openFlags);
+  ~CDocServer() override;
+
+  // Opens the container, then loads its key table and word table (empty when
+  // the system files are missing or unreadable). FALSE when the container
+  // cannot be opened or this object is open already.
+  BOOL Init(const char* path, const GUID* guid, UINT openFlags) override;
+  // Writes the index when the container is writable and anything changed
+  // since it was written (or the container was written since its last
+  // compaction), releases the index and closes the container.
+  void Close() override;
+  // Writes the index and compacts the container; the written index names the
+  // documents by their compacted indices. FALSE when not writable.
+  BOOL Compact() override;
+  using CFileServer::Union;
+  BOOL IsSystemFile(DWORD index) override;
+
+ protected:
+  DWORD GetSystemFilesCount() override;
+  void WriteSystemFiles() override;
+  void OnDelete(DWORD index) override;
+  void OnInsert(DWORD index) override;
+  void OnRemove(DWORD index) override;
+
+ public:
+  // Fills this writable container with the documents of two compacted
+  // indexed containers and one index over both: the first's documents keep
+  // their order and come first, then the second's, as the container's union
+  // places them. Both sources are left open read-only. FALSE (nothing
+  // changed) when this container is not writable or a source is not compacted.
+  virtual BOOL Union(CDocServer* first, CDocServer* second);
+
+ protected:
+  // Records the ';'-separated keys of the item (an empty piece is a key too).
+  virtual void IndexKeys(DWORD index, const char* keys);
+  // Adds the words of the document in `file` (read from its start) under index.
+  virtual void IndexDocument(DWORD index, CFile& file);
+  // Finds the next word of upper-cased text (see NextWordIn, word_tokenizer.h).
+  virtual char* NextWord(char* text, DWORD length, char** word, DWORD* wordLength);
+
+ public:
+  // Storing documents: the container's operation, then the keys (may be
+  // null) and the words of the document are indexed. Returns the item index,
+  // or kNoItem when the container is not writable (nothing is indexed then).
+  using CFileServer::AddFile;
+  using CFileServer::InsertFile;
+  using CFileServer::ReplaceFile;
+  DWORD InsertFile(CFile& file, const _FILEITEM* item, DWORD index, const char* keys, DWORD method);
+  DWORD AddFile(CFile& file, const _FILEITEM* item, const char* keys, DWORD method);
+  DWORD ReplaceFile(CFile& file, const _FILEITEM* item, DWORD index, const char* keys, DWORD method);
+
+  // Word query (see query.h for the language). Returns a handle whose first
+  // item's low 16 bits are stored in *first, or NoFind() when the query is
+  // null or finds nothing (first unchanged). `reserved` is neither read nor written.
+  FindHandle* FindFirstDoc(const char* query, WORD* first, BYTE* reserved);
+  // Documents carrying any of the ';'-separated keys; as FindFirstDoc.
+  FindHandle* FindFirstDocFromKey(const char* keys, WORD* first) const;
+  // Stores the next item's low 16 bits and returns TRUE; at the end releases
+  // the handle and returns FALSE (the handle must not be used afterwards).
+  static BOOL FindNextDoc(FindHandle* handle, WORD* next);
+  // Number of items of the handle (low 16 bits); 0 for null or NoFind().
+  static WORD GetFindItems(FindHandle* handle);
+  // Releases a handle not yet ended by FindNextDoc; null and NoFind() are ignored.
+  static BOOL FindClose(FindHandle* handle);
+
+  // Documents indexed per process before the memory flush writes the topic
+  // lists out (100000; tests lower it).
+  static void SetMemoryFlushInterval(DWORD documents);
+
+  // The word table, for the tools: the number of words, a word, and its
+  // topics (item index in bits 0-23, occurrences in bits 24-31; loaded when
+  // needed; empty when unreadable).
+  DWORD GetWordCount() const { return static_cast<DWORD>(m_words.Size()); }
+  const char* GetWordAt(DWORD i) const { return i < m_words.Size() ? m_words[i].m_pWord : nullptr; }
+  std::vector<DWORD> GetWordTopics(DWORD i);
+  // Number of keys in the key table.
+  DWORD GetKeyCount() const { return static_cast<DWORD>(m_keys.Size()); }
+
+ private:
+  friend class CDocQuery;
+  friend struct CDocServerProbe;  // the tests' view of the word table
+  class CHookPause;
+
+  // --- loading and system files (doc_server.cpp) ---
+  void LoadKeyTable();
+  void LoadWordTable();
+  void ReleaseIndex();
+  // Item index of a system file, checked by name (a different item with the
+  // same name hash is not taken for it); kNoItem when there is none.
+  DWORD FindSystemItem(const char* name);
+  bool ReadSystemFile(const char* name, CMemFile& out);
+  void StoreSystemFile(const char* name, CFile& content);
+
+  // --- topic lists (doc_topics.cpp); callers hold m_mutexIndex ---
+  // Puts the word's topics in memory, current with the change log. False when
+  // the stored list cannot be read (the word then holds no topics).
+  bool LoadTopics(concorda::WordIndex& w);
+  // Applies the records the in-memory topics have not seen yet.
+  void BringCurrent(concorda::WordIndex& w);
+  // Topic count without loading: in memory, or from the index file (0 when unreadable).
+  DWORD StoredTopicCount(const concorda::WordIndex& w);
+  const CMemFile* IndexFile(DWORD number);
+  // Appends the item indices (or whole topics) of the word at pos (locks m_mutexIndex).
+  void CopyTopicItems(std::size_t pos, std::vector<DWORD>& items, bool wholeTopics = false);
+  const std::vector<DWORD>& SuffixIndex();
+
+  // --- writing (index_writer.cpp) ---
+  class CIndexFileSink;
+  class CScratch;
+  // Writes the topic lists into index files (into `sink` when given), turning
+  // written words into references when asked; drops words without topics and
+  // empties the change log. Returns the number of index files.
+  DWORD BuildIndexFiles(CIndexFileSink* sink, bool makeReferences);
+  // Builds the index files in the scratch container and stores them here.
+  void MoveIndexFiles(CScratch& scratch, bool removeStale);
+  void WriteKeyTable();
+  void WriteWordTable();
+  void FlushMemory();
+
+  // --- indexing (doc_indexer.cpp) ---
+  void CollectWords(char* text, DWORD length);
+  void MergeWords(DWORD index);
+  template <class Store>
+  DWORD StoreDocument(Store store, CFile& file, const char* keys);
+  void RecordChange(BYTE kind, DWORD index);
+
+  // --- union (doc_union.cpp) ---
+  bool ReopenReadOnly();
+  std::vector<DWORD> UnionPlaces(DWORD& next);
+  void CopyMappedTopics(std::size_t pos, const std::vector<DWORD>& places, std::vector<DWORD>& out);
+
+  concorda::CGrowBlock m_wordBuf;        // word scratch buffer (words with markup inside)
+  concorda::CGrowBlock m_textBuf;        // the text of the document being indexed
+  std::vector<BYTE> m_wordBlock;         // read-only: the word area the words point into
+  concorda::CKeyTable m_keys;
+  concorda::CWordTable m_words;
+  concorda::CChangeLog m_log;
+  concorda::CIndexFileCache m_cache;     // guarded by m_mutexIndex
+  BOOL m_bChanged = FALSE;               // a hook changed the key table
+  std::vector<DWORD> m_aSuffix;          // suffix index, built under m_mutexIndex
+  std::atomic<bool> m_bSuffixCurrent{false};
+  CMutex m_mutexIndex;                   // index-file cache, topic loading and dropping, suffix index
+
+  bool m_bDirty = false;                 // the index changed since it was written
+  bool m_bCompacting = false;            // Compact runs: Close writes nothing
+  int m_nHookPause = 0;                  // >0: the hooks record nothing (own system files)
+};

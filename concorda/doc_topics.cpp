@@ -1,0 +1,89 @@
+// CDocServer: topic lists read lazily from the index files through the
+// cache, kept current with the change log, and the suffix index.
+#include <algorithm>
+
+#include "concorda/bytes.h"
+#include "concorda/doc_server.h"
+#include "concorda/doc_server_internal.h"
+#include "concorda/suffix_index.h"
+#include "concorda/system_files.h"
+
+using namespace concorda;
+
+const CMemFile* CDocServer::IndexFile(DWORD number) {
+  return m_cache.Get(static_cast<WORD>(number), [this](DWORD n, CMemFile& out) {
+    return ReadSystemFile(IndexFileName(n).c_str(), out);
+  });
+}
+
+void CDocServer::BringCurrent(WordIndex& w) {
+  if (w.m_dwLogPos < m_log.Size() && TopicsLoaded(w)) {
+    std::vector<DWORD> topics(TopicData(w), TopicData(w) + TopicCount(w));
+    if (m_log.Apply(topics, w.m_dwLogPos)) AssignTopics(w, topics.data(), topics.size(), kNoTopicsRef);
+  }
+  w.m_dwLogPos = static_cast<DWORD>(m_log.Size());
+}
+
+bool CDocServer::LoadTopics(WordIndex& w) {
+  if (TopicsLoaded(w)) {
+    BringCurrent(w);
+    return true;
+  }
+  const DWORD ref = w.m_dwRef;
+  w.m_dwLogPos = static_cast<DWORD>(m_log.Size());
+  if (ref == kNoTopicsRef) return true;
+  const CMemFile* file = IndexFile(ReferenceFile(ref));
+  DWORD count = 0;
+  const BYTE* data = nullptr;
+  if (!file || !ReadIndexSlot(file->GetBuffer(), static_cast<std::size_t>(file->GetLength()), ReferenceSlot(ref),
+                              count, data))
+    return false;
+  std::vector<DWORD> topics(count);
+  for (DWORD i = 0; i < count; ++i) topics[i] = GetDword(data + 4 * i);
+  // Lists are searched by item: a damaged list must still be in order.
+  auto byItem = [](DWORD a, DWORD b) { return TopicItem(a) < TopicItem(b); };
+  if (!std::is_sorted(topics.begin(), topics.end(), byItem)) std::stable_sort(topics.begin(), topics.end(), byItem);
+  // Stored lists predate every pending change record.
+  m_log.Apply(topics, 0);
+  if (!AssignTopics(w, topics.data(), topics.size(), kNoTopicsRef)) return false;
+  return true;
+}
+
+DWORD CDocServer::StoredTopicCount(const WordIndex& w) {
+  if (TopicsLoaded(w)) return TopicCount(w);
+  if (w.m_dwRef == kNoTopicsRef) return 0;
+  const CMemFile* file = IndexFile(ReferenceFile(w.m_dwRef));
+  DWORD count = 0;
+  const BYTE* data = nullptr;
+  if (!file || !ReadIndexSlot(file->GetBuffer(), static_cast<std::size_t>(file->GetLength()),
+                              ReferenceSlot(w.m_dwRef), count, data))
+    return 0;
+  return count;
+}
+
+void CDocServer::CopyTopicItems(std::size_t pos, std::vector<DWORD>& items, bool wholeTopics) {
+  CSingleLock lock(m_mutexIndex);
+  WordIndex& w = m_words[pos];
+  LoadTopics(w);
+  const DWORD* t = TopicData(w);
+  const DWORD mask = wholeTopics ? 0xFFFFFFFF : kItemMask;
+  for (DWORD i = 0, n = TopicCount(w); i < n; ++i) items.push_back(t[i] & mask);
+}
+
+std::vector<DWORD> CDocServer::GetWordTopics(DWORD i) {
+  std::vector<DWORD> topics;
+  if (i < m_words.Size()) CopyTopicItems(i, topics, true);
+  return topics;
+}
+
+const std::vector<DWORD>& CDocServer::SuffixIndex() {
+  // Built once by whichever query needs it first; the others wait for it.
+  if (!m_bSuffixCurrent.load(std::memory_order_acquire)) {
+    CSingleLock lock(m_mutexIndex);
+    if (!m_bSuffixCurrent.load(std::memory_order_relaxed)) {
+      m_aSuffix = BuildSuffixIndex(m_words);
+      m_bSuffixCurrent.store(true, std::memory_order_release);
+    }
+  }
+  return m_aSuffix;
+}

@@ -1,0 +1,219 @@
+// CDocServer: writing the index into the container. The topic lists are
+// written into index files grouped by list length (size classes), so that
+// short lists share files; the new index files are built in a temporary
+// container first, because the old ones are still read while they are built.
+#include <optional>
+#include <string>
+#include <unordered_set>
+
+#include "concorda/bytes.h"
+#include "concorda/doc_server.h"
+#include "concorda/doc_server_internal.h"
+#include "concorda/system_files.h"
+#include "platform/message_box.h"
+#include "platform/paths.h"
+
+using namespace concorda;
+
+namespace {
+
+// A batch (one index file) ends once its capped topic counts reach this total.
+constexpr ULONGLONG kBatchTopics = 0x1FFFF;
+// ... or once it holds this many words: a reference names the slot in 16 bits.
+constexpr std::size_t kBatchWords = 0x10000;
+constexpr DWORD kCountCap = 32768;
+constexpr int kSizeClasses = 15;
+
+int SizeClass(DWORD count) {
+  DWORD c = count > kCountCap ? kCountCap : count;
+  int a = 0;
+  while (c >>= 1) ++a;
+  return a < kSizeClasses - 1 ? a : kSizeClasses - 1;
+}
+
+}  // namespace
+
+// Where the builder puts the index files it makes.
+class CDocServer::CIndexFileSink {
+ public:
+  explicit CIndexFileSink(CFileServer& target) : m_target(target) {}
+  void Store(DWORD number, const std::vector<BYTE>& bytes) {
+    CMemFile file(4096);
+    file.Write(bytes.data(), static_cast<UINT>(bytes.size()));
+    file.SeekToBegin();
+    _FILEITEM* item = MakeFileItem(IndexFileName(number).c_str(), kSystemItemSize);
+    if (!item) {
+      MessageBox("No buff", "DocServer");
+      return;
+    }
+    // A scratch copy: stored raw, compressed once when moved into the container.
+    m_target.AddFile(file, item, 0);
+    CFileServer::FreeFileItem(item);
+  }
+
+ private:
+  CFileServer& m_target;
+};
+
+DWORD CDocServer::BuildIndexFiles(CIndexFileSink* sink, bool makeReferences) {
+  const std::size_t n = m_words.Size();
+  std::vector<bool> written(n), dead(n);
+  // Counts before loading: the class of a word is that of its list as stored.
+  std::vector<DWORD> counts(n);
+  {
+    CSingleLock lock(m_mutexIndex);
+    for (std::size_t i = 0; i < n; ++i) {
+      counts[i] = StoredTopicCount(m_words[i]);
+      // A word whose topics cannot be read has none: it is dropped rather
+      // than left with a reference that the new files would give a new meaning.
+      if (counts[i] == 0) dead[i] = true;
+    }
+  }
+  DWORD file = 0;
+  std::vector<std::size_t> batch;
+  std::vector<std::pair<const DWORD*, DWORD>> lists;
+  std::vector<BYTE> bytes;
+  for (int a = 0; a < kSizeClasses; ++a) {
+    std::size_t i = 0;
+    while (i < n) {
+      ULONGLONG total = 0;
+      batch.clear();
+      for (; i < n && total < kBatchTopics && batch.size() < kBatchWords; ++i) {
+        if (written[i] || dead[i] || SizeClass(counts[i]) != a) continue;
+        total += counts[i] > kCountCap ? kCountCap : counts[i];
+        CSingleLock lock(m_mutexIndex);
+        WordIndex& w = m_words[i];
+        LoadTopics(w);
+        if (TopicCount(w) == 0) {
+          dead[i] = true;
+          continue;
+        }
+        batch.push_back(i);
+        written[i] = true;
+      }
+      if (batch.empty()) continue;
+      if (sink) {
+        lists.clear();
+        for (std::size_t k : batch) lists.emplace_back(TopicData(m_words[k]), TopicCount(m_words[k]));
+        BuildIndexFile(lists, bytes);
+        sink->Store(file, bytes);
+      }
+      if (makeReferences) {
+        CSingleLock lock(m_mutexIndex);
+        for (std::size_t slot = 0; slot < batch.size(); ++slot)
+          FreeTopics(m_words[batch[slot]], MakeReference(file, static_cast<DWORD>(slot)));
+      }
+      ++file;
+    }
+  }
+  {
+    CSingleLock lock(m_mutexIndex);
+    m_words.RemoveMarked(dead);
+    m_bSuffixCurrent.store(false);
+    // Every list left in memory has seen the whole log.
+    m_log.Clear();
+    for (std::size_t i = 0; i < m_words.Size(); ++i) m_words[i].m_dwLogPos = 0;
+  }
+  return file;
+}
+
+// A temporary container for the new index files, deleted with this object.
+class CDocServer::CScratch {
+ public:
+  CScratch(const GUID& guid) {
+    std::optional<std::string> path;
+    for (int attempt = 0; attempt < 100 && !path; ++attempt) path = CreateTempFile(TempDirectory(), "vamu");
+    if (!path) return;
+    m_path = *path;
+    DeleteFileAt(m_path);  // the container creates its own file
+    if (m_fs.Init(m_path.c_str(), &guid, CFile::modeCreate | CFile::modeReadWrite)) m_fs.EndOfPerformanceThread();
+  }
+  ~CScratch() {
+    m_fs.Close();
+    if (!m_path.empty()) DeleteFileAt(m_path);
+  }
+  CScratch(const CScratch&) = delete;
+  CScratch& operator=(const CScratch&) = delete;
+  bool IsOpen() const { return m_fs.IsOpen(); }
+  CFileServer& Container() { return m_fs; }
+
+ private:
+  CFileServer m_fs;
+  std::string m_path;
+};
+
+void CDocServer::MoveIndexFiles(CScratch& scratch, bool removeStale) {
+  CIndexFileSink sink(scratch.Container());
+  const DWORD count = BuildIndexFiles(&sink, true);
+  {
+    CSingleLock lock(m_mutexIndex);
+    m_cache.Clear();
+  }
+  CHookPause pause(*this);
+  for (DWORD n = 0; n < count; ++n) {
+    CMemFile file(4096);
+    _FILEITEM* item = scratch.Container().GetFile(IndexFileName(n).c_str(), file, 0, FALSE);
+    if (!item) continue;
+    FreeFileItem(item);
+    StoreSystemFile(IndexFileName(n).c_str(), file);
+  }
+  // Index files beyond the new count are no longer referred to.
+  if (removeStale)
+    for (DWORD n = count;; ++n) {
+      DWORD index = FindSystemItem(IndexFileName(n).c_str());
+      if (index == kNoItem) break;
+      RemoveFile(index);
+    }
+}
+
+void CDocServer::WriteKeyTable() {
+  std::vector<BYTE> bytes = m_keys.Serialize();
+  CMemFile file(4096);
+  file.Write(bytes.data(), static_cast<UINT>(bytes.size()));
+  CHookPause pause(*this);
+  StoreSystemFile(kKeyTableName, file);
+}
+
+void CDocServer::WriteWordTable() {
+  std::vector<BYTE> bytes = BuildWordTableFile(m_words);
+  CMemFile file(65536);
+  file.Write(bytes.data(), static_cast<UINT>(bytes.size()));
+  CHookPause pause(*this);
+  StoreSystemFile(kWordTableName, file);
+}
+
+void CDocServer::WriteSystemFiles() {
+  if (!IsWritable()) return;
+  // Nothing is written unless the new index files have a place to be built.
+  CScratch scratch(m_Guid);
+  if (!scratch.IsOpen()) {
+    MessageBox("No fs", "DocServer");
+    return;
+  }
+  WriteKeyTable();
+  MoveIndexFiles(scratch, !m_bCompacting);
+  WriteWordTable();
+  m_bDirty = false;
+}
+
+DWORD CDocServer::GetSystemFilesCount() {
+  // The same batching as the writer, without writing: the same count.
+  return BuildIndexFiles(nullptr, false) + 2;
+}
+
+void CDocServer::FlushMemory() {
+  // The frequent words come back into memory after the write.
+  std::unordered_set<const char*> frequent;
+  for (std::size_t i = 0; i < m_words.Size(); ++i)
+    if (m_words[i].m_nCount > 32) frequent.insert(m_words[i].m_pWord);
+  CScratch scratch(m_Guid);
+  if (!scratch.IsOpen()) {
+    MessageBox("No fs", "DocServer");
+    return;
+  }
+  MoveIndexFiles(scratch, true);
+  CSingleLock lock(m_mutexIndex);
+  for (std::size_t i = 0; i < m_words.Size(); ++i)
+    if (frequent.count(m_words[i].m_pWord)) LoadTopics(m_words[i]);
+  m_cache.ResetUseCounts();
+}

@@ -1,0 +1,237 @@
+// Index maintenance: storing, replacing, removing and inserting documents,
+// the change log, the memory flush and compaction, each checked against the
+// documents the container really holds, before and after write and reopen.
+#include "doc_fixture.h"
+
+using namespace doctest;
+using concorda::MakeTopic;
+
+namespace {
+
+class Maintenance : public ::testing::Test {
+ protected:
+  void Reopen(UINT mode = kWrite) {
+    base.reset();
+    base = std::make_unique<CDocServer>();
+    ASSERT_TRUE(base->Init(path.c_str(), nullptr, mode));
+  }
+  // Checks the index in memory, then after write, close and reopen.
+  void ExpectConsistentEverywhere() {
+    ExpectIndexMatchesDocuments(*base, false);
+    Reopen(kRead);
+    ExpectIndexMatchesDocuments(*base);
+    Reopen(kWrite);
+  }
+  DWORD WordPos(const char* word) {
+    for (DWORD i = 0; i < base->GetWordCount(); ++i)
+      if (std::string(base->GetWordAt(i)) == word) return i;
+    return CFileServer::kNoItem;
+  }
+
+  TempDir dir;
+  std::string path = dir.File("base.vq");
+  GUID guid = TestGuid();
+  std::unique_ptr<CDocServer> base = std::make_unique<CDocServer>(path.c_str(), &guid, kCreate);
+};
+
+}  // namespace
+
+TEST_F(Maintenance, RepeatedWordsBecomeOneTopicWithACount) {
+  AddDoc(*base, "a.htm", "Ustawa ustawa USTAWA oraz 1997");
+  DWORD ustawa = WordPos("USTAWA");
+  ASSERT_NE(ustawa, CFileServer::kNoItem);
+  EXPECT_EQ(base->GetWordTopics(ustawa), std::vector<DWORD>{MakeTopic(0, 3)});
+  EXPECT_EQ(base->GetWordTopics(WordPos("1997")), std::vector<DWORD>{MakeTopic(0, 1)});
+  EXPECT_EQ(WordPos("ORAZ"), CFileServer::kNoItem);
+  EXPECT_EQ(base->GetWordCount(), 2u);
+}
+
+TEST_F(Maintenance, OccurrenceCountIsCappedAt255) {
+  std::string text;
+  for (int i = 0; i < 300; ++i) text += "słowo ";
+  AddDoc(*base, "a.htm", text);
+  Reopen(kRead);
+  EXPECT_EQ(base->GetWordTopics(0), std::vector<DWORD>{MakeTopic(0, 255)});
+}
+
+TEST_F(Maintenance, KeysSplitAtSemicolonsIncludingEmptyOnes) {
+  AddDoc(*base, "a.htm", "tekst", "A;B;");
+  AddDoc(*base, "b.htm", "tekst", nullptr);
+  AddDoc(*base, "c.htm", "tekst", "B");
+  EXPECT_EQ(base->GetKeyCount(), 3u);
+  Reopen(kRead);
+  EXPECT_EQ(KeyQuery(*base, "A"), std::vector<DWORD>{0});
+  EXPECT_EQ(KeyQuery(*base, "B"), (std::vector<DWORD>{0, 2}));
+  EXPECT_EQ(KeyQuery(*base, ""), std::vector<DWORD>{0});
+  EXPECT_EQ(KeyQuery(*base, "C;A;B"), (std::vector<DWORD>{0, 2}));
+  EXPECT_TRUE(KeyQuery(*base, "C").empty());
+  // The document without keys is indexed by its words all the same.
+  EXPECT_EQ(Query(*base, "tekst"), (std::vector<DWORD>{0, 1, 2}));
+  WORD first = 7;
+  EXPECT_EQ(base->FindFirstDocFromKey(nullptr, &first), CDocServer::NoFind());
+  EXPECT_EQ(first, 7);
+}
+
+TEST_F(Maintenance, TopicListsCrossingTheStorageFormsSurviveWriteAndReload) {
+  for (int i = 0; i < 256; ++i) AddDoc(*base, "d" + std::to_string(i), i < 255 ? "wspólne słowo" : "słowo");
+  ExpectConsistentEverywhere();
+  EXPECT_EQ(Query(*base, "wspólne").size(), 255u);
+  EXPECT_EQ(Query(*base, "słowo").size(), 256u);
+}
+
+TEST_F(Maintenance, ReplacedDocumentKeepsItsIndexAndOnlyItsNewWords) {
+  DocMaker maker(1);
+  for (int i = 0; i < 12; ++i) AddDoc(*base, "d" + std::to_string(i), maker.Make(20), "K");
+  Reopen(kWrite);  // the old words are now stored, the change applies to them at the next write
+  AddDoc(*base, "new", "zupełnie inne słowa", "NEW", 4, true);
+  EXPECT_EQ(Query(*base, "zupełnie"), std::vector<DWORD>{4});
+  ExpectConsistentEverywhere();
+  EXPECT_EQ(Query(*base, "zupełnie"), std::vector<DWORD>{4});
+  EXPECT_EQ(KeyQuery(*base, "NEW"), std::vector<DWORD>{4});
+  std::vector<DWORD> k = KeyQuery(*base, "K");
+  EXPECT_EQ(std::count(k.begin(), k.end(), 4u), 0);
+  EXPECT_EQ(k.size(), 11u);
+}
+
+TEST_F(Maintenance, ReplacingTwiceBeforeAWriteKeepsTheLastDocument) {
+  AddDoc(*base, "a", "pierwsza wersja");
+  AddDoc(*base, "b", "inny dokument");
+  AddDoc(*base, "a", "druga wersja", nullptr, 0, true);
+  AddDoc(*base, "a", "trzecia wersja", nullptr, 0, true);
+  ExpectConsistentEverywhere();
+  EXPECT_EQ(Query(*base, "trzecia"), std::vector<DWORD>{0});
+  EXPECT_TRUE(Query(*base, "druga").empty());
+  EXPECT_TRUE(Query(*base, "pierwsza").empty());
+}
+
+TEST_F(Maintenance, RemovedDocumentIsNotFoundBeforeAndAfterTheWrite) {
+  AddDoc(*base, "a", "alfa beta", "KA");
+  AddDoc(*base, "b", "beta gamma", "KB");
+  base->RemoveFile(0);
+  EXPECT_EQ(Query(*base, "beta"), std::vector<DWORD>{1});
+  EXPECT_TRUE(Query(*base, "alfa").empty());
+  ExpectConsistentEverywhere();
+  EXPECT_TRUE(KeyQuery(*base, "KA").empty());
+  EXPECT_EQ(KeyQuery(*base, "KB"), std::vector<DWORD>{1});
+}
+
+TEST_F(Maintenance, RemovalFromACompactedContainerIsWrittenAtClose) {
+  AddDoc(*base, "a", "alfa beta");
+  AddDoc(*base, "b", "beta gamma");
+  Reopen(kWrite);
+  ASSERT_TRUE(base->Compact());
+  ASSERT_EQ(base->GetLayout(), 1u);
+  base->RemoveFile(1);  // leaves the layout flag at 1
+  Reopen(kRead);
+  EXPECT_TRUE(Query(*base, "gamma").empty());
+  EXPECT_EQ(Query(*base, "beta"), std::vector<DWORD>{0});
+}
+
+TEST_F(Maintenance, DocumentInsertedBeforeTheEndIsFoundAtItsIndex) {
+  DocMaker maker(2);
+  for (int i = 0; i < 10; ++i) AddDoc(*base, "d" + std::to_string(i), maker.Make(15), ("K" + std::to_string(i)).c_str());
+  Reopen(kWrite);
+  AddDoc(*base, "ins", "wstawiony dokument", "KI", 3);
+  EXPECT_EQ(Query(*base, "wstawiony"), std::vector<DWORD>{3});
+  EXPECT_EQ(KeyQuery(*base, "K3"), std::vector<DWORD>{4});  // moved up by one
+  EXPECT_EQ(KeyQuery(*base, "KI"), std::vector<DWORD>{3});
+  ExpectConsistentEverywhere();
+  EXPECT_EQ(Query(*base, "wstawiony"), std::vector<DWORD>{3});
+}
+
+TEST_F(Maintenance, ChangesInterleavedWithNewDocumentsStayConsistent) {
+  DocMaker maker(3);
+  for (int i = 0; i < 30; ++i) AddDoc(*base, "d" + std::to_string(i), maker.Make(12));
+  Reopen(kWrite);
+  for (int round = 0; round < 40; ++round) {
+    DWORD size = base->GetSize();
+    DWORD at = maker.Next() % (size ? size : 1);
+    switch (maker.Next() % 4) {
+      case 0: AddDoc(*base, "n" + std::to_string(round), maker.Make(10)); break;
+      case 1: AddDoc(*base, "i" + std::to_string(round), maker.Make(10), nullptr, at); break;
+      case 2: AddDoc(*base, "r" + std::to_string(round), maker.Make(10), nullptr, at, true); break;
+      case 3: base->RemoveFile(at); break;
+    }
+    if (round % 10 == 9) ExpectConsistentEverywhere();
+  }
+  ExpectIndexMatchesDocuments(*base, false);
+}
+
+TEST_F(Maintenance, CompactionRenumbersTheIndexLikeTheContainer) {
+  DocMaker maker(4);
+  for (int i = 0; i < 25; ++i) AddDoc(*base, "d" + std::to_string(i), maker.Make(12), ("K" + std::to_string(i)).c_str());
+  Reopen(kWrite);
+  for (DWORD i : {0u, 3u, 4u, 10u, 24u}) base->RemoveFile(i);
+  AddDoc(*base, "x", "po kompakcji", "KX", 7);
+  AddDoc(*base, "y", maker.Make(12), nullptr, 2, true);
+  ASSERT_TRUE(base->Compact());
+  EXPECT_EQ(base->GetLayout(), 1u);
+  EXPECT_EQ(CDocServerProbe::PendingChanges(*base), 0u);
+  // Close writes nothing more after a compaction: what is on disk must fit.
+  ExpectIndexMatchesDocuments(*base);
+  Reopen(kRead);
+  ExpectIndexMatchesDocuments(*base);
+  EXPECT_EQ(base->GetLayout(), 1u);
+  // 5 removed, one inserted: 21 documents and the system files.
+  DWORD documents = 0;
+  for (DWORD i = 0; i < base->GetSize(); ++i) documents += base->IsSystemFile(i) ? 0 : 1;
+  EXPECT_EQ(documents, 21u);
+  // Slots 0, 3 and 4 were empty before K5's document: it moves from 5 to 2.
+  EXPECT_EQ(KeyQuery(*base, "K5"), std::vector<DWORD>{2});
+  EXPECT_EQ(KeyQuery(*base, "KX"), std::vector<DWORD>{4});  // inserted at 7, three empty slots before it
+}
+
+TEST_F(Maintenance, MemoryFlushWritesListsOutAndKeepsFrequentWords) {
+  CDocServer::SetMemoryFlushInterval(5);
+  DocMaker maker(5);
+  for (int i = 0; i < 23; ++i) AddDoc(*base, "d" + std::to_string(i), maker.Make(25));
+  base->RemoveFile(6);
+  for (int i = 0; i < 7; ++i) AddDoc(*base, "e" + std::to_string(i), maker.Make(25));
+  CDocServer::SetMemoryFlushInterval(100000);
+  ExpectConsistentEverywhere();
+}
+
+TEST_F(Maintenance, ReadOnlyContainerIsNeverChanged) {
+  AddDoc(*base, "a", "alfa");
+  Reopen(kRead);
+  const DWORD size = base->GetSize();
+  const auto length = std::filesystem::file_size(path);
+  EXPECT_EQ(AddDoc(*base, "b", "beta"), CFileServer::kNoItem);
+  EXPECT_EQ(base->GetWordCount(), 1u);
+  EXPECT_TRUE(Query(*base, "beta").empty());
+  EXPECT_FALSE(base->Compact());
+  Reopen(kRead);
+  EXPECT_EQ(base->GetSize(), size);
+  EXPECT_EQ(std::filesystem::file_size(path), length);
+}
+
+TEST_F(Maintenance, NothingIsRewrittenWhenNothingChanged) {
+  AddDoc(*base, "a", "alfa");
+  Reopen(kWrite);
+  ASSERT_TRUE(base->Compact());
+  auto length = std::filesystem::file_size(path);
+  Reopen(kWrite);
+  Reopen(kWrite);
+  EXPECT_EQ(std::filesystem::file_size(path), length);
+}
+
+namespace {
+
+// A source that fails while the container reads it.
+class BrokenFile : public CMemFile {
+ public:
+  UINT Read(void*, UINT) override { throw CFileException(CFileException::hardIO, 5); }
+};
+
+}  // namespace
+
+TEST_F(Maintenance, FailingToStoreADocumentEndsTheProcess) {
+  EXPECT_EXIT(
+      {
+        BrokenFile file;
+        file.Write("abc", 3);
+        _FILEITEM* item = MakeFileItem("x");
+        base->AddFile(file, item, nullptr, 2);
+      },
+      ::testing::ExitedWithCode(1), "");
+}
