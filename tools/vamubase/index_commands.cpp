@@ -1,0 +1,239 @@
+// vamubase commands on the word index of a base: build (store and index a
+// directory of documents), query (word query), keys (key query) and words
+// (the word table with topic counts). Editors use them to check a base
+// before it goes on the site. Texts are windows-1250 bytes in and out, as the
+// base holds them.
+#include <unistd.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <iostream>
+#include <map>
+
+#include "concorda/doc_server.h"
+#include "platform/file.h"
+#include "tools/vamubase/command.h"
+
+namespace vamubase {
+namespace {
+
+namespace fs = std::filesystem;
+
+// Opens an existing indexed base; never creates one.
+bool OpenIndexedBase(CDocServer& base, const std::string& path, bool writable) {
+  if (!FileExists(path)) {
+    Fail(path + ": no such base");
+    return false;
+  }
+  ExplainWaits(path);
+  if (!base.Init(path.c_str(), nullptr, writable ? CFile::modeReadWrite : CFile::modeRead)) {
+    Fail(path + ": cannot open (not a base, damaged header, or no permission)");
+    return false;
+  }
+  return true;
+}
+
+// Keys per file name from a side file: "NAME<TAB>KEY;KEY...", '#' starts a comment line.
+bool ReadKeyFile(const std::string& path, std::map<std::string, std::string>& keys) {
+  std::ifstream in(path, std::ios::binary);
+  if (!in) return false;
+  std::string line;
+  while (std::getline(in, line)) {
+    if (!line.empty() && line.back() == '\r') line.pop_back();
+    if (line.empty() || line[0] == '#') continue;
+    auto tab = line.find('\t');
+    if (tab == std::string::npos) continue;
+    keys[line.substr(0, tab)] = line.substr(tab + 1);
+  }
+  return true;
+}
+
+// The documents named on the command line: files as given, directories by
+// their regular files in name order (hidden files left out).
+bool CollectDocuments(const std::vector<std::string>& args, std::vector<fs::path>& out) {
+  for (const auto& a : args) {
+    std::error_code ec;
+    if (fs::is_directory(a, ec)) {
+      std::vector<fs::path> files;
+      for (const auto& e : fs::directory_iterator(a, ec))
+        if (e.is_regular_file() && e.path().filename().string()[0] != '.') files.push_back(e.path());
+      std::sort(files.begin(), files.end());
+      out.insert(out.end(), files.begin(), files.end());
+    } else if (fs::is_regular_file(a, ec)) {
+      out.emplace_back(a);
+    } else {
+      Fail(a + ": no such file or directory");
+      return false;
+    }
+  }
+  return true;
+}
+
+// Progress of a long build on a terminal: done of total, rate, time left.
+class Progress {
+ public:
+  Progress(std::size_t total, bool show) : m_total(total), m_show(show && isatty(STDERR_FILENO)) {}
+  void Update(std::size_t done) {
+    if (!m_show) return;
+    auto now = Clock::now();
+    if (done != m_total && now - m_last < std::chrono::milliseconds(200)) return;
+    m_last = now;
+    double seconds = std::chrono::duration<double>(now - m_start).count();
+    double rate = seconds > 0 ? done / seconds : 0;
+    long left = rate > 0 ? static_cast<long>((m_total - done) / rate) : 0;
+    std::fprintf(stderr, "\r%zu/%zu documents  %.0f/s  %ld:%02ld left ", done, m_total, rate, left / 60, left % 60);
+    if (done == m_total) std::fputc('\n', stderr);
+    std::fflush(stderr);
+  }
+
+ private:
+  using Clock = std::chrono::steady_clock;
+  std::size_t m_total;
+  bool m_show;
+  Clock::time_point m_start = Clock::now();
+  Clock::time_point m_last{};
+};
+
+int Build(std::vector<std::string>& args) {
+  bool stored = TakeFlag(args, "--stored");
+  bool nameKeys = TakeFlag(args, "--name-keys");
+  bool quiet = TakeFlag(args, "--quiet") || TakeFlag(args, "-q");
+  bool missing = false;
+  auto keyFile = TakeOption(args, "--keys", missing);
+  auto prefix = TakeOption(args, "--prefix", missing);
+  if (missing) return Usage("build", "an option lacks its value");
+  if (!NoOptionsLeft("build", args)) return kUsage;
+  if (args.size() < 2) return Usage("build", "give a base and at least one directory or file");
+  if (keyFile && nameKeys) return Usage("build", "--keys and --name-keys exclude each other");
+  std::map<std::string, std::string> keys;
+  if (keyFile && !ReadKeyFile(*keyFile, keys)) return Fail(*keyFile + ": cannot read");
+  std::vector<fs::path> files;
+  if (!CollectDocuments(std::vector<std::string>(args.begin() + 1, args.end()), files)) return kFailed;
+
+  CDocServer base;
+  if (FileExists(args[0])) {
+    if (!OpenIndexedBase(base, args[0], true)) return kFailed;
+  } else {
+    GUID guid = NewGuid();
+    if (!base.Init(args[0].c_str(), &guid, CFile::modeReadWrite)) return Fail(args[0] + ": cannot create");
+  }
+  const DWORD method = stored ? 0 : 2;
+  Progress progress(files.size(), !quiet);
+  for (std::size_t i = 0; i < files.size(); ++i) {
+    CFile src;
+    CFileException error;
+    if (!src.Open(files[i].c_str(), CFile::modeRead | CFile::shareDenyNone, &error))
+      return Fail(files[i].string() + ": " + error.GetErrorMessage());
+    const std::string file = files[i].filename().string();
+    std::string name = prefix ? *prefix + "\\" + file : file;
+    _FILEITEM* item = MakeFileItem(name.c_str());
+    if (!item) return Fail(file + ": item name too long");
+    std::string key;
+    const char* itemKeys = nullptr;
+    if (nameKeys) {
+      key = files[i].stem().string();
+      itemKeys = key.c_str();
+    } else if (auto k = keys.find(file); k != keys.end()) {
+      itemKeys = k->second.c_str();
+    }
+    DWORD index = base.AddFile(src, item, itemKeys, method);
+    CFileServer::FreeFileItem(item);
+    if (index == CFileServer::kNoItem) return Fail(file + ": not added");
+    progress.Update(i + 1);
+  }
+  if (!quiet && isatty(STDERR_FILENO)) std::cerr << "writing the index...\n";
+  base.Close();
+  if (!quiet) std::cerr << args[0] << ": " << files.size() << " documents indexed\n";
+  return kOk;
+}
+
+// Prints the items of a handle ("index<TAB>name") and releases it.
+int PrintHits(CDocServer& base, CDocServer::FindHandle* h, bool quiet) {
+  std::size_t n = 0;
+  if (h != CDocServer::NoFind()) {
+    for (DWORD index : h->aItems) {
+      _FILEITEM* item = base.GetItem(index);
+      std::cout << index << "\t" << (item ? item->szName : "") << "\n";
+      CFileServer::FreeFileItem(item);
+    }
+    n = h->aItems.size();
+    CDocServer::FindClose(h);
+  }
+  if (!quiet) std::cerr << n << (n == 1 ? " document\n" : " documents\n");
+  return kOk;
+}
+
+std::string Joined(const std::vector<std::string>& args, std::size_t from, const char* separator) {
+  std::string out;
+  for (std::size_t i = from; i < args.size(); ++i) out += (i > from ? separator : "") + args[i];
+  return out;
+}
+
+int Query(std::vector<std::string>& args) {
+  bool quiet = TakeFlag(args, "--quiet") || TakeFlag(args, "-q");
+  if (!NoOptionsLeft("query", args)) return kUsage;
+  if (args.size() < 2) return Usage("query", "give a base and a query");
+  CDocServer base;
+  if (!OpenIndexedBase(base, args[0], false)) return kFailed;
+  WORD first = 0;
+  std::string query = Joined(args, 1, " ");
+  return PrintHits(base, base.FindFirstDoc(query.c_str(), &first, nullptr), quiet);
+}
+
+int Keys(std::vector<std::string>& args) {
+  bool quiet = TakeFlag(args, "--quiet") || TakeFlag(args, "-q");
+  if (!NoOptionsLeft("keys", args)) return kUsage;
+  if (args.size() < 2) return Usage("keys", "give a base and at least one key");
+  CDocServer base;
+  if (!OpenIndexedBase(base, args[0], false)) return kFailed;
+  WORD first = 0;
+  std::string keys = Joined(args, 1, ";");
+  return PrintHits(base, base.FindFirstDocFromKey(keys.c_str(), &first), quiet);
+}
+
+int Words(std::vector<std::string>& args) {
+  bool missing = false;
+  auto prefix = TakeOption(args, "--prefix", missing);
+  if (missing) return Usage("words", "--prefix needs a text");
+  if (!NoOptionsLeft("words", args)) return kUsage;
+  if (args.size() != 1) return Usage("words", "give one base");
+  CDocServer base;
+  if (!OpenIndexedBase(base, args[0], false)) return kFailed;
+  for (DWORD i = 0; i < base.GetWordCount(); ++i) {
+    const std::string word = base.GetWordAt(i);
+    if (prefix && word.compare(0, prefix->size(), *prefix) != 0) continue;
+    std::vector<DWORD> topics = base.GetWordTopics(i);
+    ULONGLONG occurrences = 0;
+    for (DWORD t : topics) occurrences += t >> 24;
+    std::cout << word << "\t" << topics.size() << "\t" << occurrences << "\n";
+  }
+  return kOk;
+}
+
+}  // namespace
+
+VAMUBASE_COMMAND(build, "build", "[--keys FILE|--name-keys] [--prefix DIR] [--stored] [-q] BASE DIR|FILE...",
+                 "store documents and index their words and keys (creates BASE when it does not exist)",
+                 "  --keys FILE    keys of each document: lines \"FILE<TAB>KEY;KEY...\"\n"
+                 "  --name-keys    the key of each document is its file name without the extension\n"
+                 "  --prefix DIR   store the items as DIR\\NAME\n"
+                 "  --stored       keep the documents uncompressed (default: zlib)\n"
+                 "  -q, --quiet    no progress and no summary\n"
+                 "Directories give their files in name order. Progress is shown on a terminal only.\n",
+                 Build);
+VAMUBASE_COMMAND(query, "query", "[-q] BASE QUERY...",
+                 "run a word query; print \"slot<TAB>name\" of each document found",
+                 "  -q, --quiet  no count on standard error\n"
+                 "The query language: words in a row are alternatives, I (and), NIE (not),\n"
+                 "(groups), * and ? wildcards, \"phrases\". The text is windows-1250.\n",
+                 Query);
+VAMUBASE_COMMAND(keys, "keys", "[-q] BASE KEY...", "find the documents carrying any of the keys",
+                 "  -q, --quiet  no count on standard error\n", Keys);
+VAMUBASE_COMMAND(words, "words", "[--prefix TEXT] BASE",
+                 "list the word table: word, documents, occurrences (windows-1250)",
+                 "  --prefix TEXT  only the words that begin with TEXT (upper case)\n", Words);
+
+}  // namespace vamubase
