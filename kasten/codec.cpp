@@ -33,33 +33,35 @@ void CheckZlibResult(int result) {
   }
 }
 
+namespace {
+
+// Sets a codec's flag and files for the length of one operation.
+struct Operation {
+  Operation(CFile*& src, CFile*& dst, BOOL& cancel, BOOL& flag, CFile* from, CFile* to)
+      : m_src(src), m_dst(dst), m_flag(flag) {
+    src = from;
+    dst = to;
+    cancel = FALSE;
+    flag = TRUE;
+  }
+  ~Operation() {
+    m_flag = FALSE;
+    m_src = m_dst = nullptr;
+  }
+  CFile*& m_src;
+  CFile*& m_dst;
+  BOOL& m_flag;
+};
+
+}  // namespace
+
 void Codec::Compress(CFile* src, CFile* dst) {
-  m_pSrc = src;
-  m_pDst = dst;
-  m_bCancel = FALSE;
-  m_bCompressing = TRUE;
-  struct Reset {
-    Codec* c;
-    ~Reset() {
-      c->m_bCompressing = FALSE;
-      c->m_pSrc = c->m_pDst = nullptr;
-    }
-  } reset{this};
+  Operation op(m_pSrc, m_pDst, m_bCancel, m_bCompressing, src, dst);
   DoCompress();
 }
 
 void Codec::Decompress(CFile* src, CFile* dst, DWORD inputLimit, DWORD outputLimit) {
-  m_pSrc = src;
-  m_pDst = dst;
-  m_bCancel = FALSE;
-  m_bDecompressing = TRUE;
-  struct Reset {
-    Codec* c;
-    ~Reset() {
-      c->m_bDecompressing = FALSE;
-      c->m_pSrc = c->m_pDst = nullptr;
-    }
-  } reset{this};
+  Operation op(m_pSrc, m_pDst, m_bCancel, m_bDecompressing, src, dst);
   DoDecompress(inputLimit, outputLimit);
 }
 
@@ -103,19 +105,21 @@ void StoredCodec::DoDecompress(DWORD inputLimit, DWORD) {
 // --- ZlibCodec -------------------------------------------------------------
 
 ZlibCodec::ZlibCodec() {
-  m_stream.zalloc = CodecAlloc;
-  m_stream.zfree = CodecFree;
-  m_stream.opaque = this;
+  ResetStream();
   m_pWork = &m_stream;
 }
 
 ZlibCodec::~ZlibCodec() = default;
 
-void ZlibCodec::DoCompress() {
+void ZlibCodec::ResetStream() {
   m_stream = z_stream{};
   m_stream.zalloc = CodecAlloc;
   m_stream.zfree = CodecFree;
   m_stream.opaque = this;
+}
+
+void ZlibCodec::DoCompress() {
+  ResetStream();
   CheckZlibResult(deflateInit2(&m_stream, Z_DEFAULT_COMPRESSION, Z_DEFLATED, 15, 8, Z_DEFAULT_STRATEGY));
   struct End {
     z_stream* s;
@@ -149,10 +153,7 @@ void ZlibCodec::DoDecompress(DWORD inputLimit, DWORD outputLimit) {
     InflateIntoMemory(static_cast<CMemFile&>(*m_pDst), inputLimit, outputLimit);
     return;
   }
-  m_stream = z_stream{};
-  m_stream.zalloc = CodecAlloc;
-  m_stream.zfree = CodecFree;
-  m_stream.opaque = this;
+  ResetStream();
   CheckZlibResult(inflateInit2(&m_stream, 15));
   struct End {
     z_stream* s;
@@ -187,10 +188,7 @@ void ZlibCodec::DoDecompress(DWORD inputLimit, DWORD outputLimit) {
 }
 
 void ZlibCodec::InflateIntoMemory(CMemFile& dst, DWORD inputLimit, DWORD outputLimit) {
-  m_stream = z_stream{};
-  m_stream.zalloc = CodecAlloc;
-  m_stream.zfree = CodecFree;
-  m_stream.opaque = this;
+  ResetStream();
   CheckZlibResult(inflateInit2(&m_stream, 15));
   struct End {
     z_stream* s;

@@ -64,6 +64,8 @@ class ZlibCodec : public Codec {
   void DoDecompress(DWORD inputLimit, DWORD outputLimit) override;
 
  private:
+  // A fresh stream state whose allocations go through this codec.
+  void ResetStream();
   void InflateIntoMemory(CMemFile& dst, DWORD inputLimit, DWORD outputLimit);
 
   z_stream m_stream{};

@@ -141,19 +141,13 @@ _FILEITEM* CFileServer::GetFile(DWORD index, CFile& dst, DWORD limit, BOOL perce
 }
 
 DWORD CFileServer::GetFileSize(DWORD index) {
-  CSingleLock lock(m_mutexFile);
-  Record rec;
-  if (!ReadRecord(index, rec)) return 0;
-  FreeFileItem(rec.item);
-  return rec.contentsLength;
+  ItemInfo info;
+  return GetItemInfo(index, info) ? info.contentsLength : 0;
 }
 
 DWORD CFileServer::GetFileCompSize(DWORD index) {
-  CSingleLock lock(m_mutexFile);
-  Record rec;
-  if (!ReadRecord(index, rec)) return 0;
-  FreeFileItem(rec.item);
-  return rec.storedLength;
+  ItemInfo info;
+  return GetItemInfo(index, info) ? info.storedLength : 0;
 }
 
 DWORD CFileServer::GetItemIndex(const char* name) {
