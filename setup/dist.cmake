@@ -53,6 +53,9 @@ set(DIST_BASES \"${VAMU_DIST_BASES}\")
     COMMENT "Assembling the distribution directory ${dist}"
     VERBATIM)
   add_dependencies(setup_dist ${deps})
+  if(TARGET setup_run_tests)
+    add_dependencies(setup_run_tests setup_dist)
+  endif()
 endfunction()
 
 cmake_language(DEFER DIRECTORY ${CMAKE_SOURCE_DIR} CALL vamu_setup_dist)

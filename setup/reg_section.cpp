@@ -108,6 +108,7 @@ bool InstallAddReg(const CInfFile& inf, std::string_view section, const std::str
     }
   }
   if (!ok) return false;
+  if (entries.empty()) return true;
 
   std::string why;
   if (!MakeDirectories(DirectoryOf(registryFile), &why)) {

@@ -77,8 +77,10 @@ std::optional<SetupOptions> ParseSetupOptions(const std::vector<std::string>& ar
   // except for "/" itself. Relative paths would end up in the registry.
   std::error_code ec;
   o.root = std::filesystem::absolute(o.root, ec).lexically_normal().string();
+  if (!ec && !o.registryFile.empty())
+    o.registryFile = std::filesystem::absolute(o.registryFile, ec).lexically_normal().string();
   if (ec) {
-    *error = "cannot make the root " + o.root + " absolute";
+    *error = "cannot make the paths absolute: " + ec.message();
     return std::nullopt;
   }
   while (o.root.size() > 1 && o.root.back() == '/') o.root.pop_back();

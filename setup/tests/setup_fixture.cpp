@@ -70,10 +70,29 @@ std::string Quote(const std::string& s) {
 
 }  // namespace
 
-void SetupRun::SetUp() {
+std::string MakeTempDir() {
   std::string pattern = TempDirectory() + "/vamu-setup-test-XXXXXX";
-  ASSERT_NE(::mkdtemp(pattern.data()), nullptr);
-  tmp_ = pattern;
+  if (!::mkdtemp(pattern.data())) ADD_FAILURE() << "cannot make a temporary directory";
+  return pattern;
+}
+
+RunResult RunProgram(const std::string& dir, const std::string& program, const std::vector<std::string>& args,
+                     const std::string& input, const std::string& locale) {
+  WriteText(dir + "/in", input);
+  // The registry and the locale come from the command line alone.
+  std::string cmd = "env -u VAMU_REGISTRY -u LANG -u LC_CTYPE LC_ALL=" + Quote(locale) + " " + Quote(program);
+  for (const auto& a : args) cmd += " " + Quote(a);
+  cmd += " <" + Quote(dir + "/in") + " >" + Quote(dir + "/out") + " 2>" + Quote(dir + "/err");
+  int raw = std::system(cmd.c_str());
+  RunResult r;
+  r.status = WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
+  r.out = Slurp(dir + "/out");
+  r.err = Slurp(dir + "/err");
+  return r;
+}
+
+void SetupRun::SetUp() {
+  tmp_ = MakeTempDir();
   dist_ = tmp_ + "/dist";
   root_ = tmp_ + "/root";
   fs::create_directories(dist_ + "/config");
@@ -109,16 +128,7 @@ void SetupRun::TearDown() {
 
 RunResult SetupRun::RunPlain(const std::vector<std::string>& args, const std::string& input,
                              const std::string& locale) {
-  WriteText(tmp_ + "/in", input);
-  std::string cmd = "env -u VAMU_REGISTRY -u LANG -u LC_CTYPE LC_ALL=" + Quote(locale) + " " + Quote(D("setup"));
-  for (const auto& a : args) cmd += " " + Quote(a);
-  cmd += " <" + Quote(tmp_ + "/in") + " >" + Quote(tmp_ + "/out") + " 2>" + Quote(tmp_ + "/err");
-  int raw = std::system(cmd.c_str());
-  RunResult r;
-  r.status = WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
-  r.out = Slurp(tmp_ + "/out");
-  r.err = Slurp(tmp_ + "/err");
-  return r;
+  return RunProgram(tmp_, D("setup"), args, input, locale);
 }
 
 RunResult SetupRun::Run(const std::vector<std::string>& args, const std::string& input, const std::string& locale) {

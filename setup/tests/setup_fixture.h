@@ -24,6 +24,14 @@ bool Exists(const std::string& path);
 // Sets a file's modification time to `seconds` from now (negative: past).
 void SetAge(const std::string& path, long seconds);
 
+// Runs `program args...` with `input` as standard input and LC_ALL=locale,
+// keeping its output in files below `dir`.
+RunResult RunProgram(const std::string& dir, const std::string& program, const std::vector<std::string>& args,
+                     const std::string& input = "", const std::string& locale = "C.UTF-8");
+
+// Makes a new temporary directory.
+std::string MakeTempDir();
+
 // Paths, types, modes, times, contents and link targets of every entry
 // below a directory: two equal snapshots are the same tree.
 std::map<std::string, std::string> Snapshot(const std::string& dir);

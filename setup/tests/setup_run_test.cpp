@@ -225,6 +225,16 @@ TEST_F(Failures, NginxFileSetupDidNotWriteIsLeftAlone) {
   EXPECT_FALSE(Exists(R("/etc/nginx/sites-available/vamu.conf"))) << "a refused section writes nothing";
 }
 
+TEST_F(Failures, MissingTemplateFailsOnlyItsOwnFile) {
+  std::filesystem::remove(D("config/vamufcgi.service"));
+  RunResult r = Run({"--default", "--no-restart"});
+  EXPECT_EQ(r.status, 1);
+  EXPECT_TRUE(Has(r.err, "vamufcgi.service")) << r.err;
+  EXPECT_FALSE(Exists(R("/etc/systemd/system/vamufcgi.service")));
+  EXPECT_TRUE(Exists(R("/etc/nginx/sites-available/vamu.conf")));
+  EXPECT_FALSE(Has(r.out, kFinished));
+}
+
 TEST_F(Failures, NginxFileSetupWroteIsReplaced) {
   WriteText(R("/etc/nginx/sites-available/vamu.conf"), std::string(kSetupMark) + "old\n");
   ASSERT_EQ(Run({"--default", "--no-restart"}).status, 0);
