@@ -1,0 +1,156 @@
+// CSrvSrv: opening the bases and reading items by combined index.
+#include "biblion/srv_srv.h"
+
+#include <algorithm>
+
+#include "concorda/doc_server.h"
+#include "platform/message_box.h"
+#include "platform/registry.h"
+
+namespace {
+
+constexpr const char* kCaption = "SrvSrv";
+// Base number 0xFFFF with slot 0xFFFF would spell "no item".
+constexpr std::size_t kMaxBases = 0xFFFF;
+
+}  // namespace
+
+CSrvSrv::CSrvSrv() : m_bNoTable(FALSE) {}
+
+CSrvSrv::~CSrvSrv() {
+  Close();
+  m_table.Clear();
+}
+
+BOOL CSrvSrv::Init(const char* name) {
+  const std::string catalogue = name ? name : kDefaultName;
+  const std::string key = std::string(kRegistryKey) + "\\" + catalogue;
+  std::vector<std::string> paths;
+  for (const RegValue& v : CRegistry::Load(CRegistry::DefaultPath()).Values(key)) {
+    if (v.type == RegValue::String)
+      paths.push_back(v.text);
+    else
+      MessageBox("Not a base path: " + key + "\\" + v.name, kCaption);
+  }
+  return Init(catalogue.c_str(), paths);
+}
+
+BOOL CSrvSrv::Init(const char* name, const std::vector<std::string>& paths) {
+  if (!m_aBases.empty()) return FALSE;
+  m_strName = name ? name : kDefaultName;
+  m_table.Clear();
+  m_bTableFromCache = false;
+  m_strCachePath.clear();
+  if (!OpenBases(paths)) return FALSE;
+  if (!m_bNoTable) LoadOrBuildTable();
+  return TRUE;
+}
+
+BOOL CSrvSrv::OpenBases(const std::vector<std::string>& paths) {
+  for (const std::string& path : paths) {
+    if (m_aBases.size() == kMaxBases) {
+      MessageBox("Too many bases; ignored: " + path, kCaption);
+      continue;
+    }
+    // A base that is not there must not be created: the catalogue only reads.
+    if (!FileExists(path)) {
+      MessageBox("No base " + path, kCaption);
+      continue;
+    }
+    auto* base = new CDocServer;
+    BOOL open = FALSE;
+    try {
+      open = base->Init(path.c_str(), nullptr, CFile::modeRead);
+    } catch (const CException&) {
+      open = FALSE;
+    }
+    if (!open) {
+      delete base;
+      MessageBox("Cannot open base " + path, kCaption);
+      continue;
+    }
+    m_aBases.push_back(base);
+  }
+  return m_aBases.empty() ? FALSE : TRUE;
+}
+
+void CSrvSrv::SetCacheDirectory(const std::string& directory) {
+  m_strCacheDir = directory;
+  m_bCacheDirSet = true;
+}
+
+void CSrvSrv::Close() {
+  for (CDocServer* base : m_aBases) {
+    base->Close();
+    delete base;
+  }
+  m_aBases.clear();
+}
+
+std::string CSrvSrv::GetBasePath(DWORD base) const {
+  return base < m_aBases.size() ? m_aBases[base]->GetFilePath() : std::string();
+}
+
+// --- items ----------------------------------------------------------------------
+
+DWORD CSrvSrv::GetSize() const {
+  DWORD total = 0;
+  for (const CDocServer* base : m_aBases) total += base->GetSize();
+  return total;
+}
+
+DWORD CSrvSrv::GetIndex(DWORD ordinal) const {
+  DWORD passed = 0;
+  for (std::size_t i = 0; i < m_aBases.size(); ++i) {
+    const DWORD slots = m_aBases[i]->GetSize();
+    if (ordinal - passed < slots) {
+      const DWORD slot = ordinal - passed;
+      return slot < biblion::kSlotsPerBase ? static_cast<DWORD>(i << 16) | slot : kNoItem;
+    }
+    passed += slots;
+  }
+  return kNoItem;
+}
+
+DWORD CSrvSrv::GetItemIndex(const char* name) const {
+  if (!name) return kNoItem;
+  for (std::size_t i = 0; i < m_aBases.size(); ++i) {
+    const DWORD slot = m_aBases[i]->GetItemIndex(name);
+    // A slot past 0xFFFF would alias another item of the base: not reported.
+    if (slot != kNoItem && slot < biblion::kSlotsPerBase) return static_cast<DWORD>(i << 16) | slot;
+  }
+  return kNoItem;
+}
+
+CDocServer* CSrvSrv::BaseOf(DWORD combined) const {
+  if (combined == kNoItem) return nullptr;
+  const DWORD base = combined >> 16;
+  return base < m_aBases.size() ? m_aBases[base] : nullptr;
+}
+
+_FILEITEM* CSrvSrv::GetItem(DWORD combined) const {
+  CDocServer* base = BaseOf(combined);
+  return base ? base->GetItem(combined & 0xFFFF) : nullptr;
+}
+
+_FILEITEM* CSrvSrv::GetItem(const char* name) const { return GetItem(GetItemIndex(name)); }
+
+_FILEITEM* CSrvSrv::GetFile(DWORD combined, CFile& dst, DWORD limit, BOOL percent) const {
+  CDocServer* base = BaseOf(combined);
+  return base ? base->GetFile(combined & 0xFFFF, dst, limit, percent) : nullptr;
+}
+
+_FILEITEM* CSrvSrv::GetFile(const char* name, CFile& dst, DWORD limit, BOOL percent) const {
+  return GetFile(GetItemIndex(name), dst, limit, percent);
+}
+
+void CSrvSrv::FreeFileItem(_FILEITEM* item) { CFileServer::FreeFileItem(item); }
+
+void* CSrvSrv::bsearch(const void* key, const void* base, std::size_t count, std::size_t width,
+                       int (*compare)(const void*, const void*)) {
+  return CFileServer::bsearch(key, base, count, width, compare);
+}
+
+void CSrvSrv::qsort(void* base, std::size_t count, std::size_t width, int (*compare)(const void*, const void*)) {
+  CFileServer::qsort(base, count, width, compare);
+}

@@ -1,0 +1,171 @@
+// `CSrvSrv`, the catalogue of document bases: the bases listed in the
+// registry, opened read-only, presented as one collection. Items are numbered
+// by combined indices (base number << 16 | slot); the catalogue keeps the
+// table of acts by journal, year, number and position, and runs word and key
+// queries over all bases. The web-server extension owns two catalogues (the
+// main one and "TOC"); the base tool opens one over the bases it is given.
+//
+//   CSrvSrv cat;
+//   if (cat.Init(nullptr)) {                  // bases of ...\File Server\biblion
+//     CMemFile doc(4096);
+//     if (_FILEITEM* item = cat.GetFile(3, doc, 0, FALSE)) CSrvSrv::FreeFileItem(item);
+//   }
+//
+// Threads: Init and Close are for one thread while nobody else uses the
+// catalogue. Between them every other member may be called from any number
+// of threads at once: the catalogue holds no lock and no mutable state of its
+// own (the bases, the table of acts and the name are fixed by Init); each
+// read goes through the file mutex of the base that holds the item, and each
+// search keeps its state in its own handle.
+//
+// Ownership: descriptors (`_FILEITEM`) returned by GetItem and GetFile belong
+// to the caller, who releases them with FreeFileItem. Search handles belong
+// to the caller until FindNextDoc reports the end (which releases them) or
+// FindClose. Out arrays are the caller's.
+//
+// Failures: lookups answer 0xFFFFFFFF or null; reading a damaged item throws
+// the store's exceptions (CFileException, CZLibException) to the caller, as
+// CFileServer::GetFile does. Bases that cannot be opened are left out with a
+// message; a cache file that cannot be read or written costs a rebuild.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "biblion/act_table.h"
+#include "biblion/rnp.h"
+#include "kasten/file_item.h"
+#include "platform/file.h"
+#include "platform/windows_types.h"
+
+class CDocServer;
+
+class CSrvSrv {
+ public:
+  static constexpr DWORD kNoItem = 0xFFFFFFFF;
+  // The key below which each catalogue lists its bases, one value per base.
+  static constexpr const char* kRegistryKey = "HKEY_LOCAL_MACHINE\\Software\\Kolm\\File Server";
+  static constexpr const char* kDefaultName = "biblion";
+
+  CSrvSrv();
+  CSrvSrv(const CSrvSrv&) = delete;
+  CSrvSrv& operator=(const CSrvSrv&) = delete;
+  ~CSrvSrv();
+
+  // Set to nonzero before Init: no table of acts is loaded or built (the
+  // extension's contents catalogue needs none).
+  BOOL m_bNoTable;
+
+  // Opens the bases listed under kRegistryKey\<name> in the registry file
+  // (CRegistry::DefaultPath), in the order of the file: that order fixes the
+  // base numbers. name null means "biblion". Values that name a missing or
+  // unopenable container are left out (logged) and take no base number.
+  // Then loads the table of acts from the cache file or builds it.
+  // TRUE when at least one base is open; FALSE also when this catalogue is
+  // open already.
+  BOOL Init(const char* name);
+  // The same over a list of container paths instead of the registry (the
+  // tools); name names the catalogue and its cache file.
+  BOOL Init(const char* name, const std::vector<std::string>& paths);
+  // Where the cache file "<name>.itt" lives. Default: beside the loaded
+  // "portico" library; without one (tools, tests) beside the first base's
+  // container file. An empty directory means no cache: the table is built at
+  // every Init. Set before Init.
+  void SetCacheDirectory(const std::string& directory);
+  // Closes and releases every base; the table of acts stays until destruction.
+  void Close();
+
+  const std::string& GetName() const { return m_strName; }
+  // Number of open bases, and the container file of base i (empty when none).
+  DWORD GetBaseCount() const { return static_cast<DWORD>(m_aBases.size()); }
+  std::string GetBasePath(DWORD base) const;
+  // The cache file this catalogue reads and writes (empty: none), and
+  // whether Init loaded the table from it rather than building it.
+  const std::string& GetCachePath() const { return m_strCachePath; }
+  bool TableFromCache() const { return m_bTableFromCache; }
+
+  // --- items (combined indices) ---
+  // Sum of the slot counts of all bases.
+  DWORD GetSize() const;
+  // The combined index of running number `ordinal` over all slots of all
+  // bases, counted from 0; 0xFFFFFFFF when ordinal >= GetSize().
+  DWORD GetIndex(DWORD ordinal) const;
+  // The combined index of `name` in the first base (in base order) that holds
+  // it, or 0xFFFFFFFF. A slot beyond the 65536 a combined index can address
+  // is not reported.
+  DWORD GetItemIndex(const char* name) const;
+  // Descriptor of an item, or null (unknown base number, empty slot).
+  _FILEITEM* GetItem(DWORD combined) const;
+  _FILEITEM* GetItem(const char* name) const;
+  // Contents of an item written into dst as CFileServer::GetFile does
+  // (limit 0: all; else limit stored bytes or limit percent); descriptor or null.
+  _FILEITEM* GetFile(DWORD combined, CFile& dst, DWORD limit, BOOL percent) const;
+  _FILEITEM* GetFile(const char* name, CFile& dst, DWORD limit, BOOL percent) const;
+  static void FreeFileItem(_FILEITEM* item);
+  static void* bsearch(const void* key, const void* base, std::size_t count, std::size_t width,
+                       int (*compare)(const void*, const void*));
+  static void qsort(void* base, std::size_t count, std::size_t width, int (*compare)(const void*, const void*));
+
+  // --- the table of acts (see CActTable for the exact selections) ---
+  // Append the distinct years of r's kind / numbers of its year / positions
+  // of its number, ascending; nothing when none. Always TRUE.
+  BOOL GetYears(_RNP r, std::vector<DWORD>& out) const;
+  BOOL GetNumbers(_RNP r, std::vector<DWORD>& out) const;
+  BOOL GetPositions(_RNP r, std::vector<DWORD>& out) const;
+  // Appends the versions (second references) of the act r and returns r
+  // completed with the act's number and prefix flag.
+  _RNP GetSubPositions(_RNP r, std::vector<DWORD>& out) const;
+  // Replaces out with the combined indices of the acts whose kind, year,
+  // number and position each lie within from..to, grouped by mode (0, 1, 2).
+  // FALSE when none does or the mode is unknown.
+  BOOL FindFromRNP(const _RNP* from, const _RNP* to, int mode, std::vector<DWORD>& out) const;
+  // The combined index of the document with exactly these references, or 0xFFFFFFFF.
+  DWORD GetIndex(_RNP first, _RNP second) const;
+  // The title of that document (from its first 1000 stored bytes); empty
+  // when there is no such document, it cannot be read or has no title.
+  std::string GetTitle(_RNP first, _RNP second) const;
+  // The same for the document at a combined index.
+  std::string GetTitleOf(DWORD combined) const;
+  // The table itself, for the tools.
+  const std::vector<biblion::ActEntry>& GetActEntries() const { return m_table.Entries(); }
+
+  // --- search across bases ---
+  // The value that stands for "nothing found" instead of a handle.
+  static void* NoFind() { return reinterpret_cast<void*>(~std::uintptr_t(0)); }
+  // Runs the word query on every base. Returns a search handle and stores
+  // the first result in *first, and 0 in *flag (when given); NoFind() when no
+  // base has a result (*first unchanged). Results come base by base.
+  void* FindFirstDoc(const char* query, DWORD* first, BYTE* flag) const;
+  // The same for ';'-separated document keys.
+  void* FindFirstDocFromKey(const char* keys, DWORD* first) const;
+  // Stores the next result and returns TRUE; at the end releases the handle
+  // and returns FALSE (the handle must not be used afterwards).
+  static BOOL FindNextDoc(void* handle, DWORD* next);
+  // Releases a handle not yet ended by FindNextDoc; NoFind() and null are ignored.
+  static BOOL FindClose(void* handle);
+  // Total result count of the bases still searching (a base's results
+  // already handed out still count until it reports its end).
+  static DWORD GetFindItems(void* handle);
+
+  // --- case-insensitive search (the catalogue's own case rule, text_search.h) ---
+  // First occurrence of pattern in text, or null; null text or pattern: null.
+  static const char* StrStrN(const char* text, const char* pattern);
+  // First byte of text equal to c or to its other-case partner, or null.
+  static const char* StrChrU(const char* text, char c);
+
+ private:
+  BOOL OpenBases(const std::vector<std::string>& paths);
+  void LoadOrBuildTable();
+  void BuildTable(std::vector<biblion::ActEntry>& entries) const;
+  CDocServer* BaseOf(DWORD combined) const;
+
+  std::vector<CDocServer*> m_aBases;  // owned, in base-number order
+  biblion::CActTable m_table;
+  std::string m_strName;
+  std::string m_strCacheDir;     // as set; see SetCacheDirectory
+  bool m_bCacheDirSet = false;
+  std::string m_strCachePath;    // chosen by Init
+  bool m_bTableFromCache = false;
+};
