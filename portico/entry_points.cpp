@@ -1,0 +1,46 @@
+// The exported entry points of the library: the extension's, acting on the
+// one extension object, and the filter's, which lets every request pass.
+#include <cstring>
+
+#include "platform/isapi.h"
+#include "portico/extension.h"
+
+namespace portico {
+
+namespace {
+
+// Created when the library is loaded, destroyed when it is unloaded.
+CPorticoExtension g_extension;
+
+constexpr DWORD kFilterVersion = 0x00020001;
+constexpr const char* kFilterDescription = "Vamu Filter Extension";
+
+}  // namespace
+
+CPorticoExtension& TheExtension() { return g_extension; }
+
+}  // namespace portico
+
+extern "C" {
+
+BOOL GetExtensionVersion(HSE_VERSION_INFO* pVer) { return portico::TheExtension().GetExtensionVersion(pVer); }
+
+DWORD HttpExtensionProc(EXTENSION_CONTROL_BLOCK* pECB) { return portico::TheExtension().HttpExtensionProc(pECB); }
+
+BOOL TerminateExtension(DWORD) { return TRUE; }
+
+BOOL GetFilterVersion(HTTP_FILTER_VERSION* pVer) {
+  if (!pVer) return TRUE;
+  pVer->dwFilterVersion = portico::kFilterVersion;
+  std::strncpy(pVer->lpszFilterDesc, portico::kFilterDescription, SF_MAX_FILTER_DESC_LEN - 1);
+  pVer->lpszFilterDesc[SF_MAX_FILTER_DESC_LEN - 1] = '\0';
+  pVer->dwFlags = SF_NOTIFY_ORDER_LOW | SF_NOTIFY_URL_MAP;
+  return TRUE;
+}
+
+DWORD HttpFilterProc(HTTP_FILTER_CONTEXT*, DWORD, LPVOID) {
+  // Every notification, the URL map included, continues unchanged.
+  return SF_STATUS_REQ_NEXT_NOTIFICATION;
+}
+
+}  // extern "C"

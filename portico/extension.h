@@ -1,0 +1,76 @@
+// The extension object: one per loaded library. It owns the two catalogues
+// (the main one and the contents catalogue "TOC"), the initialisation thread
+// that opens them, and the ready signal that every page waits for before it
+// touches a catalogue. The exported entry points (entry_points.cpp) act on
+// TheExtension(); tests make objects of their own.
+//
+// Life: constructed with both catalogues empty. GetExtensionVersion starts the
+// initialisation thread and returns at once; the thread initialises the main
+// catalogue, then the contents catalogue (no table of acts), then sets the
+// ready signal, which stays set. Dispatch may run on any number of threads
+// at once; pages hold no lock of the extension while they use the catalogues,
+// which are safe for concurrent readers once initialised. The destructor
+// waits for the initialisation to end (when it was started), then closes
+// both catalogues.
+#pragma once
+
+#include <atomic>
+#include <string>
+#include <thread>
+
+#include "biblion/srv_srv.h"
+#include "platform/isapi.h"
+#include "platform/sync.h"
+
+namespace portico {
+
+class CPorticoExtension {
+ public:
+  static constexpr DWORD kExtensionVersion = 0x00020000;
+  static constexpr const char* kDescription = "This is a sample Vamu Server Application";
+  // Name of the contents catalogue's configuration.
+  static constexpr const char* kContentsCatalogue = "TOC";
+
+  CPorticoExtension();
+  CPorticoExtension(const CPorticoExtension&) = delete;
+  CPorticoExtension& operator=(const CPorticoExtension&) = delete;
+  ~CPorticoExtension();
+
+  // Start operation: fills the version record and starts the initialisation
+  // (once; a further call only fills the record). Returns TRUE.
+  BOOL GetExtensionVersion(HSE_VERSION_INFO* info);
+  // Request operation: Dispatch with the query string, and the query string
+  // again as third value unless the method is exactly "GET".
+  DWORD HttpExtensionProc(EXTENSION_CONTROL_BLOCK* ecb);
+  // Runs the page the query names (see dispatch.cpp). Never throws: a failing
+  // page is reported as one log line with the query string (caption: the
+  // third value) and answered with HSE_STATUS_ERROR.
+  DWORD Dispatch(EXTENSION_CONTROL_BLOCK* ecb, const char* query, const char* third);
+
+  // Blocks until both catalogues are initialised (at once afterwards).
+  void WaitReady() const { m_evReady.Wait(); }
+  bool IsReady() const { return m_evReady.IsSet(); }
+  bool Started() const { return m_bStarted.load(); }
+
+  // The catalogues; use them only after WaitReady.
+  const CSrvSrv& Main() const { return m_main; }
+  const CSrvSrv& Contents() const { return m_contents; }
+
+  // Where both catalogues keep their cache files (default: beside the
+  // loaded library). Must be called before GetExtensionVersion.
+  void SetCacheDirectory(const std::string& directory);
+
+ private:
+  void Initialise();
+
+  mutable CEvent m_evReady;
+  CSrvSrv m_main;
+  CSrvSrv m_contents;
+  std::thread m_thread;  // the initialisation thread while it may run
+  std::atomic<bool> m_bStarted{false};
+};
+
+// The one extension object of the library, behind the exported entry points.
+CPorticoExtension& TheExtension();
+
+}  // namespace portico
