@@ -11,7 +11,8 @@
 # exist yet are skipped with a message, so the step works while other parts
 # are still being built; setup then reports the installation as incomplete.
 
-set(VAMU_DIST_BASES "${CMAKE_BINARY_DIR}/demo-site/acts.vq;${CMAKE_BINARY_DIR}/demo-site/toc.vq"
+set(VAMU_DIST_BASES
+    "${CMAKE_BINARY_DIR}/demo-site/bases/acts.vq;${CMAKE_BINARY_DIR}/demo-site/bases/rulings.vq;${CMAKE_BINARY_DIR}/demo-site/bases/spis.vq"
     CACHE STRING "Document bases copied into dist/bases")
 
 # Runs when the top directory is complete, so that targets of folders added

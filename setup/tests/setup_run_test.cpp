@@ -32,7 +32,10 @@ TEST_F(Install, DefaultInstallCopiesProgramsLibrariesAndSiteButNotTheBases) {
   // Without the act texts the catalogues read the bases where the distribution holds them.
   EXPECT_TRUE(Has(reg, "[HKEY_LOCAL_MACHINE\\Software\\Kolm\\File Server\\biblion]\r\n\"1\"=\"" + D("bases/acts.vq")))
       << reg;
-  EXPECT_TRUE(Has(reg, "[HKEY_LOCAL_MACHINE\\Software\\Kolm\\File Server\\TOC]\r\n\"1\"=\"" + D("bases/toc.vq")));
+  EXPECT_TRUE(Has(reg, "\"2\"=\"" + D("bases/rulings.vq")));
+  EXPECT_TRUE(Has(reg, "[HKEY_LOCAL_MACHINE\\Software\\Kolm\\File Server\\TOC]\r\n\"1\"=\"" + D("bases/spis.vq")));
+  // The information file's texts are windows-1250, and so is the registry.
+  EXPECT_TRUE(Has(reg, "\"Commercial2\"=\"reklama2.gif;Orzeczenia przy artyku\xb3" "ach\"")) << reg;
 }
 
 TEST_F(Install, FullInstallCopiesTheBasesAndRegistersTheCopies) {
@@ -280,11 +283,13 @@ TEST_F(Repeat, ChangingTheAnswerRepointsTheBases) {
   EXPECT_EQ(values, 2u) << reg;
 }
 
-TEST_F(Repeat, VisitCounterIsKept) {
+TEST_F(Repeat, VisitCounterAndAdvertisementsAreKept) {
   WriteText(R("/etc/vamu/registry.reg"),
-            "REGEDIT4\r\n\r\n[HKEY_LOCAL_MACHINE\\Software\\Kolm\\Vamu Server]\r\n\"Counter\"=dword:0000002a\r\n");
+            "REGEDIT4\r\n\r\n[HKEY_LOCAL_MACHINE\\Software\\Kolm\\Vamu Server]\r\n\"Counter\"=dword:0000002a\r\n"
+            "[HKEY_LOCAL_MACHINE\\Software\\Kolm\\Vamu Server\\Commercials]\r\n\"Commercial1\"=\"ours.gif\"\r\n");
   ASSERT_EQ(Run({"--default", "--no-restart"}).status, 0);
   EXPECT_TRUE(Has(RegistryText(), "\"Counter\"=dword:0000002a")) << RegistryText();
+  EXPECT_TRUE(Has(RegistryText(), "\"Commercial1\"=\"ours.gif\"\r\n\"Commercial2\"=")) << RegistryText();
 }
 
 }  // namespace
