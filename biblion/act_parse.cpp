@@ -91,7 +91,12 @@ bool ParseItemName(std::string_view name, _RNP& first, _RNP& second) {
   first = second = _RNP();
   std::size_t i = 0;
   if (!ReadReference(stem, i, first)) return false;
-  if (!ReadReference(stem, i, second)) second = _RNP::Make(_RNP::kOther, 0, 0, 0);
+  if (!ReadReference(stem, i, second)) {
+    // A second part of one letter gives its kind alone: "D97483O" is the list
+    // of the rulings on act D97483, which kind O keeps apart from its versions.
+    DWORD kind = i + 1 == stem.size() ? KindOfLetter(static_cast<unsigned char>(stem[i])) : DWORD(_RNP::kOther);
+    second = _RNP::Make(kind, 0, 0, 0);
+  }
   return true;
 }
 

@@ -89,6 +89,9 @@ TEST(ItemNameTest, IncompleteSecondPartMeansNone) {
     EXPECT_EQ(r.first, R(0, 97, 0, 34)) << name;
     EXPECT_EQ(r.second, R(15, 0, 0, 0)) << name;
   }
+  // A letter alone names the kind: the rulings list of an act is kind O.
+  EXPECT_EQ(Name("D97483O.HTM").second, R(2, 0, 0, 0));
+  EXPECT_EQ(Name("D97483M").second, R(1, 0, 0, 0));
   // Digits beyond the field keep its bits, as the packed reference does.
   EXPECT_EQ(Name("D9799999.HTM").first.Position(), 99999u & 0x7FF);
 }

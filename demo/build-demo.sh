@@ -1,0 +1,64 @@
+#!/usr/bin/env bash
+# Builds the demo installation from demo/corpus into OUT:
+#   OUT/bases/acts.vq, rulings.vq   the main catalogue ("biblion")
+#   OUT/bases/spis.vq               the contents catalogue ("TOC")
+#   OUT/site/                       the installation directory (the static site)
+#   OUT/registry.reg                the registry file naming all of them
+# usage: demo/build-demo.sh BIN_DIR OUT   (BIN_DIR holds vamudemo and vamubase)
+set -euo pipefail
+if [ $# -ne 2 ]; then
+  echo "usage: $0 BIN_DIR OUT" >&2
+  exit 2
+fi
+bin=$(cd "$1" && pwd)
+mkdir -p "$2"
+out=$(cd "$2" && pwd)
+top=$(cd "$(dirname "$0")/.." && pwd)
+stage=$out/stage
+
+rm -rf "$stage"
+mkdir -p "$stage" "$out/bases"
+"$bin/vamudemo" --corpus "$top/demo/corpus" --out "$stage"
+# The image item of the base (shown on the home page through portico.dll?Image&SCHEMAT).
+cp "$top/demo/images/SCHEMAT.JPG" "$stage/acts/"
+echo SCHEMAT.JPG >> "$stage/acts.list"
+
+# One base per list, the documents in the order of the list.
+build_base() {  # build_base LIST BASE
+  local list=$1 base=$2 files=()
+  while IFS= read -r name; do files+=("$stage/$list/$name"); done < "$stage/$list.list"
+  rm -f "$base.new"
+  "$bin/vamubase" build -q --keys "$stage/keys.txt" "$base.new" "${files[@]}"
+  local report
+  if ! report=$("$bin/vamubase" verify "$base.new" 2>&1); then echo "$report" >&2; exit 1; fi
+  mv "$base.new" "$base"
+}
+build_base acts "$out/bases/acts.vq"
+build_base rulings "$out/bases/rulings.vq"
+build_base toc "$out/bases/spis.vq"
+
+# The site: the files an installation serves (not the tools beside them).
+rm -rf "$out/site"
+mkdir -p "$out/site"
+for f in "$top"/site/*; do
+  case "$f" in *.htm|*.js|*.css|*.gif|*.jpg) cp "$f" "$out/site/" ;; esac
+done
+
+# Windows-1250 text like every registry file of the system; the paths are the user's.
+{
+  printf 'REGEDIT4\r\n\r\n'
+  printf '[HKEY_LOCAL_MACHINE\\Software\\Kolm\\Vamu Server]\r\n"Counter"=dword:00000000\r\n\r\n'
+  printf '[HKEY_LOCAL_MACHINE\\Software\\Kolm\\Vamu Server\\Setup]\r\n"Dir"="%s"\r\n\r\n' "$out/site"
+  printf '[HKEY_LOCAL_MACHINE\\Software\\Kolm\\Vamu Server\\Commercials]\r\n'
+  printf '"Commercial1"="reklama1.gif;Vamu Qad - Dz.U. i M.P. w jednym miejscu"\r\n'
+  printf '"Commercial2"="reklama2.gif;Orzeczenia przy artykułach"\r\n' | iconv -f UTF-8 -t CP1250
+  printf '"Commercial3"="reklama3.gif;Drzewo aktów"\r\n\r\n' | iconv -f UTF-8 -t CP1250
+  printf '[HKEY_LOCAL_MACHINE\\Software\\Kolm\\Vamu Server\\Publisher]\r\n'
+  printf '"Notice"="Vamu Qad - baza demonstracyjna z tekstów publicznych"\r\n"Address"="Home.htm"\r\n\r\n'
+  printf '[HKEY_LOCAL_MACHINE\\Software\\Kolm\\File Server\\biblion]\r\n"1"="%s"\r\n"2"="%s"\r\n\r\n' \
+    "$out/bases/acts.vq" "$out/bases/rulings.vq"
+  printf '[HKEY_LOCAL_MACHINE\\Software\\Kolm\\File Server\\TOC]\r\n"1"="%s"\r\n' "$out/bases/spis.vq"
+} > "$out/registry.reg.new"
+mv "$out/registry.reg.new" "$out/registry.reg"
+rm -rf "$stage"
+echo "demo: bases, site and registry in $out"
