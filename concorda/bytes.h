@@ -10,17 +10,15 @@
 
 namespace concorda {
 
-inline void PutDword(std::vector<BYTE>& out, DWORD v) {
-  BYTE b[4] = {static_cast<BYTE>(v), static_cast<BYTE>(v >> 8), static_cast<BYTE>(v >> 16),
-               static_cast<BYTE>(v >> 24)};
-  out.insert(out.end(), b, b + 4);
-}
-
 inline void SetDword(BYTE* at, DWORD v) {
   at[0] = static_cast<BYTE>(v);
   at[1] = static_cast<BYTE>(v >> 8);
   at[2] = static_cast<BYTE>(v >> 16);
   at[3] = static_cast<BYTE>(v >> 24);
+}
+
+inline void PutDword(std::vector<BYTE>& out, DWORD v) {
+  for (int shift = 0; shift < 32; shift += 8) out.push_back(static_cast<BYTE>(v >> shift));
 }
 
 inline DWORD GetDword(const BYTE* at) {

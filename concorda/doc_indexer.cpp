@@ -1,7 +1,9 @@
 // CDocServer: storing and indexing documents, the hooks that keep the key
 // table and the change log current, and compaction.
+#include <algorithm>
 #include <cstdlib>
 #include <cstring>
+#include <string_view>
 
 #include "concorda/doc_server.h"
 #include "concorda/doc_server_internal.h"
@@ -111,46 +113,53 @@ void CDocServer::CollectWords(char* text, DWORD length) {
   while (char* next = NextWord(p, left, &word, &n)) {
     left -= static_cast<DWORD>(next - p);
     p = next;
-    if (!word || n == 0) continue;
-    if (word >= text && word < text + length) {
-      // Terminated in place for the test (the text has a NUL after its end).
-      char saved = word[n];
-      word[n] = '\0';
-      if (IsAdmitted(word)) map.Add(word, n);
-      word[n] = saved;
-    } else if (IsAdmitted(word)) {
-      map.Add(word, n);
-    }
+    // Admitted or not is decided once per distinct word; a word with markup
+    // inside lives in the scratch buffer only until the next call.
+    if (word && n) map.Add(word, n, word >= text && word < text + length);
   }
 }
 
 void CDocServer::MergeWords(DWORD index) {
   CWordMap& map = ProcessWordMap();
-  auto words = map.Sorted();
   CSingleLock lock(m_mutexIndex);
-  std::vector<std::pair<std::size_t, WordIndex>> added;
-  std::size_t pos = 0;
-  // Map and table are both sorted: each search starts where the last one ended.
-  for (const auto& [word, count] : words) {
-    const DWORD topic = MakeTopic(index, count);
-    pos = m_words.LowerBound(word->c_str(), pos);
-    if (pos < m_words.Size() && *word == m_words[pos].m_pWord) {
-      WordIndex& w = m_words[pos];
+  const auto words = map.Admitted();
+  // The records and topic lists of a document's words lie all over memory:
+  // find them all first and ask for their memory early, so that the cache
+  // misses overlap instead of coming one after another.
+  std::vector<WordIndex*> records(words.size());
+  for (std::size_t i = 0; i < words.size(); ++i)
+    if ((records[i] = m_words.Lookup(words[i].first))) __builtin_prefetch(records[i]);
+  for (WordIndex* w : records)
+    if (w) PrefetchTopicEnd(*w);
+  std::vector<std::pair<std::string_view, DWORD>> fresh;
+  for (std::size_t i = 0; i < words.size(); ++i) {
+    const auto& [word, count] = words[i];
+    if (WordIndex* w = records[i]) {
       // Stored topics that cannot be read are lost, but the new document is
       // still found by the word.
-      LoadTopics(w);
-      InsertTopic(w, TopicLowerBound(w, index), topic);
+      LoadTopics(*w);
+      InsertTopic(*w, TopicLowerBound(*w, index), MakeTopic(index, count));
       continue;
     }
+    fresh.emplace_back(word, count);
+  }
+  // New words go into the table in one pass, in word order (std::string_view
+  // compares bytes as unsigned, as the table does).
+  std::sort(fresh.begin(), fresh.end());
+  std::vector<std::pair<std::size_t, WordIndex>> added;
+  added.reserve(fresh.size());
+  std::size_t pos = 0;
+  for (const auto& [word, count] : fresh) {
     WordIndex w;
-    w.m_pWord = strdup(word->c_str());
+    w.m_pWord = strndup(word.data(), word.size());
     if (!w.m_pWord) {
       MessageBox("No buff", "DocServer");
       continue;
     }
     w.m_nCount = 1;
-    w.m_dwTopic = topic;
+    w.m_dwTopic = MakeTopic(index, count);
     w.m_dwLogPos = static_cast<DWORD>(m_log.Size());
+    pos = m_words.LowerBound(w.m_pWord, pos);
     added.emplace_back(pos, w);
   }
   m_words.InsertSorted(added);

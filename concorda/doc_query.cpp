@@ -79,8 +79,8 @@ CDocServer::FindHandle* CDocServer::FindFirstDocFromKey(const char* keys, WORD* 
   for (const char* p = keys;;) {
     const char* end = std::strchr(p, ';');
     std::string key = end ? std::string(p, end) : std::string(p);
-    if (const KeyEntry* e = m_keys.Find(MakeHash(key.c_str())))
-      items.insert(items.end(), e->aItems.begin(), e->aItems.end());
+    if (const std::vector<DWORD>* found = m_keys.Find(MakeHash(key.c_str())))
+      items.insert(items.end(), found->begin(), found->end());
     if (!end) break;
     p = end + 1;
   }

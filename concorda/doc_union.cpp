@@ -77,9 +77,9 @@ BOOL CDocServer::Union(CDocServer* first, CDocServer* second) {
     m_words.Append(w);
   }
   auto copyKeys = [this](const CDocServer* source, const std::vector<DWORD>& places) {
-    for (const KeyEntry& e : source->m_keys.Entries())
-      for (DWORD x : e.aItems)
-        if (x < places.size() && places[x] != kNoItem) m_keys.Add(e.dwHash, places[x]);
+    for (const auto& [hash, items] : source->m_keys.All())
+      for (DWORD x : items)
+        if (x < places.size() && places[x] != kNoItem) m_keys.Add(hash, places[x]);
   };
   copyKeys(first, firstPlaces);
   copyKeys(second, secondPlaces);

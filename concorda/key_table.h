@@ -10,42 +10,40 @@
 #pragma once
 
 #include <cstddef>
+#include <map>
 #include <vector>
 
 #include "platform/windows_types.h"
 
 namespace concorda {
 
-struct KeyEntry {
-  DWORD dwHash;
-  std::vector<DWORD> aItems;  // insertion order, no duplicates
-};
-
 class CKeyTable {
  public:
+  // Key hash -> the items that carry the key (insertion order, no duplicates),
+  // ascending by hash.
+  using Entries = std::map<DWORD, std::vector<DWORD>>;
+
   // Records `item` under `hash` unless it is there already.
   void Add(DWORD hash, DWORD item);
-  // The entry of a hash, or null.
-  const KeyEntry* Find(DWORD hash) const;
+  // The items of a hash, or null.
+  const std::vector<DWORD>* Find(DWORD hash) const;
   // Applies a shift or removal of item indices (ChangeKind) to every list;
   // true when any list changed.
   bool Apply(BYTE kind, DWORD index);
 
   std::size_t Size() const { return m_a.size(); }
-  const std::vector<KeyEntry>& Entries() const { return m_a; }
-  void Clear() {
-    m_a.clear();
-    m_a.shrink_to_fit();
-  }
+  const Entries& All() const { return m_a; }
+  void Clear() { m_a.clear(); }
 
   // The stored form.
   std::vector<BYTE> Serialize() const;
-  // Loads the stored form. A damaged file (counts that do not fit its length)
-  // keeps the keys whose lists are whole and returns false.
+  // Loads the stored form. A damaged file returns false: when its pairs do
+  // not fit, it gives no key; when only lists are cut, the keys whose lists
+  // are whole.
   bool Parse(const BYTE* data, std::size_t length);
 
  private:
-  std::vector<KeyEntry> m_a;  // ascending by hash
+  Entries m_a;
 };
 
 }  // namespace concorda

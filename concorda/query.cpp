@@ -114,7 +114,7 @@ std::string_view NextQueryToken(std::string_view& rest) {
 bool IsAcceptableOperand(std::string_view token) {
   if (token.empty()) return false;
   if (cp1250::IsDigit(static_cast<unsigned char>(token[0]))) return true;
-  return token.size() > 1 && !IsStopWord(std::string(token).c_str());
+  return token.size() > 1 && !IsStopWord(token);
 }
 
 ItemSet CQueryEvaluator::Evaluate(std::string_view text, int depth) {

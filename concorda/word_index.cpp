@@ -4,6 +4,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <new>
+#include <string>
 
 #include "platform/message_box.h"
 
@@ -157,39 +158,69 @@ std::size_t TopicLowerBound(const WordIndex& w, DWORD item) {
 
 std::size_t CWordTable::LowerBound(const char* word, std::size_t from) const {
   auto it = std::lower_bound(m_a.begin() + static_cast<std::ptrdiff_t>(std::min(from, m_a.size())), m_a.end(),
-                             word, [](const WordIndex& w, const char* x) { return std::strcmp(w.m_pWord, x) < 0; });
+                             word, [](const WordIndex* w, const char* x) { return std::strcmp(w->m_pWord, x) < 0; });
   return static_cast<std::size_t>(it - m_a.begin());
 }
 
 std::size_t CWordTable::Find(const char* word) const {
   std::size_t i = LowerBound(word);
-  return i < m_a.size() && std::strcmp(m_a[i].m_pWord, word) == 0 ? i : npos;
+  return i < m_a.size() && std::strcmp(m_a[i]->m_pWord, word) == 0 ? i : npos;
 }
 
-void CWordTable::Reserve(std::size_t n) {
-  if (n <= m_a.capacity()) return;
-  m_a.reserve((n + kTableStep - 1) / kTableStep * kTableStep);
+WordIndex* CWordTable::Lookup(std::string_view word) {
+  if (m_bOwnsWords) {
+    auto it = m_index.find(word);
+    return it == m_index.end() ? nullptr : it->second;
+  }
+  std::string w(word);
+  std::size_t i = Find(w.c_str());
+  return i == npos ? nullptr : m_a[i];
+}
+
+void CWordTable::SetOwnsWords(bool owns) {
+  m_bOwnsWords = owns;
+  if (!owns) m_index.clear();
+}
+
+WordIndex* CWordTable::NewRecord(const WordIndex& w) {
+  WordIndex* r;
+  if (!m_free.empty()) {
+    r = m_free.back();
+    m_free.pop_back();
+  } else {
+    if (m_chunks.empty() || m_nChunkUsed == kTableStep) {
+      m_chunks.emplace_back(new WordIndex[kTableStep]);
+      m_nChunkUsed = 0;
+    }
+    r = &m_chunks.back()[m_nChunkUsed++];
+  }
+  *r = w;
+  if (m_bOwnsWords && r->m_pWord) m_index.emplace(r->m_pWord, r);
+  return r;
+}
+
+void CWordTable::FreeRecord(WordIndex* w) {
+  FreeTopics(*w, 0);
+  if (m_bOwnsWords && w->m_pWord) {
+    m_index.erase(w->m_pWord);
+    std::free(w->m_pWord);
+  }
+  w->m_pWord = nullptr;
+  m_free.push_back(w);
 }
 
 void CWordTable::InsertSorted(std::vector<std::pair<std::size_t, WordIndex>>& added) {
   if (added.empty()) return;
   std::size_t oldSize = m_a.size();
-  Reserve(oldSize + added.size());
   m_a.resize(oldSize + added.size());
-  // Merge from the back: each old record moves once.
+  // Merge from the back: each old pointer moves once.
   std::size_t src = oldSize;
   std::size_t dst = m_a.size();
   for (std::size_t k = added.size(); k-- > 0;) {
     std::size_t pos = added[k].first;
     while (src > pos) m_a[--dst] = m_a[--src];
-    m_a[--dst] = added[k].second;
+    m_a[--dst] = NewRecord(added[k].second);
   }
-}
-
-void CWordTable::FreeRecord(WordIndex& w) {
-  FreeTopics(w, 0);
-  if (m_bOwnsWords) std::free(w.m_pWord);
-  w.m_pWord = nullptr;
 }
 
 void CWordTable::RemoveMarked(const std::vector<bool>& dead) {
@@ -199,20 +230,22 @@ void CWordTable::RemoveMarked(const std::vector<bool>& dead) {
       FreeRecord(m_a[i]);
       continue;
     }
-    if (out != i) m_a[out] = m_a[i];
-    ++out;
+    m_a[out++] = m_a[i];
   }
   m_a.resize(out);
 }
 
-void CWordTable::FreeAllTopics() {
-  for (auto& w : m_a) FreeTopics(w, 0);
-}
-
 void CWordTable::Clear() {
-  for (auto& w : m_a) FreeRecord(w);
+  for (WordIndex* w : m_a) {
+    FreeTopics(*w, 0);
+    if (m_bOwnsWords) std::free(w->m_pWord);
+  }
   m_a.clear();
   m_a.shrink_to_fit();
+  m_index.clear();
+  m_free.clear();
+  m_chunks.clear();
+  m_nChunkUsed = 0;
 }
 
 }  // namespace concorda

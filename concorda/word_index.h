@@ -16,6 +16,9 @@
 #pragma once
 
 #include <cstddef>
+#include <memory>
+#include <string_view>
+#include <unordered_map>
 #include <vector>
 
 #include "platform/windows_types.h"
@@ -63,14 +66,23 @@ bool AssignTopics(WordIndex& w, const DWORD* topics, std::size_t count, DWORD re
 // Inserts topic t at position pos of the in-memory list (a word with no topic
 // in memory gets t as its only topic). False when memory runs out.
 bool InsertTopic(WordIndex& w, std::size_t pos, DWORD t);
+// Asks the processor for the end of the word's topic list, where a new
+// document's topic goes (a hint only).
+inline void PrefetchTopicEnd(const WordIndex& w) {
+  if (w.m_nCount >= 2 && w.m_nCount < kGrowableForm) __builtin_prefetch(w.m_pdwTopic + w.m_nCount - 1);
+  else if (w.m_nCount == kGrowableForm) __builtin_prefetch(w.m_paTopic);
+}
 // First position whose item index is not below `item`.
 std::size_t TopicLowerBound(const WordIndex& w, DWORD item);
 // Frees the topic storage and makes the word the reference `ref`.
 void FreeTopics(WordIndex& w, DWORD ref);
 
-// The word table: records sorted by word, unsigned byte order. The table owns
-// the topic storage of its records; it owns the word strings when `ownsWords`
-// (writable containers), otherwise they point into a block owned elsewhere.
+// The word table: records sorted by word, unsigned byte order. The records
+// themselves never move (the table orders pointers to them), so a writable
+// table can also find a word through a hash index, without a binary search.
+// The table owns the topic storage of its records; it owns the word strings
+// when `ownsWords` (writable containers), otherwise they point into a block
+// owned elsewhere.
 class CWordTable {
  public:
   CWordTable() = default;
@@ -79,36 +91,41 @@ class CWordTable {
   ~CWordTable() { Clear(); }
 
   std::size_t Size() const { return m_a.size(); }
-  WordIndex& operator[](std::size_t i) { return m_a[i]; }
-  const WordIndex& operator[](std::size_t i) const { return m_a[i]; }
-  std::vector<WordIndex>& Records() { return m_a; }
+  WordIndex& operator[](std::size_t i) { return *m_a[i]; }
+  const WordIndex& operator[](std::size_t i) const { return *m_a[i]; }
 
   // First position at or after `from` whose word is not below `word`.
   std::size_t LowerBound(const char* word, std::size_t from = 0) const;
   // Position of `word`, or npos.
   std::size_t Find(const char* word) const;
   static constexpr std::size_t npos = static_cast<std::size_t>(-1);
+  // The record of a word, or null (through the hash index of a table that owns its words).
+  WordIndex* Lookup(std::string_view word);
 
-  // Sets whether the records own their word strings (before any is added).
-  void SetOwnsWords(bool owns) { m_bOwnsWords = owns; }
+  // Sets whether the records own their word strings (before any is added);
+  // an owning table keeps the hash index.
+  void SetOwnsWords(bool owns);
   bool OwnsWords() const { return m_bOwnsWords; }
   // Inserts records at the given sorted positions (ascending, positions in
   // the table before the insertion) in one pass.
   void InsertSorted(std::vector<std::pair<std::size_t, WordIndex>>& added);
-  // Makes room for n records (grows 8192 records at a time).
-  void Reserve(std::size_t n);
-  void Append(const WordIndex& w) { Reserve(m_a.size() + 1); m_a.push_back(w); }
+  // Makes room for n records.
+  void Reserve(std::size_t n) { m_a.reserve(n); }
+  void Append(const WordIndex& w) { m_a.push_back(NewRecord(w)); }
   // Removes the records whose `dead` flag is set, freeing their storage.
   void RemoveMarked(const std::vector<bool>& dead);
-  // Frees every topic storage (words become reference 0) without touching the words.
-  void FreeAllTopics();
   // Frees everything and empties the table.
   void Clear();
 
  private:
-  void FreeRecord(WordIndex& w);
+  WordIndex* NewRecord(const WordIndex& w);
+  void FreeRecord(WordIndex* w);
 
-  std::vector<WordIndex> m_a;
+  std::vector<WordIndex*> m_a;                                // in word order
+  std::vector<std::unique_ptr<WordIndex[]>> m_chunks;         // the records, 8192 to a chunk
+  std::size_t m_nChunkUsed = 0;                               // records handed out of the last chunk
+  std::vector<WordIndex*> m_free;                             // records of removed words
+  std::unordered_map<std::string_view, WordIndex*> m_index;   // owning tables only
   bool m_bOwnsWords = true;
 };
 

@@ -1,6 +1,7 @@
 #include "concorda/word_tokenizer.h"
 
 #include <cstring>
+#include <vector>
 
 #include "platform/message_box.h"
 
@@ -86,21 +87,35 @@ char* NextWordIn(char* text, DWORD length, char** word, DWORD* wordLength, CGrow
   return cur;
 }
 
-bool IsStopWord(const char* word) {
-  for (const char* const* s = kStopWords; *s; ++s)
-    if (std::strcmp(*s, word) == 0) return true;
+namespace {
+
+// The stop words by first byte, so that a word is compared with a few of them
+// at most (every distinct word of every document passes this test).
+struct StopWordIndex {
+  std::vector<std::string_view> byFirst[256];
+  StopWordIndex() {
+    for (const char* const* s = kStopWords; *s; ++s) byFirst[static_cast<unsigned char>(**s)].emplace_back(*s);
+  }
+};
+
+}  // namespace
+
+bool IsStopWord(std::string_view word) {
+  static const StopWordIndex index;
+  if (word.empty()) return false;
+  for (std::string_view s : index.byFirst[static_cast<unsigned char>(word[0])])
+    if (s == word) return true;
   return false;
 }
 
-bool IsAdmitted(const char* word) {
-  const auto* w = reinterpret_cast<const unsigned char*>(word);
-  if (cp1250::IsDigit(w[0])) {
-    for (; *w; ++w)
-      if (!cp1250::IsDigit(*w)) return false;
+bool IsAdmitted(std::string_view word) {
+  if (word.empty()) return false;
+  if (cp1250::IsDigit(static_cast<unsigned char>(word[0]))) {
+    for (char c : word)
+      if (!cp1250::IsDigit(static_cast<unsigned char>(c))) return false;
     return true;
   }
-  if (w[0] == 0 || w[1] == 0) return false;
-  return !IsStopWord(word);
+  return word.size() > 1 && !IsStopWord(word);
 }
 
 }  // namespace concorda

@@ -5,6 +5,8 @@
 // indexed word and a query word compare byte for byte.
 #pragma once
 
+#include <string_view>
+
 #include "concorda/grow_block.h"
 #include "platform/cp1250.h"
 #include "platform/windows_types.h"
@@ -32,11 +34,11 @@ extern const char* const kStopWords[];
 constexpr int kStopWordCount = 79;
 
 // True when the upper-case word equals one of the stop words.
-bool IsStopWord(const char* word);
+bool IsStopWord(std::string_view word);
 
-// Admission of an upper-cased, NUL-terminated word: a number (digits only) is
-// admitted at any length; a word that starts with a digit and goes on with
-// anything else is refused; otherwise single bytes and stop words are refused.
-bool IsAdmitted(const char* word);
+// Admission of an upper-cased word: a number (digits only) is admitted at any
+// length; a word that starts with a digit and goes on with anything else is
+// refused; otherwise single bytes and stop words are refused.
+bool IsAdmitted(std::string_view word);
 
 }  // namespace concorda

@@ -69,14 +69,14 @@ TEST(KeyTable, DeleteShiftsAndRemoveDrops) {
   CKeyTable keys;
   for (DWORD x : {3u, 5u, 6u, 9u}) keys.Add(77, x);
   EXPECT_TRUE(keys.Apply(kChangeDeleted, 5));
-  EXPECT_EQ(keys.Find(77)->aItems, (std::vector<DWORD>{3, 5, 8}));
+  EXPECT_EQ(*keys.Find(77), (std::vector<DWORD>{3, 5, 8}));
   CKeyTable other;
   for (DWORD x : {3u, 5u, 6u}) other.Add(1, x);
   EXPECT_TRUE(other.Apply(kChangeRemoved, 5));
-  EXPECT_EQ(other.Find(1)->aItems, (std::vector<DWORD>{3, 6}));
+  EXPECT_EQ(*other.Find(1), (std::vector<DWORD>{3, 6}));
   EXPECT_FALSE(other.Apply(kChangeRemoved, 5));
   EXPECT_TRUE(other.Apply(kChangeInserted, 4));
-  EXPECT_EQ(other.Find(1)->aItems, (std::vector<DWORD>{3, 7}));
+  EXPECT_EQ(*other.Find(1), (std::vector<DWORD>{3, 7}));
 }
 
 TEST(KeyTable, AddKeepsHashOrderAndNoDuplicates) {
@@ -87,9 +87,9 @@ TEST(KeyTable, AddKeepsHashOrderAndNoDuplicates) {
   keys.Add(5, 0);
   keys.Add(0x7FFFFFFF, 3);
   ASSERT_EQ(keys.Size(), 3u);
-  EXPECT_EQ(keys.Entries()[0].dwHash, 5u);
-  EXPECT_EQ(keys.Entries()[2].dwHash, 0xF0000000u);  // unsigned order
-  EXPECT_EQ(keys.Find(5)->aItems, (std::vector<DWORD>{2, 0}));
+  EXPECT_EQ(keys.All().begin()->first, 5u);
+  EXPECT_EQ(keys.All().rbegin()->first, 0xF0000000u);  // unsigned order
+  EXPECT_EQ(*keys.Find(5), (std::vector<DWORD>{2, 0}));
   EXPECT_EQ(keys.Find(6), nullptr);
 }
 
@@ -106,8 +106,8 @@ TEST(KeyTable, StoredFormRoundTrip) {
   EXPECT_EQ(bytes[8], 2);   // its count
   CKeyTable back;
   EXPECT_TRUE(back.Parse(bytes.data(), bytes.size()));
-  EXPECT_EQ(back.Find(2)->aItems, (std::vector<DWORD>{1, 3}));
-  EXPECT_EQ(back.Find(9)->aItems, (std::vector<DWORD>{4}));
+  EXPECT_EQ(*back.Find(2), (std::vector<DWORD>{1, 3}));
+  EXPECT_EQ(*back.Find(9), (std::vector<DWORD>{4}));
 }
 
 TEST(KeyTable, DamagedStoredFormsKeepWhatIsWhole) {
@@ -119,7 +119,7 @@ TEST(KeyTable, DamagedStoredFormsKeepWhatIsWhole) {
   // Cut inside the second list: the first key survives.
   EXPECT_FALSE(back.Parse(bytes.data(), bytes.size() - 2));
   ASSERT_EQ(back.Size(), 1u);
-  EXPECT_EQ(back.Find(2)->aItems, std::vector<DWORD>{1});
+  EXPECT_EQ(*back.Find(2), std::vector<DWORD>{1});
   // A key count far beyond the file, and a huge item count.
   std::vector<BYTE> hostile = {0xFF, 0xFF, 0xFF, 0xFF, 1, 0, 0, 0, 0xFF, 0xFF, 0xFF, 0x7F};
   EXPECT_FALSE(back.Parse(hostile.data(), hostile.size()));

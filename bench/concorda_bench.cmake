@@ -1,0 +1,11 @@
+# The word index against SQLite FTS5 (Debian libsqlite3-dev), run by hand.
+if(TARGET concorda)
+  find_package(SQLite3)
+  if(SQLite3_FOUND)
+    add_executable(concorda_bench concorda_bench.cpp)
+    target_link_libraries(concorda_bench PRIVATE concorda vamubench SQLite::SQLite3)
+    vamu_cp1250(concorda_bench)
+  else()
+    message(STATUS "concorda_bench left out: SQLite3 (libsqlite3-dev) not found")
+  endif()
+endif()

@@ -1,0 +1,296 @@
+// The word index against SQLite FTS5 on the same generated documents and the
+// same queries, in the same run: index build throughput, query latency by
+// class (single words, "I", "NIE", prefix wildcard, phrase), size on disk.
+//
+//   concorda_bench [--docs 20000] [--runs 40] [--dir /tmp] [--keep]
+//
+// Both sides store the documents with their index (a base holds its documents
+// zlib-compressed, FTS5 its content table); FTS5 also builds a contentless
+// table, whose size is its index alone. FTS5 gets the documents in UTF-8 (its
+// tokenizer's encoding; converted before timing) with case folding and without
+// diacritic removal, so that both sides find the same words.
+#include <sqlite3.h>
+#include <time.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "bench/corpus_gen.h"
+#include "concorda/doc_server.h"
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+double Seconds(Clock::time_point a, Clock::time_point b) { return std::chrono::duration<double>(b - a).count(); }
+
+// CPU time of this thread: the machine may be shared, and wall-clock times
+// then measure the neighbours too. Both are reported.
+double CpuSeconds() {
+  timespec t{};
+  clock_gettime(CLOCK_THREAD_CPUTIME_ID, &t);
+  return t.tv_sec + t.tv_nsec / 1e9;
+}
+
+// Wall and CPU seconds of one piece of work.
+struct Timing {
+  double wall = 0, cpu = 0;
+};
+template <class F>
+Timing Time(F work) {
+  auto w = Clock::now();
+  double c = CpuSeconds();
+  work();
+  return Timing{Seconds(w, Clock::now()), CpuSeconds() - c};
+}
+
+// windows-1250 bytes 0x80-0xFF as Unicode code points.
+const unsigned short kCp1250[128] = {
+    0x20AC, 0x0081, 0x201A, 0x0083, 0x201E, 0x2026, 0x2020, 0x2021, 0x0088, 0x2030, 0x0160, 0x2039, 0x015A,
+    0x0164, 0x017D, 0x0179, 0x0090, 0x2018, 0x2019, 0x201C, 0x201D, 0x2022, 0x2013, 0x2014, 0x0098, 0x2122,
+    0x0161, 0x203A, 0x015B, 0x0165, 0x017E, 0x017A, 0x00A0, 0x02C7, 0x02D8, 0x0141, 0x00A4, 0x0104, 0x00A6,
+    0x00A7, 0x00A8, 0x00A9, 0x015E, 0x00AB, 0x00AC, 0x00AD, 0x00AE, 0x017B, 0x00B0, 0x00B1, 0x02DB, 0x0142,
+    0x00B4, 0x00B5, 0x00B6, 0x00B7, 0x00B8, 0x0105, 0x015F, 0x00BB, 0x013D, 0x02DD, 0x013E, 0x017C, 0x0154,
+    0x00C1, 0x00C2, 0x0102, 0x00C4, 0x0139, 0x0106, 0x00C7, 0x010C, 0x00C9, 0x0118, 0x00CB, 0x011A, 0x00CD,
+    0x00CE, 0x010E, 0x0110, 0x0143, 0x0147, 0x00D3, 0x00D4, 0x0150, 0x00D6, 0x00D7, 0x0158, 0x016E, 0x00DA,
+    0x0170, 0x00DC, 0x00DD, 0x0162, 0x00DF, 0x0155, 0x00E1, 0x00E2, 0x0103, 0x00E4, 0x013A, 0x0107, 0x00E7,
+    0x010D, 0x00E9, 0x0119, 0x00EB, 0x011B, 0x00ED, 0x00EE, 0x010F, 0x0111, 0x0144, 0x0148, 0x00F3, 0x00F4,
+    0x0151, 0x00F6, 0x00F7, 0x0159, 0x016F, 0x00FA, 0x0171, 0x00FC, 0x00FD, 0x0163, 0x02D9,
+};
+
+std::string ToUtf8(const std::string& cp1250) {
+  std::string out;
+  out.reserve(cp1250.size() + cp1250.size() / 8);
+  for (unsigned char c : cp1250) {
+    unsigned u = c < 0x80 ? c : kCp1250[c - 0x80];
+    if (u < 0x80) {
+      out += static_cast<char>(u);
+    } else if (u < 0x800) {
+      out += static_cast<char>(0xC0 | u >> 6);
+      out += static_cast<char>(0x80 | (u & 0x3F));
+    } else {
+      out += static_cast<char>(0xE0 | u >> 12);
+      out += static_cast<char>(0x80 | (u >> 6 & 0x3F));
+      out += static_cast<char>(0x80 | (u & 0x3F));
+    }
+  }
+  return out;
+}
+
+struct Query {
+  const char* cls;
+  const char* ours;  // windows-1250 (this file is compiled with that execution charset)
+  const char* fts;   // the same query in FTS5 syntax, windows-1250 here, UTF-8 when run
+};
+
+const Query kQueries[] = {
+    {"single", "sąd", "sąd"},
+    {"single", "wierzyciel", "wierzyciel"},
+    {"single", "grzywny", "grzywny"},
+    {"single", "nieruchomości", "nieruchomości"},
+    {"I", "sąd I postępowania", "sąd AND postępowania"},
+    {"I", "wierzyciel I dłużnik", "wierzyciel AND dłużnik"},
+    {"NIE", "umowy NIE sąd", "umowy NOT sąd"},
+    {"NIE", "kary NIE grzywny", "kary NOT grzywny"},
+    {"prefix", "zobowiąz*", "zobowiąz*"},
+    {"prefix", "nieruch*", "nieruch*"},
+    {"prefix", "kasac*", "kasac*"},
+    {"phrase", "\"skargi kasacyjnej\"", "\"skargi kasacyjnej\""},
+    {"phrase", "\"odpowiedzialności karnej\"", "\"odpowiedzialności karnej\""},
+};
+const char* const kClasses[] = {"single", "I", "NIE", "prefix", "phrase"};
+
+double Percentile(std::vector<double> v, double p) {
+  if (v.empty()) return 0;
+  std::sort(v.begin(), v.end());
+  std::size_t i = static_cast<std::size_t>(p * (v.size() - 1) + 0.5);
+  return v[std::min(i, v.size() - 1)];
+}
+
+bool Exec(sqlite3* db, const char* sql) {
+  char* error = nullptr;
+  if (sqlite3_exec(db, sql, nullptr, nullptr, &error) == SQLITE_OK) return true;
+  std::fprintf(stderr, "sqlite: %s: %s\n", sql, error ? error : "?");
+  sqlite3_free(error);
+  return false;
+}
+
+// Builds an FTS5 table over the documents; false when SQLite fails.
+bool BuildFts(const std::string& path, const std::vector<std::string>& docs, bool contentless, Timing& timing) {
+  std::filesystem::remove(path);
+  sqlite3* db = nullptr;
+  if (sqlite3_open(path.c_str(), &db) != SQLITE_OK) return false;
+  auto start = Clock::now();
+  double cpu = CpuSeconds();
+  std::string create = "CREATE VIRTUAL TABLE docs USING fts5(body, tokenize='unicode61 remove_diacritics 0'";
+  create += contentless ? ", content='')" : ")";
+  bool ok = Exec(db, create.c_str()) && Exec(db, "BEGIN");
+  sqlite3_stmt* insert = nullptr;
+  ok = ok && sqlite3_prepare_v2(db, "INSERT INTO docs(rowid, body) VALUES(?1, ?2)", -1, &insert, nullptr) == SQLITE_OK;
+  for (std::size_t i = 0; ok && i < docs.size(); ++i) {
+    sqlite3_bind_int64(insert, 1, static_cast<sqlite3_int64>(i));
+    sqlite3_bind_text(insert, 2, docs[i].data(), static_cast<int>(docs[i].size()), SQLITE_STATIC);
+    ok = sqlite3_step(insert) == SQLITE_DONE;
+    sqlite3_reset(insert);
+  }
+  sqlite3_finalize(insert);
+  ok = ok && Exec(db, "COMMIT");
+  sqlite3_close(db);
+  timing = Timing{Seconds(start, Clock::now()), CpuSeconds() - cpu};
+  return ok;
+}
+
+std::size_t OursOnce(CDocServer& base, const char* query) {
+  WORD first = 0, next = 0;
+  CDocServer::FindHandle* h = base.FindFirstDoc(query, &first, nullptr);
+  if (h == CDocServer::NoFind()) return 0;
+  std::size_t n = 1;
+  while (CDocServer::FindNextDoc(h, &next)) ++n;
+  return n;
+}
+
+std::size_t FtsOnce(sqlite3_stmt* stmt) {
+  std::size_t n = 0;
+  while (sqlite3_step(stmt) == SQLITE_ROW) ++n;
+  sqlite3_reset(stmt);
+  return n;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  std::size_t count = 20000;
+  int runs = 40;
+  std::string dir = "/tmp";
+  bool keep = false;
+  for (int i = 1; i < argc; ++i) {
+    if (!std::strcmp(argv[i], "--docs") && i + 1 < argc) count = std::strtoul(argv[++i], nullptr, 10);
+    else if (!std::strcmp(argv[i], "--runs") && i + 1 < argc) runs = std::atoi(argv[++i]);
+    else if (!std::strcmp(argv[i], "--dir") && i + 1 < argc) dir = argv[++i];
+    else if (!std::strcmp(argv[i], "--keep")) keep = true;
+    else {
+      std::fprintf(stderr, "usage: concorda_bench [--docs N] [--runs N] [--dir DIR] [--keep]\n");
+      return 2;
+    }
+  }
+  bench::CorpusGenerator gen;
+  if (!gen.Loaded()) {
+    std::fprintf(stderr, "concorda_bench: no corpus in %s\n", bench::CorpusGenerator::DefaultCorpusDir().c_str());
+    return 1;
+  }
+  std::vector<bench::GeneratedDoc> docs;
+  std::vector<std::string> utf8;
+  double megabytes = 0;
+  for (std::size_t i = 0; i < count; ++i) {
+    docs.push_back(gen.Make(i));
+    utf8.push_back(ToUtf8(docs.back().html));
+    megabytes += docs.back().html.size() / 1e6;
+  }
+  std::printf("corpus: %zu documents, %.1f MB of windows-1250 HTML (%zu articles)\n", count, megabytes,
+              gen.ArticleCount());
+
+  // --- build: documents stored raw (as FTS5 keeps its content), then zlib (as the site's bases) ---
+  const std::string basePath = dir + "/concorda_bench.vq";
+  GUID guid = NewGuid();
+  auto buildBase = [&](DWORD method, Timing& store, Timing& write) {
+    std::filesystem::remove(basePath);
+    CDocServer base(basePath.c_str(), &guid, CFile::modeCreate | CFile::modeReadWrite);
+    CMemFile file(65536);
+    store = Time([&] {
+      for (const auto& d : docs) {
+        file.SetLength(0);
+        file.SeekToBegin();
+        file.Write(d.html.data(), static_cast<UINT>(d.html.size()));
+        file.SeekToBegin();
+        _FILEITEM* item = MakeFileItem(d.name.c_str());
+        base.AddFile(file, item, d.keys.c_str(), method);
+        CFileServer::FreeFileItem(item);
+      }
+    });
+    write = Time([&] { base.Close(); });
+  };
+  Timing rawStore, rawWrite, oursStore, oursWrite;
+  buildBase(0, rawStore, rawWrite);
+  const Timing rawBuild{rawStore.wall + rawWrite.wall, rawStore.cpu + rawWrite.cpu};
+  const double rawMb = std::filesystem::file_size(basePath) / 1e6;
+  buildBase(2, oursStore, oursWrite);
+  const Timing oursBuild{oursStore.wall + oursWrite.wall, oursStore.cpu + oursWrite.cpu};
+  Timing ftsBuild, ftsIndexBuild;
+  if (!BuildFts(dir + "/concorda_bench.db", utf8, false, ftsBuild) ||
+      !BuildFts(dir + "/concorda_bench_index.db", utf8, true, ftsIndexBuild))
+    return 1;
+
+  // Sizes: the whole base and its system files; the FTS5 database with its
+  // content, and the contentless one (index only).
+  CDocServer base(basePath.c_str(), nullptr, CFile::modeRead);
+  ULONGLONG systemBytes = 0;
+  for (DWORD i = 0; i < base.GetSize(); ++i)
+    if (base.IsSystemFile(i)) systemBytes += base.GetFileCompSize(i);
+  const double baseMb = std::filesystem::file_size(basePath) / 1e6;
+  const double ftsMb = std::filesystem::file_size(dir + "/concorda_bench.db") / 1e6;
+  const double ftsIndexMb = std::filesystem::file_size(dir + "/concorda_bench_index.db") / 1e6;
+
+  auto row = [&](const char* what, const Timing& t, double mb, const char* extra) {
+    std::printf("%-30s %7.0f %7.2f %7.2f   %7.0f %7.2f %7.2f   %7.1f MB%s\n", what, count / t.cpu, megabytes / t.cpu,
+                t.cpu, count / t.wall, megabytes / t.wall, t.wall, mb, extra);
+  };
+  std::printf("\nbuild                          ---------- CPU ----------   ---------- wall ---------\n");
+  std::printf("                                docs/s    MB/s       s    docs/s    MB/s       s   size on disk\n");
+  char extra[160];
+  std::snprintf(extra, sizeof extra, " (storing %.2f s, index write %.2f s CPU)", rawStore.cpu, rawWrite.cpu);
+  row("concorda, documents raw", rawBuild, rawMb, extra);
+  std::snprintf(extra, sizeof extra, " (index %.1f MB; storing %.2f s, index write %.2f s CPU)", systemBytes / 1e6,
+                oursStore.cpu, oursWrite.cpu);
+  row("concorda, documents zlib", oursBuild, baseMb, extra);
+  row("FTS5 (content + index)", ftsBuild, ftsMb, "");
+  row("FTS5 contentless (index only)", ftsIndexBuild, ftsIndexMb, "");
+
+  // --- queries: both sides cold at first, then warm; every query `runs` times ---
+  sqlite3* db = nullptr;
+  sqlite3_open_v2((dir + "/concorda_bench.db").c_str(), &db, SQLITE_OPEN_READONLY, nullptr);
+  std::printf("\nquery                                 hits: concorda   FTS5\n");
+  // Per class: CPU and wall milliseconds of every run of every query.
+  std::vector<std::vector<double>> oursCpu(std::size(kClasses)), ftsCpu(std::size(kClasses));
+  std::vector<std::vector<double>> oursWall(std::size(kClasses)), ftsWall(std::size(kClasses));
+  for (const Query& q : kQueries) {
+    std::size_t cls = 0;
+    while (std::strcmp(kClasses[cls], q.cls)) ++cls;
+    std::string ftsQuery = ToUtf8(q.fts);
+    sqlite3_stmt* stmt = nullptr;
+    sqlite3_prepare_v2(db, "SELECT rowid FROM docs WHERE docs MATCH ?1", -1, &stmt, nullptr);
+    sqlite3_bind_text(stmt, 1, ftsQuery.c_str(), -1, SQLITE_TRANSIENT);
+    std::size_t oursHits = 0, ftsHits = 0;
+    for (int r = 0; r < runs; ++r) {
+      Timing a = Time([&] { oursHits = OursOnce(base, q.ours); });
+      Timing b = Time([&] { ftsHits = FtsOnce(stmt); });
+      oursCpu[cls].push_back(a.cpu * 1e3);
+      oursWall[cls].push_back(a.wall * 1e3);
+      ftsCpu[cls].push_back(b.cpu * 1e3);
+      ftsWall[cls].push_back(b.wall * 1e3);
+    }
+    sqlite3_finalize(stmt);
+    std::printf("  %-34s %14zu %6zu\n", ToUtf8(q.ours).c_str(), oursHits, ftsHits);
+  }
+  sqlite3_close(db);
+
+  std::printf("\nlatency (ms, %d runs per query; the first run is cold)\n", runs);
+  std::printf("          ------------ CPU median ------------   ------- wall p50 / p99 -------\n");
+  std::printf("class      concorda       FTS5   concorda/FTS5     concorda          FTS5\n");
+  for (std::size_t c = 0; c < std::size(kClasses); ++c) {
+    double om = Percentile(oursCpu[c], 0.5), fm = Percentile(ftsCpu[c], 0.5);
+    std::printf("%-8s  %8.3f   %8.3f   %13.2f   %6.3f/%6.3f   %6.3f/%6.3f\n", kClasses[c], om, fm, fm > 0 ? om / fm : 0,
+                Percentile(oursWall[c], 0.5), Percentile(oursWall[c], 0.99), Percentile(ftsWall[c], 0.5),
+                Percentile(ftsWall[c], 0.99));
+  }
+  if (!keep) {
+    for (const char* f : {"/concorda_bench.vq", "/concorda_bench.db", "/concorda_bench_index.db"})
+      std::filesystem::remove(dir + f);
+  }
+  return 0;
+}
