@@ -90,7 +90,15 @@ bool HttpServer::Run() {
   std::promise<void> ioDone;
   std::future<void> ioFinished = ioDone.get_future();
   std::thread io([this, &ioDone] {
-    m_io.run();
+    // A handler that throws (memory) costs its connection, not the server.
+    for (;;) {
+      try {
+        m_io.run();
+        break;
+      } catch (const std::exception& e) {
+        LogError(std::string("I/O thread: ") + e.what());
+      }
+    }
     ioDone.set_value();
   });
 

@@ -1,14 +1,14 @@
 #include "host/http_session.h"
 
-#include <ctime>
-#include <future>
+#include <algorithm>
 #include <utility>
 
 #include <boost/asio/post.hpp>
 #include <boost/asio/write.hpp>
 
-#include "host/extension_request.h"
-#include "host/url_map_filter.h"
+#include "host/error_log.h"
+#include "host/http_messages.h"
+#include "host/request_info.h"
 
 namespace host {
 
@@ -19,133 +19,16 @@ using tcp = net::ip::tcp;
 
 namespace {
 
-// The URL name under which browsers reach the extension.
-constexpr std::string_view kExtensionName = "portico.dll";
 constexpr std::size_t kReadPiece = 4096;
 // What GracefulClose reads from a client that keeps sending, at most.
 constexpr std::size_t kDrainLimit = 4 * 1024 * 1024;
 constexpr std::chrono::milliseconds kDrainTime{2000};
 
-std::string_view Sv(beast::string_view s) { return {s.data(), s.size()}; }
-
-std::string HttpDate(std::time_t t) {
-  std::tm tm{};
-  ::gmtime_r(&t, &tm);
-  char text[40];
-  std::strftime(text, sizeof text, "%a, %d %b %Y %H:%M:%S GMT", &tm);
-  return text;
-}
-
-template <class Message>
-void SetServerFields(Message& m) {
-  m.set(http::field::server, "vamuserver");
-  m.set(http::field::date, HttpDate(std::time(nullptr)));
-}
-
-struct Route {
-  bool extension = false;
-  std::string url;       // decoded path
-  std::string pathInfo;  // behind the extension's name
-  std::string query;     // raw
-};
-
-// Splits a request target into the decoded path and the raw query; nothing
-// for a target that is not a path (or an absolute URL) or does not decode.
-std::optional<Route> ParseTarget(std::string_view target) {
-  for (std::string_view scheme : {"http://", "https://"}) {
-    if (target.size() >= scheme.size() && EqualsNoCase(target.substr(0, scheme.size()), scheme)) {
-      std::size_t slash = target.find('/', scheme.size());
-      target = slash == std::string_view::npos ? std::string_view("/") : target.substr(slash);
-    }
-  }
-  Route route;
-  std::size_t q = target.find('?');
-  if (q != std::string_view::npos) route.query = std::string(target.substr(q + 1));
-  std::optional<std::string> path = DecodeUrlPath(target.substr(0, q));
-  if (!path) return std::nullopt;
-  route.url = *path;
-  std::size_t end = route.url.find('/', 1);
-  std::string_view first = std::string_view(route.url).substr(1, end == std::string::npos ? std::string::npos : end - 1);
-  if (EqualsNoCase(first, kExtensionName)) {
-    route.extension = true;
-    if (end != std::string::npos) route.pathInfo = route.url.substr(end);
-  }
-  return route;
-}
-
 bool IsHttpError(const beast::error_code& ec) {
   return ec.category() == make_error_code(http::error::bad_target).category();
 }
 
-const char* StandardReason(int status) {
-  return http::obsolete_reason(static_cast<http::status>(status)).data();
-}
-
-// A small HTML page for the server's own answers. HEAD gets the length, no body.
-std::shared_ptr<http::response<http::string_body>> ErrorResponse(int status, unsigned version, bool keepAlive,
-                                                                 bool head, const char* allow = nullptr) {
-  auto res = std::make_shared<http::response<http::string_body>>(static_cast<http::status>(status), version);
-  SetServerFields(*res);
-  res->set(http::field::content_type, "text/html");
-  std::string title = std::to_string(status) + " " + StandardReason(status);
-  std::string body = "<HTML><HEAD><TITLE>" + title + "</TITLE></HEAD><BODY><H1>" + title + "</H1></BODY></HTML>";
-  res->keep_alive(keepAlive);
-  if (head) {
-    res->content_length(body.size());
-  } else {
-    res->body() = std::move(body);
-    res->prepare_payload();
-  }
-  if (allow) res->set(http::field::allow, allow);
-  return res;
-}
-
 }  // namespace
-
-// The connection as the extension driver sees it. Lives on the worker's
-// stack; each call runs the write on the I/O thread and waits for it (the
-// stream's timeout ends a write to a client that does not read).
-class StreamChannel : public ResponseChannel {
- public:
-  explicit StreamChannel(std::shared_ptr<HttpSession> session) : m_session(std::move(session)) {}
-
-  bool SendHead(const ResponseHead& head) override {
-    return RunOnIoThread([&](HttpSession::Done done) { m_session->StartHead(head, std::move(done)); });
-  }
-  bool Write(const char* data, std::size_t size) override {
-    return RunOnIoThread([&](HttpSession::Done done) { m_session->StartChunk(data, size, std::move(done)); });
-  }
-  void Finish() override { m_end = End::Finish; }
-  void Abort() override { m_end = End::Abort; }
-
-  // Hands the connection back to the I/O thread; the channel is done after it.
-  void Complete() {
-    auto session = m_session;
-    if (m_end == End::Finish)
-      net::post(session->m_stream.get_executor(), [session] { session->FinishStream(); });
-    else
-      net::post(session->m_stream.get_executor(), [session] { session->Close(); });
-  }
-  std::uint64_t BytesSent() const { return m_sent; }
-
- private:
-  template <class Start>
-  bool RunOnIoThread(Start start) {
-    std::promise<std::pair<bool, std::size_t>> result;
-    auto future = result.get_future();
-    net::post(m_session->m_stream.get_executor(), [&] {
-      start([&result](bool ok, std::size_t sent) { result.set_value({ok, sent}); });
-    });
-    auto [ok, sent] = future.get();
-    m_sent += sent;
-    return ok;
-  }
-
-  enum class End { None, Finish, Abort };
-  std::shared_ptr<HttpSession> m_session;
-  std::uint64_t m_sent = 0;
-  End m_end = End::None;
-};
 
 HttpSession::HttpSession(tcp::socket socket, ServerContext& server)
     : m_server(server), m_stream(std::move(socket)), m_buffer(server.options.maxHeaderBytes + 16 * 1024) {
@@ -352,80 +235,14 @@ void HttpSession::Dispatch() {
   }
   info.body = std::move(req.body());
 
-  m_server.pool.Post([self = shared_from_this(), job] { self->Handle(*job); });
-}
-
-void HttpSession::Handle(Job& job) {
-  if (m_server.stopping) {
-    PostWhole(ErrorResponse(503, job.version, false, job.head));
-    LogRequest(job, 503, 0, {});
-    return;
-  }
-  if (job.extension)
-    HandleExtension(job);
-  else
-    HandleStatic(job);
-}
-
-void HttpSession::HandleExtension(Job& job) {
-  RequestInfo& info = job.info;
-  info.pathTranslated = m_server.files.PhysicalPathFor(info.pathInfo.empty() ? "/" : info.pathInfo);
-  if (!info.pathInfo.empty() && !MapUrlThroughFilter(m_server.module, info, info.pathInfo, &info.pathTranslated)) {
-    PostWhole(ErrorResponse(500, job.version, job.keepAlive, job.head));
-    LogRequest(job, 500, 0, {});
-    return;
-  }
-  StreamChannel channel(shared_from_this());
-  ExtensionCall call(info, channel);
-  ExtensionOutcome outcome = call.Run(m_server.module);
-  LogRequest(job, outcome.status, channel.BytesSent(), outcome.logData);
-  channel.Complete();
-}
-
-void HttpSession::HandleStatic(Job& job) {
-  std::string physical = m_server.files.PhysicalPathFor(job.info.url);
-  if (!MapUrlThroughFilter(m_server.module, job.info, job.info.url, &physical)) {
-    PostWhole(ErrorResponse(500, job.version, job.keepAlive, job.head));
-    LogRequest(job, 500, 0, {});
-    return;
-  }
-  StaticFiles::Found found = m_server.files.Resolve(physical);
-  beast::error_code ec;
-  http::file_body::value_type file;
-  if (found.status == 200) {
-    file.open(found.path.c_str(), beast::file_mode::scan, ec);
-    if (ec) found.status = 403;
-  }
-  if (found.status != 200) {
-    PostWhole(ErrorResponse(found.status, job.version, job.keepAlive, job.head));
-    LogRequest(job, found.status, 0, {});
-    return;
-  }
-  std::string modified = HttpDate(static_cast<std::time_t>(found.modified));
-  std::optional<std::string_view> since = job.info.Header("If-Modified-Since");
-  bool notModified = since && *since == modified;
-  std::uint64_t size = file.size();
-  auto head = [&](auto& res) {
-    SetServerFields(res);
-    res.set(http::field::content_type, ContentTypeFor(found.path));
-    res.set(http::field::last_modified, modified);
-    res.keep_alive(job.keepAlive);
-  };
-  if (job.head || notModified) {
-    auto res = std::make_shared<http::response<http::empty_body>>(
-        notModified ? http::status::not_modified : http::status::ok, job.version);
-    head(*res);
-    if (!notModified) res->content_length(size);
-    PostWhole(res);
-    LogRequest(job, notModified ? 304 : 200, 0, {});
-    return;
-  }
-  auto res = std::make_shared<http::response<http::file_body>>(http::status::ok, job.version);
-  head(*res);
-  res->body() = std::move(file);
-  res->prepare_payload();
-  PostWhole(res);
-  LogRequest(job, 200, size, {});
+  m_server.pool.Post([self = shared_from_this(), job] {
+    try {
+      self->Handle(*job);
+    } catch (const std::exception& e) {  // the server's own failure (memory), not the extension's
+      LogError(std::string("request failed: ") + e.what() + "; " + job->target);
+      net::post(self->m_stream.get_executor(), [self] { self->Close(); });
+    }
+  });
 }
 
 HttpSession::Job HttpSession::PartialJob() const {
@@ -457,26 +274,6 @@ void HttpSession::RejectRequest(int status, const char* allow) {
   WriteWhole(res, std::make_shared<http::response_serializer<http::string_body>>(*res));
 }
 
-void HttpSession::LogRequest(const Job& job, int status, std::uint64_t bytes, const std::string& logData) {
-  AccessRecord record;
-  record.remoteAddress = m_remote;
-  record.method = job.info.method.empty() ? "-" : job.info.method;
-  record.target = job.target.empty() ? "-" : job.target;
-  record.protocol = job.version == 10 ? "HTTP/1.0" : "HTTP/1.1";
-  record.status = status;
-  record.bytes = bytes;
-  record.logData = logData;
-  record.elapsed = std::chrono::steady_clock::now() - job.started;
-  m_server.log.Write(record);
-}
-
-template <class Body>
-void HttpSession::PostWhole(std::shared_ptr<http::response<Body>> response) {
-  net::post(m_stream.get_executor(), [self = shared_from_this(), response] {
-    self->WriteWhole(response, std::make_shared<http::response_serializer<Body>>(*response));
-  });
-}
-
 template <class Body>
 void HttpSession::WriteWhole(std::shared_ptr<http::response<Body>> response,
                              std::shared_ptr<http::response_serializer<Body>> serializer) {
@@ -496,86 +293,13 @@ void HttpSession::WriteWhole(std::shared_ptr<http::response<Body>> response,
                          });
 }
 
-void HttpSession::StartHead(const ResponseHead& head, Done done) {
-  if (m_closed || m_broken) {
-    done(false, 0);
-    return;
-  }
-  m_streamHead = {};
-  m_streamHead.version(m_version);
-  m_streamHead.result(static_cast<unsigned>(head.status));
-  if (!head.reason.empty()) m_streamHead.reason(head.reason);
-  SetServerFields(m_streamHead);
-  for (const auto& [name, value] : head.fields) {
-    if (EqualsNoCase(name, "Server") || EqualsNoCase(name, "Date"))
-      m_streamHead.set(name, value);
-    else
-      m_streamHead.insert(name, value);
-  }
-  m_keepAlive = m_clientKeepAlive && !m_server.stopping;
-  if (m_isHead || head.status == 204 || head.status == 304) {
-    m_mode = BodyMode::None;
-  } else if (m_version == 11) {
-    m_mode = BodyMode::Chunked;
-    m_streamHead.chunked(true);
-  } else {
-    // An HTTP/1.0 client cannot read chunks: the body ends with the connection.
-    m_mode = BodyMode::UntilClose;
-    m_keepAlive = false;
-  }
-  m_streamHead.keep_alive(m_keepAlive);
-  m_headSerializer = std::make_unique<http::response_serializer<http::empty_body>>(m_streamHead);
-  m_stream.expires_after(m_server.options.writeTimeout);
-  http::async_write_header(m_stream, *m_headSerializer,
-                           [self = shared_from_this(), done = std::move(done)](beast::error_code ec, std::size_t) {
-                             if (ec) self->m_broken = true;
-                             done(!ec, 0);
-                           });
-}
-
-void HttpSession::StartChunk(const char* data, std::size_t size, Done done) {
-  if (m_closed || m_broken) {
-    done(false, 0);
-    return;
-  }
-  if (m_mode == BodyMode::None) {  // HEAD and bodiless statuses: the bytes are dropped
-    done(true, 0);
-    return;
-  }
-  m_stream.expires_after(m_server.options.writeTimeout);
-  auto onWritten = [self = shared_from_this(), done = std::move(done), size](beast::error_code ec, std::size_t) {
-    if (ec) self->m_broken = true;
-    done(!ec, ec ? 0 : size);
-  };
-  if (m_mode == BodyMode::Chunked)
-    net::async_write(m_stream, http::make_chunk(net::const_buffer(data, size)), std::move(onWritten));
-  else
-    net::async_write(m_stream, net::const_buffer(data, size), std::move(onWritten));
-}
-
-void HttpSession::FinishStream() {
-  if (m_closed || m_broken) {
-    Close();
-    return;
-  }
-  switch (m_mode) {
-    case BodyMode::Chunked:
-      m_stream.expires_after(m_server.options.writeTimeout);
-      net::async_write(m_stream, http::make_chunk_last(), [self = shared_from_this()](beast::error_code ec, std::size_t) {
-        if (ec)
-          self->Close();
-        else
-          self->AfterResponse(self->m_keepAlive);
-      });
-      break;
-    case BodyMode::UntilClose:
-      GracefulClose();
-      break;
-    case BodyMode::None:
-      AfterResponse(m_keepAlive);
-      break;
-  }
-}
+// The responses the worker side writes whole (http_handlers.cpp).
+template void HttpSession::WriteWhole(std::shared_ptr<http::response<http::string_body>>,
+                                      std::shared_ptr<http::response_serializer<http::string_body>>);
+template void HttpSession::WriteWhole(std::shared_ptr<http::response<http::empty_body>>,
+                                      std::shared_ptr<http::response_serializer<http::empty_body>>);
+template void HttpSession::WriteWhole(std::shared_ptr<http::response<http::file_body>>,
+                                      std::shared_ptr<http::response_serializer<http::file_body>>);
 
 void HttpSession::AfterResponse(bool keepAlive) {
   m_busy = false;

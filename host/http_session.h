@@ -3,6 +3,10 @@
 // thread (extension call or static file) and writes the response. Created by
 // HttpServer for every accepted connection; owned by the asynchronous
 // operations in flight and, while a worker handles its request, by the job.
+//
+// http_session.cpp reads requests and writes whole responses (I/O thread),
+// http_handlers.cpp answers them (worker), http_stream.cpp streams the
+// extension's output.
 #pragma once
 
 #include <atomic>
@@ -94,6 +98,7 @@ class HttpSession : public std::enable_shared_from_this<HttpSession> {
 
   // Streamed extension responses, I/O thread, driven by StreamChannel.
   void StartHead(const ResponseHead& head, Done done);
+  void BuildStreamHead(const ResponseHead& head);
   void StartChunk(const char* data, std::size_t size, Done done);
   void FinishStream();
 

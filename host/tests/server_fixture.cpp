@@ -70,8 +70,8 @@ void Site::WriteFile(const std::string& path, const std::string& text) {
 namespace {
 
 // Starts vamuserver with stdout on a pipe and stderr in a file.
-pid_t Spawn(const std::vector<std::string>& args, const std::vector<std::string>& env, int* stdoutRead,
-            const std::string& stderrPath) {
+pid_t Spawn(const std::string& program, const std::vector<std::string>& args, const std::vector<std::string>& env,
+            int* stdoutRead, const std::string& stderrPath) {
   int pipeFds[2];
   if (::pipe2(pipeFds, O_CLOEXEC) != 0) return -1;
   posix_spawn_file_actions_t actions;
@@ -79,7 +79,7 @@ pid_t Spawn(const std::vector<std::string>& args, const std::vector<std::string>
   posix_spawn_file_actions_adddup2(&actions, pipeFds[1], 1);
   posix_spawn_file_actions_addopen(&actions, 2, stderrPath.c_str(), O_WRONLY | O_CREAT | O_APPEND, 0600);
 
-  std::vector<std::string> all{VAMUSERVER_PATH};
+  std::vector<std::string> all{program};
   all.insert(all.end(), args.begin(), args.end());
   std::vector<char*> argv;
   for (std::string& a : all) argv.push_back(a.data());
@@ -93,7 +93,7 @@ pid_t Spawn(const std::vector<std::string>& args, const std::vector<std::string>
   envp.push_back(nullptr);
 
   pid_t pid = -1;
-  if (posix_spawn(&pid, VAMUSERVER_PATH, &actions, nullptr, argv.data(), envp.data()) != 0) pid = -1;
+  if (posix_spawn(&pid, program.c_str(), &actions, nullptr, argv.data(), envp.data()) != 0) pid = -1;
   posix_spawn_file_actions_destroy(&actions);
   ::close(pipeFds[1]);
   *stdoutRead = pipeFds[0];
@@ -133,7 +133,7 @@ ProgramResult RunProgram(const std::vector<std::string>& args, const std::vector
   ProgramResult result;
   std::optional<std::string> errPath = CreateTempFile(TempDirectory());
   int out = -1;
-  pid_t pid = Spawn(args, env, &out, *errPath);
+  pid_t pid = Spawn(VAMUSERVER_PATH, args, env, &out, *errPath);
   if (pid < 0) return result;
   result.out = ReadUntil(out, std::chrono::steady_clock::now() + 10s, false);
   ::close(out);
@@ -157,16 +157,28 @@ ServerProcess::~ServerProcess() {
 }
 
 bool ServerProcess::Start(const Site& site, const std::vector<std::string>& extra) {
-  std::vector<std::string> args{"--port", "0", "--registry", site.registry, "--log", site.accessLog, "--extension",
-                                TEST_EXTENSION_PATH};
+  std::vector<std::string> args{"--log", site.accessLog, "--extension", TEST_EXTENSION_PATH};
   args.insert(args.end(), extra.begin(), extra.end());
-  m_pid = Spawn(args, {"VAMU_TEST_EXT_MARKER=" + site.marker}, &m_stdout, site.errorLog);
+  return StartProgram(VAMUSERVER_PATH, site, args);
+}
+
+bool ServerProcess::StartProgram(const std::string& program, const Site& site, const std::vector<std::string>& args) {
+  std::vector<std::string> all{"--port", "0", "--registry", site.registry};
+  all.insert(all.end(), args.begin(), args.end());
+  m_pid = Spawn(program, all, {"VAMU_TEST_EXT_MARKER=" + site.marker}, &m_stdout, site.errorLog);
   if (m_pid < 0) return false;
   std::string line = ReadUntil(m_stdout, std::chrono::steady_clock::now() + 10s, true);
   std::size_t colon = line.rfind(':');
   if (line.find("listening on") == std::string::npos || colon == std::string::npos) return false;
   m_port = static_cast<unsigned short>(std::atoi(line.c_str() + colon + 1));
+  m_pending = line.substr(line.find('\n') + 1);
   return m_port != 0;
+}
+
+std::string ServerProcess::ReadOutput(std::chrono::milliseconds timeout) {
+  std::string out = std::move(m_pending);
+  m_pending.clear();
+  return out + ReadUntil(m_stdout, std::chrono::steady_clock::now() + timeout, false);
 }
 
 void ServerProcess::Signal(int signal) const { ::kill(m_pid, signal); }

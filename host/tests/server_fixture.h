@@ -53,6 +53,10 @@ class ServerProcess {
   // test extension; `extra` arguments come last. False when it does not
   // announce its port within a few seconds.
   bool Start(const Site& site, const std::vector<std::string>& extra = {});
+  // Starts `program` with exactly `args` (plus --port 0 and the site's registry).
+  bool StartProgram(const std::string& program, const Site& site, const std::vector<std::string>& args);
+  // What the server wrote to standard output after its first line, within the timeout.
+  std::string ReadOutput(std::chrono::milliseconds timeout);
   unsigned short Port() const { return m_port; }
   pid_t Pid() const { return m_pid; }
   void Signal(int signal) const;
@@ -63,6 +67,7 @@ class ServerProcess {
   pid_t m_pid = -1;
   int m_stdout = -1;
   unsigned short m_port = 0;
+  std::string m_pending;  // read past the first line
 };
 
 struct Response {
@@ -112,6 +117,12 @@ struct ServerTest : ::testing::Test {
   ServerProcess server;
   void StartServer(const std::vector<std::string>& extra = {}) { ASSERT_TRUE(server.Start(site, extra)); }
   unsigned short Port() const { return server.Port(); }
+  // In a sanitizer build the server reports its own faults on standard error.
+  void TearDown() override {
+    std::string errors = Site::ReadFile(site.errorLog);
+    EXPECT_EQ(errors.find("Sanitizer"), std::string::npos) << errors;
+    EXPECT_EQ(errors.find("runtime error"), std::string::npos) << errors;
+  }
 };
 
 }  // namespace host::test

@@ -2,6 +2,7 @@
 // not load, and a clean stop on SIGTERM while requests run.
 #include <gtest/gtest.h>
 
+#include <filesystem>
 #include <future>
 #include <thread>
 
@@ -50,6 +51,18 @@ TEST_F(Lifecycle, StartFailuresExitWithOneAndAReason) {
   ProgramResult noDir = RunProgram({"--port", "0", "--registry", site.registry, "--extension", TEST_EXTENSION_PATH});
   EXPECT_EQ(noDir.exitCode, 1);
   EXPECT_NE(noDir.err.find("names no installation directory"), std::string::npos) << noDir.err;
+}
+
+TEST_F(Lifecycle, DefaultExtensionLiesBesideTheProgramAndLogCanGoToStandardOutput) {
+  // An installation in miniature: bin/vamuserver and lib/libportico.so.
+  std::filesystem::create_directories(site.base + "/bin");
+  std::filesystem::create_directories(site.base + "/lib");
+  std::filesystem::copy_file(VAMUSERVER_PATH, site.base + "/bin/vamuserver");
+  std::filesystem::copy_file(TEST_EXTENSION_PATH, site.base + "/lib/libportico.so");
+  ASSERT_TRUE(server.StartProgram(site.base + "/bin/vamuserver", site, {"--log", "-"}));
+  EXPECT_EQ(Fetch(Port(), "/portico.dll?log&stdout-line").Status(), 200);
+  std::string out = server.ReadOutput(1s);
+  EXPECT_NE(out.find("\"GET /portico.dll?log&stdout-line HTTP/1.1\" 200 2 \"stdout-line\""), std::string::npos) << out;
 }
 
 TEST_F(Lifecycle, SigtermLetsRunningRequestsFinishThenStopsTheExtension) {

@@ -3,6 +3,7 @@
 // follows the "&". Environment: VAMU_TEST_EXT_REFUSE makes
 // GetExtensionVersion fail; VAMU_TEST_EXT_MARKER names a file that gets
 // "terminate" and "unload" lines when the server stops the library.
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -27,6 +28,13 @@ void Mark(const char* what) {
 struct UnloadMarker {
   ~UnloadMarker() { Mark("unload"); }
 } g_unloadMarker;
+
+// The log field holds at most 79 characters and the terminating zero.
+void SetLogData(EXTENSION_CONTROL_BLOCK* ecb, const std::string& text) {
+  std::size_t n = std::min<std::size_t>(text.size(), HSE_LOG_BUFFER_LEN - 1);
+  std::memcpy(ecb->lpszLogData, text.data(), n);
+  ecb->lpszLogData[n] = '\0';
+}
 
 BOOL SendHeader(EXTENSION_CONTROL_BLOCK* ecb, const char* status, const char* text) {
   return ecb->ServerSupportFunction(ecb->ConnID, HSE_REQ_SEND_RESPONSE_HEADER, const_cast<char*>(status), nullptr,
@@ -140,8 +148,7 @@ DWORD Serve(EXTENSION_CONTROL_BLOCK* ecb) {
     return HSE_STATUS_SUCCESS;
   }
   if (command == "log") {
-    std::strncpy(ecb->lpszLogData, arg.c_str(), HSE_LOG_BUFFER_LEN - 1);
-    ecb->lpszLogData[HSE_LOG_BUFFER_LEN - 1] = '\0';
+    SetLogData(ecb, arg);
     SendHeader(ecb, nullptr, kText);
     Write(ecb, "ok");
     return HSE_STATUS_SUCCESS;
@@ -151,10 +158,7 @@ DWORD Serve(EXTENSION_CONTROL_BLOCK* ecb) {
     Write(ecb, "ok");
     char agent[5000];
     DWORD size = sizeof agent;
-    if (ecb->GetServerVariable(ecb->ConnID, const_cast<char*>("HTTP_USER_AGENT"), agent, &size)) {
-      std::strncpy(ecb->lpszLogData, agent, HSE_LOG_BUFFER_LEN - 1);
-      ecb->lpszLogData[HSE_LOG_BUFFER_LEN - 1] = '\0';
-    }
+    if (ecb->GetServerVariable(ecb->ConnID, const_cast<char*>("HTTP_USER_AGENT"), agent, &size)) SetLogData(ecb, agent);
     ecb->dwHttpStatusCode = 200;
     return HSE_STATUS_SUCCESS;
   }
