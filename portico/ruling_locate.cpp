@@ -69,14 +69,20 @@ bool CMarkerPlacer::AfterParagraphTag(std::size_t at) const {
 }
 
 // The next heading text that starts a paragraph, from `from`; npos when none.
-std::size_t CMarkerPlacer::NextHeading(const std::string& text, std::size_t from) const {
-  for (std::size_t at = FindNoCase(m_body, text, from); at != npos; at = FindNoCase(m_body, text, at + 1))
-    if (AfterParagraphTag(at)) return at;
-  return npos;
+std::size_t CMarkerPlacer::NextHeading(const std::string& text, std::size_t from) {
+  auto found = m_headings.find(text);
+  if (found == m_headings.end()) {
+    std::vector<std::size_t> places;
+    for (std::size_t at = FindNoCase(m_body, text); at != npos; at = FindNoCase(m_body, text, at + 1))
+      if (AfterParagraphTag(at)) places.push_back(at);
+    found = m_headings.emplace(text, std::move(places)).first;
+  }
+  auto next = std::lower_bound(found->second.begin(), found->second.end(), from);
+  return next == found->second.end() ? npos : *next;
 }
 
 // The place behind a matching heading (text, optional ".", number, sub-part).
-std::size_t CMarkerPlacer::FindHeading(const Heading& h, std::size_t from) const {
+std::size_t CMarkerPlacer::FindHeading(const Heading& h, std::size_t from) {
   const std::size_t n = m_body.size();
   for (std::size_t at = NextHeading(h.text, from); at != npos; at = NextHeading(h.text, at + 1)) {
     std::size_t k = at + h.text.size();

@@ -11,6 +11,7 @@
 #pragma once
 
 #include <cstddef>
+#include <map>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -78,8 +79,8 @@ class CMarkerPlacer {
 
  private:
   struct Heading;
-  std::size_t FindHeading(const Heading& h, std::size_t from) const;
-  std::size_t NextHeading(const std::string& text, std::size_t from) const;
+  std::size_t FindHeading(const Heading& h, std::size_t from);
+  std::size_t NextHeading(const std::string& text, std::size_t from);
   std::size_t FindUnit(std::size_t start, const std::string& text, std::size_t end) const;
   bool AfterParagraphTag(std::size_t at) const;
   std::size_t PreviousNonBlank(std::size_t at) const;
@@ -87,6 +88,11 @@ class CMarkerPlacer {
   CRequest& m_request;
   std::string_view m_body;
   std::vector<std::string> m_location;
+  // Every place where a heading text starts a paragraph, found in one scan
+  // of the body per heading text, so that the body is not searched again
+  // for each location (a location missing from the text would otherwise
+  // cost a scan to the end of the body).
+  std::map<std::string, std::vector<std::size_t>> m_headings;
 };
 
 }  // namespace portico
