@@ -1,0 +1,127 @@
+#!/usr/bin/env bash
+# Page serving benchmark: the Topic page of a large act with its ruling
+# markers, served by vamuserver with the extension, against nginx serving the
+# very same response bytes as a static file, in the same run, with wrk.
+#
+#   bench/portico_bench.sh [BUILD_DIR] [SECONDS] [CONNECTIONS]
+#
+# BUILD_DIR must hold bin/vamuserver, lib/libportico.so and
+# bin/portico_bench_site (configure with bench and portico). Needs wrk and
+# nginx (Debian packages "wrk" and "nginx"). Each server is also measured
+# with heap compaction after every page switched off (VAMU_HEAP_TRIM=0), to
+# show what compaction costs under concurrent load.
+set -euo pipefail
+
+BUILD=$(cd "${1:-build}" && pwd)
+SECONDS_RUN=${2:-10}
+CONNECTIONS=${3:-32}
+THREADS=2
+SOURCE=$(cd "$(dirname "$0")/.." && pwd)
+CORPUS=${VAMU_CORPUS:-$SOURCE/demo/corpus}
+
+for tool in wrk nginx curl; do
+  command -v "$tool" >/dev/null || { [ -x "/usr/sbin/$tool" ] || { echo "portico_bench: $tool is missing" >&2; exit 1; }; }
+done
+NGINX=$(command -v nginx || echo /usr/sbin/nginx)
+
+WORK=$(mktemp -d "${TMPDIR:-/tmp}/vamuXXXXXX")
+PIDS=()
+cleanup() {
+  for pid in "${PIDS[@]}"; do kill "$pid" 2>/dev/null || true; done
+  [ -f "$WORK/nginx.pid" ] && kill "$(cat "$WORK/nginx.pid")" 2>/dev/null || true
+  sleep 0.2
+  rm -rf "$WORK"
+}
+trap cleanup EXIT
+
+"$BUILD/bin/portico_bench_site" "$CORPUS" "$WORK" > "$WORK/acts.txt"
+# The largest act that rulings refer to; the largest act when none is referred to.
+read -r _ INDEX NAME BYTES RULINGS < <(awk '$5 > 0' "$WORK/acts.txt" | sort -k4,4nr | head -1)
+LARGEST=$(sort -k4,4nr "$WORK/acts.txt" | head -1)
+echo "acts: $(wc -l < "$WORK/acts.txt"); page: item $INDEX $NAME ($BYTES bytes, $RULINGS rulings); largest act: $LARGEST"
+
+start_server() {  # env... -> sets PORT
+  local log="$WORK/server.$RANDOM.out"
+  env "$@" "$BUILD/bin/vamuserver" --port 0 --registry "$WORK/registry.reg" --log /dev/null \
+    --extension "$BUILD/lib/libportico.so" > "$log" 2> "$WORK/server.err" &
+  PIDS+=($!)
+  for _ in $(seq 100); do
+    PORT=$(sed -n 's/.*listening on .*:\([0-9]*\).*/\1/p' "$log")
+    [ -n "$PORT" ] && return 0
+    sleep 0.1
+  done
+  echo "portico_bench: vamuserver did not start" >&2; cat "$WORK/server.err" >&2; exit 1
+}
+
+stop_server() {
+  kill "${PIDS[-1]}" 2>/dev/null || true
+  wait "${PIDS[-1]}" 2>/dev/null || true
+  unset 'PIDS[-1]'
+}
+
+free_port() { python3 -c 'import socket; s=socket.socket(); s.bind(("127.0.0.1",0)); print(s.getsockname()[1])' 2>/dev/null || echo 18089; }
+
+run_wrk() {  # label url
+  local out
+  # One warm-up pass, then the measured run.
+  wrk -t"$THREADS" -c"$CONNECTIONS" -d2s "$2" > /dev/null
+  out=$(wrk -t"$THREADS" -c"$CONNECTIONS" -d"${SECONDS_RUN}s" --latency "$2")
+  local rps p50 p75 p90 p99 errors
+  rps=$(awk '/^Requests\/sec/ {print $2}' <<< "$out")
+  p50=$(awk '$1=="50%" {print $2}' <<< "$out")
+  p75=$(awk '$1=="75%" {print $2}' <<< "$out")
+  p90=$(awk '$1=="90%" {print $2}' <<< "$out")
+  p99=$(awk '$1=="99%" {print $2}' <<< "$out")
+  errors=$(awk '/Non-2xx|Socket errors/ {print}' <<< "$out" | tr '\n' ' ')
+  printf '%-34s %10s req/s   p50 %-9s p75 %-9s p90 %-9s p99 %-9s %s\n' "$1" "$rps" "$p50" "$p75" "$p90" "$p99" "$errors"
+  RESULT=$rps
+}
+
+# The page as the extension serves it; nginx serves exactly these bytes.
+start_server
+URL="http://127.0.0.1:$PORT/portico.dll?Topic&$INDEX"
+mkdir -p "$WORK/static"
+chmod 755 "$WORK" "$WORK/static"  # nginx workers run as another user
+curl -sf -o "$WORK/static/topic.html" "$URL"
+ICONS=$(grep -o 'orbmp[a-z]*\.gif' "$WORK/static/topic.html" | wc -l)
+echo "response: $(stat -c %s "$WORK/static/topic.html") bytes with $ICONS ruling icons"
+
+NGINX_PORT=$(free_port)
+mkdir -p "$WORK/nginx/logs"
+cat > "$WORK/nginx.conf" <<CONF
+worker_processes 2;
+pid $WORK/nginx.pid;
+error_log $WORK/nginx/logs/error.log;
+events { worker_connections 1024; }
+http {
+  access_log off;
+  sendfile on;
+  keepalive_requests 1000000;
+  client_body_temp_path $WORK/nginx;
+  proxy_temp_path $WORK/nginx;
+  fastcgi_temp_path $WORK/nginx;
+  uwsgi_temp_path $WORK/nginx;
+  scgi_temp_path $WORK/nginx;
+  types { text/html html; }
+  server {
+    listen 127.0.0.1:$NGINX_PORT;
+    root $WORK/static;
+  }
+}
+CONF
+"$NGINX" -p "$WORK/nginx" -c "$WORK/nginx.conf"
+sleep 0.3
+cmp -s <(curl -sf "http://127.0.0.1:$NGINX_PORT/topic.html") "$WORK/static/topic.html" ||
+  { echo "portico_bench: nginx does not serve the page" >&2; exit 1; }
+
+echo "wrk: $THREADS threads, $CONNECTIONS connections, ${SECONDS_RUN}s per run"
+run_wrk "vamuserver Topic page" "$URL"; OURS=$RESULT
+stop_server
+start_server VAMU_HEAP_TRIM=0
+run_wrk "vamuserver, no heap compaction" "http://127.0.0.1:$PORT/portico.dll?Topic&$INDEX"; UNTRIMMED=$RESULT
+stop_server
+run_wrk "nginx static copy" "http://127.0.0.1:$NGINX_PORT/topic.html"; PEER=$RESULT
+
+awk -v a="$OURS" -v b="$PEER" -v c="$UNTRIMMED" 'BEGIN {
+  printf "ratio vamuserver / nginx: %.2f (target at least 0.50)\n", a / b;
+  printf "heap compaction costs: %.1f%% of throughput\n", 100 * (c - a) / c }'
