@@ -70,11 +70,27 @@ bool CMarkerPlacer::AfterParagraphTag(std::size_t at) const {
 
 // The next heading text that starts a paragraph, from `from`; npos when none.
 std::size_t CMarkerPlacer::NextHeading(const std::string& text, std::size_t from) {
+  if (!m_bParagraphsFound) {
+    // "<", "P", ">" with blanks allowed between and behind them: the same
+    // places AfterParagraphTag accepts, found by looking at the "<" only.
+    for (std::size_t lt = m_body.find('<'); lt != npos; lt = m_body.find('<', lt + 1)) {
+      std::size_t k = lt + 1;
+      while (k < m_body.size() && IsBlank(m_body[k])) ++k;
+      if (k >= m_body.size() || (m_body[k] != 'P' && m_body[k] != 'p')) continue;
+      ++k;
+      while (k < m_body.size() && IsBlank(m_body[k])) ++k;
+      if (k >= m_body.size() || m_body[k] != '>') continue;
+      ++k;
+      while (k < m_body.size() && IsBlank(m_body[k])) ++k;
+      m_paragraphs.push_back(k);
+    }
+    m_bParagraphsFound = true;
+  }
   auto found = m_headings.find(text);
   if (found == m_headings.end()) {
     std::vector<std::size_t> places;
-    for (std::size_t at = FindNoCase(m_body, text); at != npos; at = FindNoCase(m_body, text, at + 1))
-      if (AfterParagraphTag(at)) places.push_back(at);
+    for (std::size_t at : m_paragraphs)
+      if (StartsWithNoCase(m_body.substr(at), text)) places.push_back(at);
     found = m_headings.emplace(text, std::move(places)).first;
   }
   auto next = std::lower_bound(found->second.begin(), found->second.end(), from);

@@ -88,10 +88,12 @@ class CMarkerPlacer {
   CRequest& m_request;
   std::string_view m_body;
   std::vector<std::string> m_location;
-  // Every place where a heading text starts a paragraph, found in one scan
-  // of the body per heading text, so that the body is not searched again
-  // for each location (a location missing from the text would otherwise
-  // cost a scan to the end of the body).
+  // The starts of all paragraphs (behind "<P>"), found in one scan of the
+  // body, and per heading text the paragraphs it starts: the body is not
+  // searched again for each location (a location missing from the text
+  // would otherwise cost a scan to the end of the body).
+  std::vector<std::size_t> m_paragraphs;
+  bool m_bParagraphsFound = false;
   std::map<std::string, std::vector<std::size_t>> m_headings;
 };
 
