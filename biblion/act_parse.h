@@ -15,8 +15,10 @@ namespace biblion {
 // the name (after the last '\'), upper-cased and cut at its last '.', reads
 //   letter T1, two digits Y1, digits P1 [, letter T2, two digits Y2, digits P2]
 // e.g. "DU\D97034D98012.HTM": first (D, 97, position 34), second (D, 98, 12).
-// A second part that is missing or lacks its two year digits gives the
-// second reference kind 15, year 0, position 0.
+// A second part of one letter alone gives that letter's kind with year 0
+// and position 0 ("D97483O", the list of the rulings on act D97483); a
+// second part that is missing or otherwise lacks its two year digits gives
+// kind 15, year 0, position 0.
 // False (the item gives no entry): an image (extension JPG or GIF) or a name
 // whose first part lacks its two year digits.
 bool ParseItemName(std::string_view name, _RNP& first, _RNP& second);
