@@ -4,10 +4,13 @@
 #   OUT/bases/spis.vq               the contents catalogue ("TOC")
 #   OUT/site/                       the installation directory (the static site)
 #   OUT/registry.reg                the registry file naming all of them
-# usage: demo/build-demo.sh BIN_DIR OUT   (BIN_DIR holds vamudemo and vamubase)
+# usage: demo/build-demo.sh [--site-only] BIN_DIR OUT   (BIN_DIR holds vamudemo and vamubase)
+#   --site-only  only refresh OUT/site from site/ (the bases and the registry stay)
 set -euo pipefail
+site_only=no
+if [ "${1:-}" = "--site-only" ]; then site_only=yes; shift; fi
 if [ $# -ne 2 ]; then
-  echo "usage: $0 BIN_DIR OUT" >&2
+  echo "usage: $0 [--site-only] BIN_DIR OUT" >&2
   exit 2
 fi
 bin=$(cd "$1" && pwd)
@@ -15,6 +18,21 @@ mkdir -p "$2"
 out=$(cd "$2" && pwd)
 top=$(cd "$(dirname "$0")/.." && pwd)
 stage=$out/stage
+
+# The site: the files an installation serves (not the tools beside them).
+copy_site() {
+  rm -rf "$out/site.new"
+  mkdir -p "$out/site.new"
+  for f in "$top"/site/*; do
+    case "$f" in *.htm|*.js|*.css|*.gif|*.jpg|*.ico) cp "$f" "$out/site.new/" ;; esac
+  done
+  rm -rf "$out/site"
+  mv "$out/site.new" "$out/site"
+}
+if [ $site_only = yes ]; then
+  copy_site
+  exit 0
+fi
 
 rm -rf "$stage"
 mkdir -p "$stage" "$out/bases"
@@ -37,14 +55,10 @@ build_base acts "$out/bases/acts.vq"
 build_base rulings "$out/bases/rulings.vq"
 build_base toc "$out/bases/spis.vq"
 
-# The site: the files an installation serves (not the tools beside them).
-rm -rf "$out/site"
-mkdir -p "$out/site"
-for f in "$top"/site/*; do
-  case "$f" in *.htm|*.js|*.css|*.gif|*.jpg) cp "$f" "$out/site/" ;; esac
-done
+copy_site
 
-# Windows-1250 text like every registry file of the system; the paths are the user's.
+# Windows-1250 text like every registry file of the system (the Polish texts are
+# converted; the paths stay the bytes the file system has).
 {
   printf 'REGEDIT4\r\n\r\n'
   printf '[HKEY_LOCAL_MACHINE\\Software\\Kolm\\Vamu Server]\r\n"Counter"=dword:00000000\r\n\r\n'
@@ -54,7 +68,8 @@ done
   printf '"Commercial2"="reklama2.gif;Orzeczenia przy artykułach"\r\n' | iconv -f UTF-8 -t CP1250
   printf '"Commercial3"="reklama3.gif;Drzewo aktów"\r\n\r\n' | iconv -f UTF-8 -t CP1250
   printf '[HKEY_LOCAL_MACHINE\\Software\\Kolm\\Vamu Server\\Publisher]\r\n'
-  printf '"Notice"="Vamu Qad - baza demonstracyjna z tekstów publicznych"\r\n"Address"="Home.htm"\r\n\r\n'
+  printf '"Notice"="Vamu Qad - baza demonstracyjna z tekstów publicznych"\r\n' | iconv -f UTF-8 -t CP1250
+  printf '"Address"="Home.htm"\r\n\r\n'
   printf '[HKEY_LOCAL_MACHINE\\Software\\Kolm\\File Server\\biblion]\r\n"1"="%s"\r\n"2"="%s"\r\n\r\n' \
     "$out/bases/acts.vq" "$out/bases/rulings.vq"
   printf '[HKEY_LOCAL_MACHINE\\Software\\Kolm\\File Server\\TOC]\r\n"1"="%s"\r\n' "$out/bases/spis.vq"

@@ -277,7 +277,9 @@ bool ReadRuling(const std::string& path, RulingText& ruling) {
     long position = Number(value, i);
     if (position < 1) continue;
     c.act = ActRef{'D', static_cast<int>(year % 100), static_cast<int>(number), static_cast<int>(position)};
-    c.locations = ParseLocations(value.substr(i), &c.cited);
+    std::string list = value.substr(i);
+    if (!list.empty() && list.back() == ')') list.pop_back();  // the bracket the citation opened
+    c.locations = ParseLocations(list, &c.cited);
     ruling.concerns.push_back(std::move(c));
   }
   ruling.file = path.substr(path.find_last_of('/') + 1);

@@ -6,7 +6,7 @@
 The GIFs: gt.gif (background of document pages), gs.gif (background of the
 table of contents), orbmp.gif and orbmplus.gif (the ruling icons beside an
 article: first and further icon of one place), logo.gif, reklama1..3.gif (the
-advertisements of the demo registry). SCHEMAT.JPG is the image item of the
+advertisements of the demo registry), favicon.ico (asked for by every browser). SCHEMAT.JPG is the image item of the
 demo base: a plan of the frames of the site.
 """
 import math
@@ -242,6 +242,22 @@ def banner(text, sub, colours):
     return gif(c, colours)
 
 
+def favicon():
+    """favicon.ico: a 16x16 icon (32-bit BMP inside ICO), a white V on dark blue."""
+    c = Canvas(16, 16, 1)
+    c.text(3, 1, "V", 0, scale=2)
+    colours = {0: (255, 255, 255, 255), 1: (120, 40, 40, 255)}
+    pixels = bytearray()
+    for y in range(15, -1, -1):  # bottom-up rows
+        for x in range(16):
+            r, g, b, a = colours[c.px[y * 16 + x]]
+            pixels += bytes((b, g, r, a))
+    mask = bytes(16 * 4)
+    header = struct.pack("<IiiHHIIiiII", 40, 16, 32, 1, 32, 0, len(pixels) + len(mask), 0, 0, 0, 0)
+    image = header + pixels + mask
+    return struct.pack("<HHH", 0, 1, 1) + struct.pack("<BBBBHHII", 16, 16, 0, 0, 1, 32, len(image), 22) + image
+
+
 def schemat():
     c = Canvas(320, 200, 0)
     c.rect(0, 0, 319, 199, 1)
@@ -277,6 +293,7 @@ def main():
     logo = Canvas(180, 40, 0)
     logo.text(6, 6, "VAMU QAD", 1, scale=3)
     images["logo.gif"] = gif(logo, [(255, 255, 255), (40, 40, 120)], transparent=0)
+    images["favicon.ico"] = favicon()
     for name, data in images.items():
         with open(os.path.join(HERE, name), "wb") as f:
             f.write(data)

@@ -164,6 +164,7 @@ function Select(node) {
   for (var i = 0; i < old.length; i++) old[i].classList.remove("selected");
   node.element.classList.add("selected");
   node.element.scrollIntoView({ block: "nearest" });
+  window.scrollTo(0, window.scrollY);  // long captions must not push the tree sideways
 }
 
 // name: "PUBL=VAMU&NAME=..." as the document page gives it.
