@@ -57,13 +57,7 @@ DWORD CDocServer::ReplaceFile(CFile& file, const _FILEITEM* item, DWORD index, c
 
 void CDocServer::IndexKeys(DWORD index, const char* keys) {
   if (!IsWritable() || index == kNoItem || !keys) return;
-  for (const char* p = keys;;) {
-    const char* end = std::strchr(p, ';');
-    std::string key = end ? std::string(p, end) : std::string(p);
-    m_keys.Add(MakeHash(key.c_str()), index);
-    if (!end) break;
-    p = end + 1;
-  }
+  ForEachKey(keys, [&](const std::string& key) { m_keys.Add(MakeHash(key.c_str()), index); });
   m_bDirty = true;
 }
 

@@ -76,14 +76,10 @@ CDocServer::FindHandle* CDocServer::FindFirstDoc(const char* query, WORD* first,
 CDocServer::FindHandle* CDocServer::FindFirstDocFromKey(const char* keys, WORD* first) const {
   if (!keys) return NoFind();
   std::vector<DWORD> items;
-  for (const char* p = keys;;) {
-    const char* end = std::strchr(p, ';');
-    std::string key = end ? std::string(p, end) : std::string(p);
+  ForEachKey(keys, [&](const std::string& key) {
     if (const std::vector<DWORD>* found = m_keys.Find(MakeHash(key.c_str())))
       items.insert(items.end(), found->begin(), found->end());
-    if (!end) break;
-    p = end + 1;
-  }
+  });
   ItemSet r;
   AddItems(r, items);
   return MakeHandle(r, first);

@@ -86,10 +86,10 @@ class CDocServer : public CFileServer {
   virtual BOOL Union(CDocServer* first, CDocServer* second);
 
  protected:
-  // Records the ';'-separated keys of the item (an empty piece is a key too).
-  virtual void IndexKeys(DWORD index, const char* keys);
   // Adds the words of the document in `file` (read from its start) under index.
   virtual void IndexDocument(DWORD index, CFile& file);
+  // Records the ';'-separated keys of the item (an empty piece is a key too).
+  virtual void IndexKeys(DWORD index, const char* keys);
   // Finds the next word of upper-cased text (see NextWordIn, word_tokenizer.h).
   virtual char* NextWord(char* text, DWORD length, char** word, DWORD* wordLength);
 
@@ -146,7 +146,7 @@ class CDocServer : public CFileServer {
   bool ReadSystemFile(const char* name, CMemFile& out);
   void StoreSystemFile(const char* name, CFile& content);
 
-  // --- topic lists (doc_topics.cpp); callers hold m_mutexIndex ---
+  // --- topic lists (doc_topics.cpp); the first four need m_mutexIndex held ---
   // Puts the word's topics in memory, current with the change log. False when
   // the stored list cannot be read (the word then holds no topics).
   bool LoadTopics(concorda::WordIndex& w);

@@ -11,11 +11,25 @@
 
 #include <cstddef>
 #include <map>
+#include <string>
 #include <vector>
 
 #include "platform/windows_types.h"
 
 namespace concorda {
+
+// Calls f(key) for each ';'-separated key of a key string; every piece is a
+// key, the empty one between two separators or after the last one included.
+template <class F>
+void ForEachKey(const char* keys, F f) {
+  for (const char* p = keys;;) {
+    const char* end = p;
+    while (*end && *end != ';') ++end;
+    f(std::string(p, end));
+    if (!*end) break;
+    p = end + 1;
+  }
+}
 
 class CKeyTable {
  public:

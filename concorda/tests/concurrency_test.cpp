@@ -66,3 +66,27 @@ TEST(Concurrency, ParallelQueriesEqualSingleThreadedOnes) {
   }
   EXPECT_EQ(mismatches.load(), 0);
 }
+
+// The word map is one per process: two threads that index into two bases at
+// once take turns per document, and each base gets exactly its own words.
+TEST(Concurrency, TwoThreadsIndexingAtOnceKeepTheirBasesApart) {
+  TempDir dir;
+  GUID guid = TestGuid();
+  std::string paths[2] = {dir.File("a.vq"), dir.File("b.vq")};
+  std::vector<std::thread> threads;
+  for (int t = 0; t < 2; ++t) {
+    threads.emplace_back([&, t] {
+      CDocServer base(paths[t].c_str(), &guid, kCreate);
+      DocMaker maker(100 + t);
+      for (int i = 0; i < 150; ++i)
+        AddDoc(base, "d" + std::to_string(i), maker.Make(30) + (t ? " tylkobe" : " tylkoa"), t ? "B" : "A");
+    });
+  }
+  for (auto& th : threads) th.join();
+  for (int t = 0; t < 2; ++t) {
+    CDocServer base(paths[t].c_str(), nullptr, kRead);
+    ExpectIndexMatchesDocuments(base);
+    EXPECT_EQ(Query(base, t ? "tylkoa" : "tylkobe").size(), 0u);
+    EXPECT_EQ(KeyQuery(base, t ? "B" : "A").size(), 150u);
+  }
+}
