@@ -95,6 +95,22 @@ test('the tree opens down to an act; its contents, bar and the tree follow', asy
     // A chapter of the contents moves the text to its anchor.
     await toc.getByRole('link', { name: 'Rozdział II WOLNOŚCI, PRAWA I OBOWIĄZKI CZŁOWIEKA I OBYWATELA' }).click();
     await h.waitForFrame(page, 'VAMUTEXT', /#H2$/);
+    // A version opens into its own table of contents.
+    const version = tree.locator('li').filter({ has: tree.locator(':scope > a', { hasText: /9\.114\.946/ }) });
+    await version.locator(':scope > .twisty').click();
+    await version.getByRole('link', { name: 'Rozdział I RZECZPOSPOLITA' }).waitFor();
+    // Articles wait, closed, below their chapters.
+    assert.equal(await version.getByRole('link', { name: 'Art. 1.', exact: true }).count(), 0);
+    const chapter = version.locator('li').filter({ has: tree.locator(':scope > a', { hasText: /^Rozdział I RZECZPOSPOLITA$/ }) });
+    await chapter.locator(':scope > .twisty').click();
+    await chapter.getByRole('link', { name: 'Art. 1.', exact: true }).waitFor();
+    // The subject index holds the acts spliced into its contents files.
+    await tree.getByText('Spis tematyczny').click();
+    await tree.getByText('Prawo cywilne').click();
+    await tree.getByRole('link', { name: /^Dz\.U\.64\.16\.93 - .*Kodeks cywilny$/ }).click();
+    const kc = await h.waitForFrame(page, 'VAMUTEXT', /Topic&\d+$/);
+    await kc.getByRole('heading', { name: /Kodeks cywilny/ }).waitFor();
+    await tree.locator('li.selected', { hasText: /Poz\. 93 Ustawa/ }).waitFor();
   });
 });
 
