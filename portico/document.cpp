@@ -103,11 +103,13 @@ bool ReadItem(const CSrvSrv& catalogue, DWORD index, DWORD limit, CPageText& tex
   return true;
 }
 
-std::vector<DWORD> FindKeyItems(const CSrvSrv& catalogue, const std::string& keys) {
+namespace {
+
+// The first result and every further one of a search, until its end.
+std::vector<DWORD> CollectFound(void* search, DWORD first) {
   std::vector<DWORD> items;
-  DWORD index = 0;
-  void* search = catalogue.FindFirstDocFromKey(keys.c_str(), &index);
   if (search == CSrvSrv::NoFind()) return items;
+  DWORD index = first;
   try {
     do items.push_back(index);
     while (CSrvSrv::FindNextDoc(search, &index));  // releases the search at its end
@@ -116,6 +118,20 @@ std::vector<DWORD> FindKeyItems(const CSrvSrv& catalogue, const std::string& key
     throw;
   }
   return items;
+}
+
+}  // namespace
+
+std::vector<DWORD> FindKeyItems(const CSrvSrv& catalogue, const std::string& keys) {
+  DWORD first = 0;
+  void* search = catalogue.FindFirstDocFromKey(keys.c_str(), &first);
+  return CollectFound(search, first);
+}
+
+std::vector<DWORD> FindWordItems(const CSrvSrv& catalogue, const std::string& query) {
+  DWORD first = 0;
+  void* search = catalogue.FindFirstDoc(query.c_str(), &first, nullptr);
+  return CollectFound(search, first);
 }
 
 CPageText ReadStaticPage(const std::string& fileName) {

@@ -11,7 +11,7 @@
 // at once; pages hold no lock of the extension while they use the catalogues,
 // which are safe for concurrent readers once initialised. The destructor
 // waits for the initialisation to end (when it was started), then closes
-// both catalogues.
+// both catalogues; the search-result cache goes with the object.
 #pragma once
 
 #include <atomic>
@@ -21,6 +21,7 @@
 #include "biblion/srv_srv.h"
 #include "platform/isapi.h"
 #include "platform/sync.h"
+#include "portico/search_cache.h"
 
 namespace portico {
 
@@ -56,6 +57,10 @@ class CPorticoExtension {
   const CSrvSrv& Main() const { return m_main; }
   const CSrvSrv& Contents() const { return m_contents; }
 
+  // The result lists of the Search page, shared by all requests (it
+  // serialises its own use).
+  CSearchCache& SearchCache() { return m_searchCache; }
+
   // Where both catalogues keep their cache files (default: beside the
   // loaded library). Must be called before GetExtensionVersion.
   void SetCacheDirectory(const std::string& directory);
@@ -68,6 +73,7 @@ class CPorticoExtension {
   CSrvSrv m_contents;
   std::thread m_thread;  // the initialisation thread while it may run
   std::atomic<bool> m_bStarted{false};
+  CSearchCache m_searchCache;
 };
 
 // The one extension object of the library, behind the exported entry points.

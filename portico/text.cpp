@@ -113,4 +113,48 @@ std::string PercentDecode(std::string_view text, bool plusIsBlank) {
   return out;
 }
 
+std::string PercentEncode(std::string_view text) {
+  static constexpr char kHex[] = "0123456789ABCDEF";
+  std::string out;
+  out.reserve(text.size());
+  for (char c : text) {
+    const unsigned char b = static_cast<unsigned char>(c);
+    if (b <= 0x20 || b >= 0x7F || std::strchr("\"#%&'<>", c)) {
+      out += '%';
+      out += kHex[b >> 4];
+      out += kHex[b & 15];
+    } else {
+      out += c;
+    }
+  }
+  return out;
+}
+
+std::string ScriptStringEscape(std::string_view text) {
+  static constexpr char kHex[] = "0123456789ABCDEF";
+  std::string out;
+  out.reserve(text.size());
+  for (char c : text) {
+    const unsigned char b = static_cast<unsigned char>(c);
+    if (c == '"' || c == '\'' || c == '\\') {
+      out += '\\';
+      out += c;
+    } else if (c == '<' || c == '>' || b < 0x20 || b == 0x7F) {
+      out += "\\x";
+      out += kHex[b >> 4];
+      out += kHex[b & 15];
+    } else {
+      out += c;
+    }
+  }
+  return out;
+}
+
+std::optional<std::string_view> FieldValue(std::string_view arguments, std::string_view name) {
+  std::size_t at = arguments.find(name);
+  if (at == npos) return std::nullopt;
+  std::string_view value = arguments.substr(at + name.size());
+  return value.substr(0, value.find('&'));
+}
+
 }  // namespace portico

@@ -6,6 +6,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -42,5 +43,19 @@ std::string HtmlEscape(std::string_view text);
 // when plusIsBlank. A "%" without two hexadecimal digits behind it stays as
 // it is: nothing behind the end of the text is ever read.
 std::string PercentDecode(std::string_view text, bool plusIsBlank);
+// Text made safe inside a URL that PercentDecode reads back: control bytes,
+// blanks, bytes above 0x7E and " # % & ' < > become "%XX".
+std::string PercentEncode(std::string_view text);
+// Text made safe inside a double- or single-quoted script string within a
+// script element: a backslash before every double quote, apostrophe and
+// backslash, and "<", ">" and control bytes as "\xHH", so that neither a
+// line end nor "</script>" can end the string or the element. The script
+// still sees the same characters.
+std::string ScriptStringEscape(std::string_view text);
+
+// The value of an argument field such as "Pattern=": the text behind the
+// first occurrence of `name` (exact bytes) up to the next "&" or the end.
+// Nothing when the name does not occur.
+std::optional<std::string_view> FieldValue(std::string_view arguments, std::string_view name);
 
 }  // namespace portico

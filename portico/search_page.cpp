@@ -1,0 +1,88 @@
+// The Search page: acts selected by a range of journal references and,
+// optionally, a word pattern; the complete result list of each query is kept
+// in the extension's result cache, and one page of it is written as a list
+// of links with a script that fetches the next page.
+#include <algorithm>
+#include <iterator>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "biblion/srv_srv.h"
+#include "portico/doc_list.h"
+#include "portico/document.h"
+#include "portico/extension.h"
+#include "portico/pages.h"
+#include "portico/request.h"
+#include "portico/search_cache.h"
+#include "portico/search_query.h"
+
+namespace portico {
+
+namespace {
+
+constexpr char kNothingFound[] = "Nie znaleziono żadnych dokumentów";
+
+// The acts of one journal within the bounds, appended to `out`.
+void AppendRange(const CSrvSrv& catalogue, const SearchFields& fields, DWORD journal, std::vector<DWORD>& out) {
+  _RNP lower, upper;
+  SearchBounds(fields, journal, &lower, &upper);
+  std::vector<DWORD> range;
+  catalogue.FindFromRNP(&lower, &upper, fields.nMode, range);
+  out.insert(out.end(), range.begin(), range.end());
+}
+
+// The complete, ascending result list of a query.
+std::vector<DWORD> RunSearch(const CPorticoExtension& extension, const SearchFields& fields) {
+  extension.WaitReady();
+  const CSrvSrv& catalogue = extension.Main();
+  std::vector<DWORD> range;
+  switch (fields.nJournals) {
+    case 0:
+      AppendRange(catalogue, fields, _RNP::kDzU, range);
+      AppendRange(catalogue, fields, _RNP::kMP, range);
+      break;
+    case 1: AppendRange(catalogue, fields, _RNP::kDzU, range); break;
+    case 2: AppendRange(catalogue, fields, _RNP::kMP, range); break;
+    default: break;  // selects nothing
+  }
+  std::sort(range.begin(), range.end());
+  // Nothing in range: the word query could only be intersected away.
+  if (fields.strPattern.empty() || range.empty()) return range;
+
+  std::vector<DWORD> hits = FindWordItems(catalogue, fields.strPattern);
+  std::sort(hits.begin(), hits.end());
+  // Every item of both lists, as often as it occurs in the list where it is
+  // rarer, ascending: what the two merge passes over the sorted lists leave.
+  std::vector<DWORD> result;
+  std::set_intersection(range.begin(), range.end(), hits.begin(), hits.end(), std::back_inserter(result));
+  return result;
+}
+
+}  // namespace
+
+DWORD SearchPage(CPorticoExtension& extension, CRequest& request, const std::string& arguments) {
+  request.SendHeader();
+  const SearchFields fields = ParseSearchFields(arguments);
+  const std::string query = CacheQuery(arguments);
+  CSearchCache& cache = extension.SearchCache();
+  CSearchCache::List results = cache.Find(query);
+  if (!results) {
+    results = std::make_shared<const std::vector<DWORD>>(RunSearch(extension, fields));
+    cache.Store(query, results);
+  }
+
+  const std::size_t total = results->size();
+  const ResultPage page = PageOf(fields, total);
+  std::vector<DWORD> items;
+  if (page.first < page.end) items.assign(results->begin() + page.first, results->begin() + page.end);
+  const std::string trailer = NextPageTrailer(arguments, fields, total, page);
+
+  extension.WaitReady();
+  WriteDocList(extension, request, items, ResultsHeader(total, page), kNothingFound,
+               trailer.empty() ? nullptr : trailer.c_str());
+  RunEpilogue(request);
+  return HSE_STATUS_SUCCESS;
+}
+
+}  // namespace portico
