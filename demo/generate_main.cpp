@@ -1,8 +1,10 @@
 // vamugen: writes the synthetic corpus (any number of documents) in the
 // layout vamudemo writes, for benchmarks and load tests:
-//   vamugen --count 100000 --out /tmp/synth
+//   vamugen --count 60000 --out /tmp/synth
 //   vamubase build -q --keys /tmp/synth/keys.txt acts.vq /tmp/synth/acts
 //   vamubase build -q --keys /tmp/synth/keys.txt rulings.vq /tmp/synth/rulings
+// The catalogue addresses 65536 items of a base: larger corpora go into
+// several bases, one per range of the stream (--first 60000 --count 60000 ...).
 // Names sort so that each act's versions come after its first text.
 #include <sys/stat.h>
 
@@ -18,9 +20,10 @@ namespace {
 
 int Usage() {
   std::fprintf(stderr,
-               "usage: vamugen --count N --out DIR [--corpus DIR]\n"
-               "Writes N synthetic documents (acts, versions, rulings, rulings lists) into DIR/acts\n"
-               "and DIR/rulings, and their keys into DIR/keys.txt.\n");
+               "usage: vamugen [--first I] --count N --out DIR [--corpus DIR]\n"
+               "Writes the synthetic documents I..I+N-1 (acts, versions, rulings, rulings lists)\n"
+               "into DIR/acts and DIR/rulings, and their keys into DIR/keys.txt. A base shows\n"
+               "the catalogue at most 65536 items: build larger corpora as several bases.\n");
   return 2;
 }
 
@@ -35,15 +38,16 @@ bool Write(const std::string& path, const std::string& data) {
 
 int main(int argc, char** argv) {
   std::string out, corpus = vamucorpus::SyntheticCorpus::DefaultCorpusDir();
-  long long count = -1;
+  long long count = -1, first = 0;
   for (int i = 1; i < argc; ++i) {
     if (!std::strcmp(argv[i], "--count") && i + 1 < argc) count = std::atoll(argv[++i]);
+    else if (!std::strcmp(argv[i], "--first") && i + 1 < argc) first = std::atoll(argv[++i]);
     else if (!std::strcmp(argv[i], "--out") && i + 1 < argc) out = argv[++i];
     else if (!std::strcmp(argv[i], "--corpus") && i + 1 < argc) corpus = argv[++i];
     else if (!std::strcmp(argv[i], "--help") || !std::strcmp(argv[i], "-h")) return Usage(), 0;
     else return Usage();
   }
-  if (count < 0 || out.empty()) return Usage();
+  if (count < 0 || first < 0 || out.empty()) return Usage();
   vamucorpus::SyntheticCorpus gen(corpus);
   if (!gen.Loaded()) {
     std::fprintf(stderr, "vamugen: no acts in %s/acts\n", corpus.c_str());
@@ -62,7 +66,7 @@ int main(int argc, char** argv) {
     return 1;
   }
   unsigned long long bytes = 0;
-  for (long long i = 0; i < count; ++i) {
+  for (long long i = first; i < first + count; ++i) {
     vamucorpus::Document d = gen.Make(static_cast<std::size_t>(i));
     std::string path = out + "/" + vamucorpus::SyntheticCorpus::BaseOf(static_cast<std::size_t>(i)) + "/" + d.name;
     if (!Write(path, d.data)) {

@@ -27,8 +27,15 @@ function Designation(text) {
   return /^(-?[0-9]{1,10}|[A-Za-z][A-Za-z0-9_]{0,63})$/.test(text) ? text : "";
 }
 
+// The designation default.htm?N asks for; "-2" (the home page) when there is none.
+function StartDesignation(search) {
+  var text = search.substring(1);
+  try { text = decodeURIComponent(text); } catch (e) { return "-2"; }
+  return Designation(text) || "-2";
+}
+
 function WriteFrameset() {
-  var start = Designation(decodeURIComponent(location.search.substring(1))) || "-2";
+  var start = StartDesignation(location.search);
   document.write(
     '<FRAMESET COLS="320,*" FRAMESPACING="3">' +
     '<FRAME NAME="VAMUNAV" SRC="Nav.htm" SCROLLING="NO">' +
