@@ -57,7 +57,6 @@ bool CRequest::Write(const char* data, std::size_t size) {
   if (m_failed) return false;
   if (size >= kDirectWrite) return Flush() && WriteToServer(data, size);
   if (m_piece.size() + size > kPieceSize && !Flush()) return false;
-  if (m_piece.capacity() == 0) m_piece.reserve(kPieceSize);
   m_piece.append(data, size);
   return true;
 }
