@@ -100,12 +100,16 @@ DWORD CSrvSrv::GetSize() const {
 }
 
 DWORD CSrvSrv::GetIndex(DWORD ordinal) const {
-  DWORD passed = 0;
+  // The first base whose slots, added to those of the bases before it, reach
+  // the ordinal: an ordinal equal to that sum names the slot just past the
+  // base's last one (no item), as ordinals have always been counted here.
+  ULONGLONG passed = 0;
   for (std::size_t i = 0; i < m_aBases.size(); ++i) {
     const DWORD slots = m_aBases[i]->GetSize();
-    if (ordinal - passed < slots) {
-      const DWORD slot = ordinal - passed;
-      return slot < biblion::kSlotsPerBase ? static_cast<DWORD>(i << 16) | slot : kNoItem;
+    if (passed + slots >= ordinal) {
+      const ULONGLONG slot = ordinal - passed;
+      // A slot past 0xFFFF would alias another item of the base: none.
+      return slot < biblion::kSlotsPerBase ? static_cast<DWORD>(i << 16) | static_cast<DWORD>(slot) : kNoItem;
     }
     passed += slots;
   }

@@ -89,8 +89,10 @@ class CSrvSrv {
   // --- items (combined indices) ---
   // Sum of the slot counts of all bases.
   DWORD GetSize() const;
-  // The combined index of running number `ordinal` over all slots of all
-  // bases, counted from 0; 0xFFFFFFFF when ordinal >= GetSize().
+  // The combined index of running number `ordinal` over the slots of all
+  // bases: base i holds the ordinals from the slots before it up to and
+  // including that sum plus its own slot count (the last names no item);
+  // 0xFFFFFFFF past the last base.
   DWORD GetIndex(DWORD ordinal) const;
   // The combined index of `name` in the first base (in base order) that holds
   // it, or 0xFFFFFFFF. A slot beyond the 65536 a combined index can address

@@ -159,7 +159,9 @@ BOOL CFileServer::Init(const char* path, const GUID* guid, UINT openFlags) {
       auto file = std::make_unique<CFile>();
       try {
         CFileException error;
-        if (!file->Open(path, openFlags, &error)) throw error;
+        // An existing container is opened, never created anew: the create
+        // flag would cut it to nothing (Compact reopens with the flags given).
+        if (!file->Open(path, openFlags & ~UINT(CFile::modeCreate), &error)) throw error;
         ReadHeaderAndTable(*file);
         m_pFile = file.release();
         break;

@@ -27,6 +27,7 @@
 // no item; it never reads outside the file.
 #pragma once
 
+#include <atomic>
 #include <cstddef>
 #include <string>
 #include <thread>
@@ -136,7 +137,7 @@ class CFileServer {
   std::vector<DWORD> m_adwUser;      // for derived classes; the store never uses it
   CFile* m_pFile = nullptr;          // the open container, owned
   std::vector<HashEntry> m_aHash;    // hash table, authoritative while open
-  volatile BOOL m_bStop = FALSE;     // stop request for the background task
+  std::atomic<BOOL> m_bStop{FALSE};  // stop request for the background task
   CMutex m_mutexMaint;               // held by the background task and restructuring
   CMutex m_mutexFile;                // around every access to m_pFile
   DWORD m_dwLayout = 1;              // layout flag

