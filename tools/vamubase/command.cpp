@@ -106,4 +106,17 @@ void ExplainWaits(const std::string& base) {
   });
 }
 
+bool OpenBase(CFileServer& base, const std::string& path, bool writable) {
+  if (!FileExists(path)) {
+    Fail(path + ": no such base");
+    return false;
+  }
+  ExplainWaits(path);
+  if (!base.Init(path.c_str(), nullptr, writable ? CFile::modeReadWrite : CFile::modeRead)) {
+    Fail(path + ": cannot open (not a base, damaged header, or no permission)");
+    return false;
+  }
+  return true;
+}
+
 }  // namespace vamubase

@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "kasten/file_server.h"
 #include "platform/windows_types.h"
 
 namespace vamubase {
@@ -52,5 +53,10 @@ std::optional<DWORD> ParseIndex(const std::string& text);
 
 // Waiting for a base that another process holds is reported once, in words.
 void ExplainWaits(const std::string& base);
+
+// Opens an existing base (as a plain container or, given a CDocServer, with
+// its index); never creates one, so a mistyped name leaves nothing behind.
+// Reports the failure and returns false.
+bool OpenBase(CFileServer& base, const std::string& path, bool writable);
 
 }  // namespace vamubase

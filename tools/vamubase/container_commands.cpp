@@ -6,27 +6,13 @@
 #include <iostream>
 #include <memory>
 
+#include "concorda/doc_server.h"
 #include "kasten/file_server.h"
 #include "platform/file.h"
 #include "tools/vamubase/command.h"
 
 namespace vamubase {
 namespace {
-
-// Opens an existing base; never creates one (a mistyped name must not
-// leave an empty base behind).
-bool OpenBase(CFileServer& fs, const std::string& path, bool writable) {
-  if (!FileExists(path)) {
-    Fail(path + ": no such base");
-    return false;
-  }
-  ExplainWaits(path);
-  if (!fs.Init(path.c_str(), nullptr, writable ? CFile::modeReadWrite : CFile::modeRead)) {
-    Fail(path + ": cannot open (not a base, damaged header, or no permission)");
-    return false;
-  }
-  return true;
-}
 
 // A slot given by index (digits) or by name; --name forces a name.
 std::optional<DWORD> Resolve(CFileServer& fs, const std::string& what, bool byName) {
@@ -65,6 +51,7 @@ int Add(std::vector<std::string>& args) {
   auto name = TakeOption(args, "--name", missing);
   auto prefix = TakeOption(args, "--prefix", missing);
   auto at = TakeOption(args, "--at", missing);
+  auto keys = TakeOption(args, "--keys", missing);
   if (missing) return Usage("add", "an option lacks its value");
   if (!NoOptionsLeft("add", args)) return kUsage;
   if (stored && zlib) return Usage("add", "--stored and --zlib exclude each other");
@@ -72,9 +59,19 @@ int Add(std::vector<std::string>& args) {
   if (name && args.size() != 2) return Usage("add", "--name needs exactly one file");
   std::optional<DWORD> index;
   if (at && !(index = ParseIndex(*at))) return Usage("add", "--at needs a slot index");
-  CFileServer fs;
+  // Bases are opened with their index, so that what changes is indexed too.
+  CDocServer fs;
   if (!OpenBase(fs, args[0], true)) return kFailed;
   const DWORD method = stored ? 0 : 1;
+  const char* keyString = keys ? keys->c_str() : nullptr;
+  // New documents go in front of the index's own items, so that the
+  // documents of a base stay together at its start.
+  if (!index)
+    for (DWORD i = 0; i < fs.GetSize(); ++i)
+      if (fs.IsSystemFile(i)) {
+        index = i;
+        break;
+      }
   for (std::size_t i = 1; i < args.size(); ++i) {
     const std::string& file = args[i];
     CFile src;
@@ -85,8 +82,8 @@ int Add(std::vector<std::string>& args) {
     if (prefix) itemName = *prefix + "\\" + itemName;
     _FILEITEM* item = MakeFileItem(itemName.c_str());
     if (!item) return Fail(file + ": item name too long");
-    DWORD result = index ? fs.InsertFile(src, item, *index + static_cast<DWORD>(i - 1), method)
-                         : fs.AddFile(src, item, method);
+    DWORD result = index ? fs.InsertFile(src, item, *index + static_cast<DWORD>(i - 1), keyString, method)
+                         : fs.AddFile(src, item, keyString, method);
     CFileServer::FreeFileItem(item);
     if (result == CFileServer::kNoItem) return Fail(file + ": not added");
     if (verbose) std::cout << result << "\t" << itemName << "\n";
@@ -99,7 +96,7 @@ int List(std::vector<std::string>& args) {
   bool all = TakeFlag(args, "--all");
   if (!NoOptionsLeft("list", args)) return kUsage;
   if (args.size() != 1) return Usage("list", "give one base");
-  CFileServer fs;
+  CDocServer fs;
   if (!OpenBase(fs, args[0], false)) return kFailed;
   for (DWORD i = 0; i < fs.GetSize(); ++i) {
     CFileServer::ItemInfo info;
@@ -107,6 +104,7 @@ int List(std::vector<std::string>& args) {
       if (all) std::cout << i << "\t-\t-\t-\t(empty)\n";
       continue;
     }
+    if (!all && fs.IsSystemFile(i)) continue;
     std::cout << i << "\t" << MethodName(info.method) << "\t" << info.contentsLength << "\t" << info.storedLength
               << "\t" << info.name << "\n";
   }
@@ -143,7 +141,7 @@ int Remove(std::vector<std::string>& args) {
   bool byName = TakeFlag(args, "--name");
   if (!NoOptionsLeft("remove", args)) return kUsage;
   if (args.size() < 2) return Usage("remove", "give a base and at least one item");
-  CFileServer fs;
+  CDocServer fs;
   if (!OpenBase(fs, args[0], true)) return kFailed;
   int status = kOk;
   for (std::size_t i = 1; i < args.size(); ++i) {
@@ -163,7 +161,7 @@ int Remove(std::vector<std::string>& args) {
 int Compact(std::vector<std::string>& args) {
   if (!NoOptionsLeft("compact", args)) return kUsage;
   if (args.size() != 1) return Usage("compact", "give one base");
-  CFileServer fs;
+  CDocServer fs;
   if (!OpenBase(fs, args[0], true)) return kFailed;
   if (!fs.Compact()) return Fail(args[0] + ": not compacted");
   fs.Close();
@@ -175,10 +173,10 @@ int Merge(std::vector<std::string>& args) {
   if (!NoOptionsLeft("merge", args)) return kUsage;
   if (args.size() != 3) return Usage("merge", "give the new base and two compacted bases");
   if (FileExists(args[0])) return Fail(args[0] + ": already exists");
-  CFileServer first, second;
+  CDocServer first, second;
   if (!OpenBase(first, args[1], false) || !OpenBase(second, args[2], false)) return kFailed;
   GUID guid = NewGuid();
-  CFileServer target;
+  CDocServer target;
   if (!target.Init(args[0].c_str(), &guid, CFile::modeReadWrite)) return Fail(args[0] + ": cannot create");
   if (!target.Union(&first, &second)) {
     target.Close();
@@ -258,17 +256,18 @@ int Verify(std::vector<std::string>& args) {
 }  // namespace
 
 VAMUBASE_COMMAND(create, "create", "BASE", "create an empty base", "", Create);
-VAMUBASE_COMMAND(add, "add", "[--stored|--zlib] [--name NAME] [--prefix DIR] [--at INDEX] [-v] BASE FILE...",
-                 "add files as items (zlib by default)",
+VAMUBASE_COMMAND(add, "add", "[--stored|--zlib] [--name NAME] [--prefix DIR] [--at INDEX] [--keys KEYS] [-v] BASE FILE...",
+                 "add files as items (zlib by default), indexing their words",
                  "  --stored       keep the contents as they are\n"
                  "  --zlib         compress (the default)\n"
                  "  --name NAME    item name for a single file (default: the file name)\n"
                  "  --prefix DIR   store the items as DIR\\NAME\n"
                  "  --at INDEX     insert before slot INDEX instead of appending\n"
+                 "  --keys KEYS    keys of the added documents, ';'-separated\n"
                  "  -v, --verbose  print the slot and name of each item added\n",
                  Add);
-VAMUBASE_COMMAND(list, "list", "[--all] BASE", "list the items: slot, method, size, stored size, name",
-                 "  --all  show empty slots too\n", List);
+VAMUBASE_COMMAND(list, "list", "[--all] BASE", "list the documents: slot, method, size, stored size, name",
+                 "  --all  show empty slots and the index's own items too\n", List);
 VAMUBASE_COMMAND(extract, "extract", "[--name] [-o FILE] BASE ITEM",
                  "write an item's contents to standard output (ITEM: slot index or name)",
                  "  --name   take ITEM as a name even when it is made of digits\n"

@@ -22,20 +22,6 @@ namespace {
 
 namespace fs = std::filesystem;
 
-// Opens an existing indexed base; never creates one.
-bool OpenIndexedBase(CDocServer& base, const std::string& path, bool writable) {
-  if (!FileExists(path)) {
-    Fail(path + ": no such base");
-    return false;
-  }
-  ExplainWaits(path);
-  if (!base.Init(path.c_str(), nullptr, writable ? CFile::modeReadWrite : CFile::modeRead)) {
-    Fail(path + ": cannot open (not a base, damaged header, or no permission)");
-    return false;
-  }
-  return true;
-}
-
 // Keys per file name from a side file: "NAME<TAB>KEY;KEY...", '#' starts a comment line.
 bool ReadKeyFile(const std::string& path, std::map<std::string, std::string>& keys) {
   std::ifstream in(path, std::ios::binary);
@@ -115,7 +101,7 @@ int Build(std::vector<std::string>& args) {
 
   CDocServer base;
   if (FileExists(args[0])) {
-    if (!OpenIndexedBase(base, args[0], true)) return kFailed;
+    if (!OpenBase(base, args[0], true)) return kFailed;
   } else {
     GUID guid = NewGuid();
     if (!base.Init(args[0].c_str(), &guid, CFile::modeReadWrite)) return Fail(args[0] + ": cannot create");
@@ -177,7 +163,7 @@ int Query(std::vector<std::string>& args) {
   if (!NoOptionsLeft("query", args)) return kUsage;
   if (args.size() < 2) return Usage("query", "give a base and a query");
   CDocServer base;
-  if (!OpenIndexedBase(base, args[0], false)) return kFailed;
+  if (!OpenBase(base, args[0], false)) return kFailed;
   WORD first = 0;
   std::string query = Joined(args, 1, " ");
   return PrintHits(base, base.FindFirstDoc(query.c_str(), &first, nullptr), quiet);
@@ -188,7 +174,7 @@ int Keys(std::vector<std::string>& args) {
   if (!NoOptionsLeft("keys", args)) return kUsage;
   if (args.size() < 2) return Usage("keys", "give a base and at least one key");
   CDocServer base;
-  if (!OpenIndexedBase(base, args[0], false)) return kFailed;
+  if (!OpenBase(base, args[0], false)) return kFailed;
   WORD first = 0;
   std::string keys = Joined(args, 1, ";");
   return PrintHits(base, base.FindFirstDocFromKey(keys.c_str(), &first), quiet);
@@ -201,7 +187,7 @@ int Words(std::vector<std::string>& args) {
   if (!NoOptionsLeft("words", args)) return kUsage;
   if (args.size() != 1) return Usage("words", "give one base");
   CDocServer base;
-  if (!OpenIndexedBase(base, args[0], false)) return kFailed;
+  if (!OpenBase(base, args[0], false)) return kFailed;
   for (DWORD i = 0; i < base.GetWordCount(); ++i) {
     const std::string word = base.GetWordAt(i);
     if (prefix && word.compare(0, prefix->size(), *prefix) != 0) continue;
