@@ -312,18 +312,12 @@ void CFileServer::EnsureSlotWords() {
     m_bSlotWordsValid = true;
     return;
   }
-  // Read the chain through a window of the file rather than a word at a time.
-  std::vector<BYTE> window(4096);
-  DWORD windowStart = 0, windowLength = 0;
+  // The file's read-ahead window serves the words of a block; a jump to the
+  // next block reads only a little.
   auto word = [&](DWORD at, DWORD& value) {
-    if (at < windowStart || at + 4 > windowStart + windowLength) {
-      DWORD want = static_cast<DWORD>(window.size());
-      if (length - at < want) want = length - at;
-      if (want < 4 || !ReadAt(at, window.data(), want)) return false;
-      windowStart = at;
-      windowLength = want;
-    }
-    value = Le32(&window[at - windowStart]);
+    BYTE b[4];
+    if (!ReadAt(at, b, 4)) return false;
+    value = Le32(b);
     return true;
   };
   ULONGLONG budget = length / 4 + 2;  // every word of a sound chain is visited once

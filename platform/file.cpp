@@ -5,6 +5,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
@@ -87,7 +88,11 @@ UINT CFile::Read(void* buffer, UINT count) {
     const bool direct = count - done >= kReadAhead;
     if (!direct && !m_ahead) m_ahead.reset(new char[kReadAhead]);
     char* target = direct ? out + done : m_ahead.get();
-    UINT want = direct ? count - done : kReadAhead;
+    if (!direct) {
+      const bool sequential = m_aheadLength != 0 && m_position == m_aheadStart + m_aheadLength;
+      m_aheadWindow = sequential ? std::min(m_aheadWindow * 2, kReadAhead) : kFirstWindow;
+    }
+    UINT want = direct ? count - done : std::max(m_aheadWindow, std::min(count - done, kReadAhead));
     ssize_t n = ::pread(m_fd, target, want, static_cast<off_t>(m_position));
     if (n < 0) {
       if (errno == EINTR) continue;

@@ -69,8 +69,11 @@ class CFile {
  protected:
   // Small reads are served from a read-ahead window of the file, so that a
   // reader taking a few hundred bytes at a time makes one system call per
-  // window; any write or length change drops the window.
+  // window; any write or length change drops the window. The window starts
+  // small after a jump and doubles while reading goes on where it ended, so
+  // scattered small reads (a slot chain, descriptors) copy little.
   static constexpr UINT kReadAhead = 65536;
+  static constexpr UINT kFirstWindow = 512;
   void DropReadAhead() { m_aheadLength = 0; }
 
   int m_fd = -1;
@@ -78,6 +81,7 @@ class CFile {
   std::unique_ptr<char[]> m_ahead;
   ULONGLONG m_aheadStart = 0;
   UINT m_aheadLength = 0;
+  UINT m_aheadWindow = kFirstWindow;  // size of the next refill
   UINT m_flags = 0;
   std::string m_path;
 };
