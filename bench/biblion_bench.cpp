@@ -7,7 +7,8 @@
 //
 // The documents come from the corpus generator (names "D" + year + position,
 // titles citing Dz.U.). Bases are plain containers unless --indexed asks for
-// indexed ones (much slower to prepare; the catalogue opens both alike).
+// indexed ones (much slower to prepare; the catalogue opens both alike); both
+// are compacted, as bases are before they go on the site.
 #include <stdlib.h>
 
 #include <algorithm>
@@ -109,6 +110,9 @@ int main(int argc, char** argv) {
         plainBase.AddFile(src, item, 2);
       CFileServer::FreeFileItem(item);
     }
+    // Bases go on the site compacted (contiguous slot table, index written
+    // for the final numbering), as the base tool leaves them after "compact".
+    base.Compact();
     base.Close();
     paths.push_back(path);
   }
