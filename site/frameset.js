@@ -106,9 +106,11 @@ function FooterOf(d) {
   if (!frame) return;
   var loaded = function () {
     frame.removeEventListener("load", loaded);
-    var s = main.VAMUFOOT.location.search;
-    if ((s == "?Foot&-3" || s == "?Foot&-4") && Current.designation == d)
-      main.VAMUFOOT.location.replace("portico.dll?Foot&" + d);
+    try {
+      var s = main.VAMUFOOT.location.search;
+      if ((s == "?Foot&-3" || s == "?Foot&-4") && Current.designation == d)
+        main.VAMUFOOT.location.replace("portico.dll?Foot&" + d);
+    } catch (e) { }  // the frameset was left meanwhile
   };
   frame.addEventListener("load", loaded);
 }

@@ -16,9 +16,6 @@ const demo = process.env.VAMU_DEMO || path.join(top, 'build', 'browser-demo');
 const shots = process.env.VAMU_SCREENSHOTS || path.join(top, 'build', 'browser-screenshots');
 const chromiumPath = process.env.VAMU_CHROMIUM || '/usr/bin/chromium';
 
-// The text every page of the extension answers with while it is not built yet.
-const NOT_BUILT = '<HTML><HEAD><TITLE>Brak tej strony</TITLE></HEAD><BODY><H1>Brak tej strony</H1></BODY></HTML>';
-
 // Starts vamuserver on port 0 and resolves to { base, stop() } once it listens.
 function startServer() {
   return new Promise((resolve, reject) => {
@@ -44,43 +41,6 @@ function startServer() {
       });
     });
   });
-}
-
-// The raw bytes of a URL as windows-1250 text.
-async function fetchText(url) {
-  const response = await fetch(url);
-  const bytes = await response.arrayBuffer();
-  return new TextDecoder('windows-1250').decode(bytes);
-}
-
-// Pages of the extension a test needs, each as a request that a built page
-// answers with something else than the not-found page. Resolves to the names
-// of those still answering like the placeholders of pages not built yet.
-async function pagesNotBuilt(base, needs) {
-  const probes = {
-    Main: 'portico.dll?Main&-2',
-    Foot: 'portico.dll?Foot&-2',
-    Search: 'portico.dll?Search&TypyDoc=0',
-    TreeToc: 'portico.dll?TreeToc&Publ=Vamu&Name=D',
-    Synchronize: 'portico.dll?Synchronize&PUBL=VAMU&NAME=X',
-    PartOr: 'portico.dll?PartOr&0&X',
-    Image: 'portico.dll?Image&SCHEMAT',
-  };
-  const missing = [];
-  for (const name of needs) {
-    if ((await fetchText(base + probes[name])).trim() === NOT_BUILT) missing.push(name);
-  }
-  return missing;
-}
-
-// Skips a test whose pages are not built yet (VAMU_BROWSER_STRICT=1 fails it instead).
-async function requirePages(t, base, needs) {
-  const missing = await pagesNotBuilt(base, needs);
-  if (missing.length === 0) return true;
-  const why = 'needs the page(s) ' + missing.join(', ') + ' of the extension, not built yet';
-  if (process.env.VAMU_BROWSER_STRICT === '1') throw new Error(why);
-  t.skip(why);
-  return false;
 }
 
 // A fresh Chromium profile with the watch on every frame of every page.
@@ -157,4 +117,4 @@ async function waitForFrame(page, name, pattern, timeout = 15000) {
   }
 }
 
-module.exports = { startServer, fetchText, requirePages, openBrowser, screenshot, frame, waitForFrame, NOT_BUILT };
+module.exports = { startServer, openBrowser, screenshot, frame, waitForFrame };

@@ -1,8 +1,6 @@
 // The site as a reader uses it, in headless Chromium against vamuserver on
 // the demo bases. Each test saves a screenshot (build/browser-screenshots/)
 // and fails on any page error, console error, failed request or error status.
-// A test that needs pages of the extension that are not built yet is skipped
-// and says which (VAMU_BROWSER_STRICT=1 makes that a failure).
 'use strict';
 const { test, before, after } = require('node:test');
 const assert = require('node:assert/strict');
@@ -59,8 +57,7 @@ test('table of contents and button bar of a document', async () => {
   });
 });
 
-test('the frameset opens the home page with its navigation', async (t) => {
-  if (!await h.requirePages(t, server.base, ['Main', 'Foot', 'Image'])) return;
+test('the frameset opens the home page with its navigation', async () => {
   await inBrowser('home', async (page) => {
     const text = await openSite(page, '', /Topic&-2$/);
     await text.getByText('Akty prawne z Dziennika Ustaw i Monitora Polskiego').waitFor();
@@ -73,8 +70,7 @@ test('the frameset opens the home page with its navigation', async (t) => {
   });
 });
 
-test('the tree opens down to an act; its contents, bar and the tree follow', async (t) => {
-  if (!await h.requirePages(t, server.base, ['Main', 'Foot', 'TreeToc', 'Synchronize'])) return;
+test('the tree opens down to an act; its contents, bar and the tree follow', async () => {
   await inBrowser('tree-to-act', async (page) => {
     await openSite(page, '', /Topic&-2$/);
     const tree = h.frame(page, 'NAVTREE');
@@ -114,8 +110,7 @@ test('the tree opens down to an act; its contents, bar and the tree follow', asy
   });
 });
 
-test('a ruling icon beside an article opens the ruling in the footer', async (t) => {
-  if (!await h.requirePages(t, server.base, ['Main', 'Foot', 'PartOr'])) return;
+test('a ruling icon beside an article opens the ruling in the footer', async () => {
   await inBrowser('ruling', async (page) => {
     const text = await openSite(page, 'D97483D09946', /Topic&\d+$/);
     const icon = text.locator('a[href^="portico.dll?PartOr&"]').filter({ has: text.locator('img') });
@@ -138,8 +133,7 @@ test('a ruling icon beside an article opens the ruling in the footer', async (t)
   });
 });
 
-test('search from the form: results, then the next page', async (t) => {
-  if (!await h.requirePages(t, server.base, ['Main', 'Foot', 'Search'])) return;
+test('search from the form: results, then the next page', async () => {
   await inBrowser('search', async (page) => {
     await openSite(page, '', /Topic&-2$/);
     const bar = await h.waitForFrame(page, 'NAVBAR', /Line&-2$/);
@@ -172,8 +166,7 @@ test('search from the form: results, then the next page', async (t) => {
   });
 });
 
-test('related acts open from the button bar', async (t) => {
-  if (!await h.requirePages(t, server.base, ['Main', 'Foot'])) return;
+test('related acts open from the button bar', async () => {
   await inBrowser('related', async (page) => {
     await openSite(page, 'D64093D64093', /Topic&\d+$/);
     const bar = await h.waitForFrame(page, 'NAVBAR', /Line&\d+$/);
@@ -187,8 +180,7 @@ test('related acts open from the button bar', async (t) => {
   });
 });
 
-test('notes and bookmarks stay in the browser', async (t) => {
-  if (!await h.requirePages(t, server.base, ['Main', 'Foot'])) return;
+test('notes and bookmarks stay in the browser', async () => {
   await inBrowser('notes-bookmarks', async (page) => {
     await openSite(page, 'D97553D97553', /Topic&\d+$/);
     const bar = await h.waitForFrame(page, 'NAVBAR', /Line&\d+$/);
