@@ -32,13 +32,13 @@ DWORD LinkedOrzPage(CPorticoExtension&, CRequest&, const std::string&);  // link
 DWORD TocPage(CPorticoExtension&, CRequest&, const std::string&);        // toc_page.cpp
 DWORD LinePage(CPorticoExtension&, CRequest&, const std::string&);       // line_page.cpp
 // Navigation and search pages.
-DWORD FootPage(CPorticoExtension&, CRequest&, const std::string&);
-DWORD MainPage(CPorticoExtension&, CRequest&, const std::string&);
-DWORD SearchPage(CPorticoExtension&, CRequest&, const std::string&);
-DWORD PartOrPage(CPorticoExtension&, CRequest&, const std::string&);
-DWORD ImagePage(CPorticoExtension&, CRequest&, const std::string&);
-DWORD TreeTocPage(CPorticoExtension&, CRequest&, const std::string&);
-DWORD SynchronizePage(CPorticoExtension&, CRequest&, const std::string&);
+DWORD FootPage(CPorticoExtension&, CRequest&, const std::string&);         // frameset_pages.cpp
+DWORD MainPage(CPorticoExtension&, CRequest&, const std::string&);         // frameset_pages.cpp
+DWORD SearchPage(CPorticoExtension&, CRequest&, const std::string&);       // search_page.cpp
+DWORD PartOrPage(CPorticoExtension&, CRequest&, const std::string&);       // part_or_page.cpp
+DWORD ImagePage(CPorticoExtension&, CRequest&, const std::string&);        // image_page.cpp
+DWORD TreeTocPage(CPorticoExtension&, CRequest&, const std::string&);      // tree_toc_page.cpp
+DWORD SynchronizePage(CPorticoExtension&, CRequest&, const std::string&);  // synchronize_page.cpp
 
 // One button of the button bar (line_page.cpp): kind 0 search, 1 home page,
 // 2 notes, 3 bookmarks, 4 related acts, 5 rulings; value is appended to the
