@@ -5,10 +5,11 @@
 
 #include <string>
 
-#include "platform/message_box.h"
-
 namespace host {
 
-inline void LogError(const std::string& text) { MessageBox(text, "vamuserver"); }
+// The caption of every line: the program's name ("vamuserver", "vamufcgi").
+// main() sets it once, before any thread starts.
+void SetLogName(const std::string& name);
+void LogError(const std::string& text);
 
 }  // namespace host

@@ -5,7 +5,7 @@
 
 #include <boost/asio/post.hpp>
 
-#include "host/extension_request.h"
+#include "host/extension_service.h"
 #include "host/http_messages.h"
 #include "host/http_session.h"
 #include "host/http_stream.h"
@@ -30,16 +30,8 @@ void HttpSession::Handle(Job& job) {
 }
 
 void HttpSession::HandleExtension(Job& job) {
-  RequestInfo& info = job.info;
-  info.pathTranslated = m_server.files.PhysicalPathFor(info.pathInfo.empty() ? "/" : info.pathInfo);
-  if (!info.pathInfo.empty() && !MapUrlThroughFilter(m_server.module, info, info.pathInfo, &info.pathTranslated)) {
-    PostWhole(ErrorResponse(500, job.version, job.keepAlive, job.head));
-    LogRequest(job, 500, 0, {});
-    return;
-  }
   StreamChannel channel(shared_from_this());
-  ExtensionCall call(info, channel);
-  ExtensionOutcome outcome = call.Run(m_server.module);
+  ExtensionOutcome outcome = ServeExtensionRequest(m_server.module, m_server.files, job.info, channel);
   LogRequest(job, outcome.status, channel.BytesSent(), outcome.logData);
   channel.Complete();
 }

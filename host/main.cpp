@@ -2,8 +2,6 @@
 // and the registry, loads the extension, serves until SIGINT/SIGTERM, then
 // stops the extension and unloads it.
 #include <signal.h>
-#include <sys/stat.h>
-#include <unistd.h>
 
 #include <cstdio>
 #include <cstdlib>
@@ -14,25 +12,15 @@
 #include "host/access_log.h"
 #include "host/error_log.h"
 #include "host/extension_module.h"
+#include "host/host_startup.h"
 #include "host/http_server.h"
 #include "host/server_options.h"
 #include "host/static_files.h"
-#include "platform/paths.h"
-#include "platform/registry.h"
 
 namespace {
 
-constexpr char kSetupKey[] = "HKEY_LOCAL_MACHINE\\Software\\Kolm\\Vamu Server\\Setup";
 constexpr int kBadArguments = 2;
 constexpr int kFailure = 1;
-
-// ../lib/libportico.so beside this program, as installed and as built.
-std::string DefaultExtensionPath() {
-  std::vector<char> self(4096);
-  ssize_t n = ::readlink("/proc/self/exe", self.data(), self.size() - 1);
-  std::string dir = n > 0 ? DirectoryOf(std::string(self.data(), std::size_t(n))) : ".";
-  return dir + "/../lib/libportico.so";
-}
 
 int Fail(int code, const std::string& text) {
   std::cerr << "vamuserver: " << text << "\n";
@@ -54,24 +42,16 @@ int main(int argc, char** argv) {
   // A client that goes away must cost a failed write, not the process.
   ::signal(SIGPIPE, SIG_IGN);
 
-  // The extension reads the same registry file: it finds it through the environment.
-  if (options.registryPath.empty()) options.registryPath = CRegistry::DefaultPath();
-  ::setenv("VAMU_REGISTRY", options.registryPath.c_str(), 1);
-  bool readable = true;
-  CRegistry registry = CRegistry::Load(options.registryPath, &readable);
-  if (!readable) return Fail(kFailure, "cannot read the registry file " + options.registryPath);
-  std::optional<RegValue> dir = registry.Value(kSetupKey, "Dir");
-  if (!dir || dir->type != RegValue::String || dir->text.empty())
-    return Fail(kFailure, "the registry file " + options.registryPath + " names no installation directory (value \"Dir\" of " +
-                              kSetupKey + ")");
-  host::StaticFiles files(dir->text);
-  if (!files.Valid()) return Fail(kFailure, "the installation directory " + dir->text + " is not a directory");
+  std::optional<std::string> dir = host::InstallationDirectory(&options.registryPath, &error);
+  if (!dir) return Fail(kFailure, error);
+  host::StaticFiles files(*dir);
+  if (!files.Valid()) return Fail(kFailure, "the installation directory " + *dir + " is not a directory");
 
   host::AccessLog log;
   if (!log.Open(options.logDestination))
     return Fail(kFailure, "cannot open the access log " + options.logDestination);
 
-  if (options.extensionPath.empty()) options.extensionPath = DefaultExtensionPath();
+  if (options.extensionPath.empty()) options.extensionPath = host::DefaultExtensionPath();
   host::ExtensionModule module;
   if (!module.Load(options.extensionPath, &error)) return Fail(kFailure, error);
 

@@ -1,35 +1,8 @@
 #include "host/server_options.h"
 
-#include <cerrno>
-#include <cmath>
-#include <cstdlib>
-#include <functional>
+#include "host/option_parser.h"
 
 namespace host {
-
-namespace {
-
-bool ParseCount(const std::string& text, unsigned long long min, unsigned long long max, unsigned long long* out) {
-  if (text.empty() || text[0] < '0' || text[0] > '9') return false;
-  errno = 0;
-  char* end = nullptr;
-  unsigned long long value = std::strtoull(text.c_str(), &end, 10);
-  if (errno || *end || value < min || value > max) return false;
-  *out = value;
-  return true;
-}
-
-// Seconds, fractions allowed ("0.5"); at least a millisecond, at most a day.
-bool ParseSeconds(const std::string& text, std::chrono::milliseconds* out) {
-  if (text.empty() || !((text[0] >= '0' && text[0] <= '9') || text[0] == '.')) return false;
-  char* end = nullptr;
-  double seconds = std::strtod(text.c_str(), &end);
-  if (*end || !std::isfinite(seconds) || seconds < 0.001 || seconds > 86400) return false;
-  *out = std::chrono::milliseconds(static_cast<long long>(std::llround(seconds * 1000)));
-  return true;
-}
-
-}  // namespace
 
 std::string ServerUsage() {
   return "Usage: vamuserver [options]\n"
@@ -57,12 +30,7 @@ std::string ServerUsage() {
 std::optional<ServerOptions> ParseServerOptions(const std::vector<std::string>& args, std::string* error) {
   ServerOptions o;
   unsigned long long n = 0;
-  using Setter = std::function<bool(const std::string&)>;
-  struct Option {
-    const char* name;
-    Setter set;
-  };
-  const Option options[] = {
+  const std::vector<OptionSpec> options = {
       {"--port", [&](const std::string& v) { return ParseCount(v, 0, 65535, &n) && (o.port = (unsigned short)n, true); }},
       {"--bind", [&](const std::string& v) { return !v.empty() && (o.bindAddress = v, true); }},
       {"--threads", [&](const std::string& v) { return ParseCount(v, 1, 1024, &n) && (o.threads = n, true); }},
@@ -79,39 +47,7 @@ std::optional<ServerOptions> ParseServerOptions(const std::vector<std::string>& 
       {"--write-timeout", [&](const std::string& v) { return ParseSeconds(v, &o.writeTimeout); }},
       {"--shutdown-timeout", [&](const std::string& v) { return ParseSeconds(v, &o.shutdownTimeout); }},
   };
-
-  for (std::size_t i = 0; i < args.size(); ++i) {
-    std::string arg = args[i];
-    if (arg == "--help" || arg == "-h") {
-      o.help = true;
-      continue;
-    }
-    std::string value;
-    bool inlineValue = false;
-    if (std::size_t eq = arg.find('='); arg.rfind("--", 0) == 0 && eq != std::string::npos) {
-      value = arg.substr(eq + 1);
-      arg.resize(eq);
-      inlineValue = true;
-    }
-    const Option* option = nullptr;
-    for (const Option& candidate : options)
-      if (arg == candidate.name) option = &candidate;
-    if (!option) {
-      *error = "unknown option " + arg;
-      return std::nullopt;
-    }
-    if (!inlineValue) {
-      if (i + 1 >= args.size()) {
-        *error = arg + " needs a value";
-        return std::nullopt;
-      }
-      value = args[++i];
-    }
-    if (!option->set(value)) {
-      *error = "bad value for " + arg + ": '" + value + "'";
-      return std::nullopt;
-    }
-  }
+  if (!ParseOptionList(args, options, &o.help, error)) return std::nullopt;
   return o;
 }
 

@@ -165,14 +165,22 @@ bool ServerProcess::Start(const Site& site, const std::vector<std::string>& extr
 bool ServerProcess::StartProgram(const std::string& program, const Site& site, const std::vector<std::string>& args) {
   std::vector<std::string> all{"--port", "0", "--registry", site.registry};
   all.insert(all.end(), args.begin(), args.end());
-  m_pid = Spawn(program, all, {"VAMU_TEST_EXT_MARKER=" + site.marker}, &m_stdout, site.errorLog);
+  return Launch(program, all, site.errorLog, site.marker) && m_port != 0;
+}
+
+bool ServerProcess::Launch(const std::string& program, const std::vector<std::string>& args,
+                           const std::string& errorLog, const std::string& marker, bool announce) {
+  m_pid = Spawn(program, args, {"VAMU_TEST_EXT_MARKER=" + marker}, &m_stdout, errorLog);
   if (m_pid < 0) return false;
+  if (!announce) return true;
   std::string line = ReadUntil(m_stdout, std::chrono::steady_clock::now() + 10s, true);
-  std::size_t colon = line.rfind(':');
-  if (line.find("listening on") == std::string::npos || colon == std::string::npos) return false;
-  m_port = static_cast<unsigned short>(std::atoi(line.c_str() + colon + 1));
-  m_pending = line.substr(line.find('\n') + 1);
-  return m_port != 0;
+  std::size_t end = line.find('\n');
+  std::string first = line.substr(0, end);
+  if (first.find("listening on") == std::string::npos) return false;
+  std::size_t colon = first.rfind(':');
+  m_port = static_cast<unsigned short>(std::atoi(first.c_str() + colon + 1));
+  m_pending = end == std::string::npos ? "" : line.substr(end + 1);
+  return true;
 }
 
 std::string ServerProcess::ReadOutput(std::chrono::milliseconds timeout) {

@@ -55,6 +55,12 @@ class ServerProcess {
   bool Start(const Site& site, const std::vector<std::string>& extra = {});
   // Starts `program` with exactly `args` (plus --port 0 and the site's registry).
   bool StartProgram(const std::string& program, const Site& site, const std::vector<std::string>& args);
+  // Starts `program` with exactly `args`, standard error into `errorLog`, the
+  // test extension's marker file in the environment. With `announce`, waits
+  // for a first output line saying "listening on" (Port() is the number after
+  // its last ':', 0 when there is none); without, returns once it runs.
+  bool Launch(const std::string& program, const std::vector<std::string>& args, const std::string& errorLog,
+              const std::string& marker, bool announce = true);
   // What the server wrote to standard output after its first line, within the timeout.
   std::string ReadOutput(std::chrono::milliseconds timeout);
   unsigned short Port() const { return m_port; }

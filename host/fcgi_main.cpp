@@ -1,0 +1,103 @@
+// vamufcgi: the FastCGI host of the site behind nginx. Reads the command
+// line and the registry, listens on a Unix socket or a loopback port, loads
+// the extension and answers the portico.dll requests nginx hands over, until
+// SIGINT/SIGTERM; then stops the extension and unloads it.
+#include <fcgiapp.h>
+#include <pthread.h>
+#include <signal.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <iostream>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "host/access_log.h"
+#include "host/error_log.h"
+#include "host/extension_module.h"
+#include "host/fcgi_listener.h"
+#include "host/fcgi_options.h"
+#include "host/fcgi_server.h"
+#include "host/host_startup.h"
+#include "host/static_files.h"
+
+namespace {
+
+constexpr int kBadArguments = 2;
+constexpr int kFailure = 1;
+
+int Fail(int code, const std::string& text) {
+  std::cerr << "vamufcgi: " << text << "\n";
+  return code;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  host::SetLogName("vamufcgi");
+  std::string error;
+  std::optional<host::FcgiOptions> parsed =
+      host::ParseFcgiOptions(std::vector<std::string>(argv + 1, argv + argc), &error);
+  if (!parsed) return Fail(kBadArguments, error + " (try --help)");
+  host::FcgiOptions options = *parsed;
+  if (options.help) {
+    std::cout << host::FcgiUsage();
+    return 0;
+  }
+  // A web server that goes away must cost a failed write, not the process.
+  ::signal(SIGPIPE, SIG_IGN);
+  // Blocked before any thread starts, so every thread inherits the block and
+  // the one below takes the stop signals with sigwait.
+  sigset_t stopSignals;
+  sigemptyset(&stopSignals);
+  sigaddset(&stopSignals, SIGINT);
+  sigaddset(&stopSignals, SIGTERM);
+  ::pthread_sigmask(SIG_BLOCK, &stopSignals, nullptr);
+
+  std::optional<std::string> dir = host::InstallationDirectory(&options.registryPath, &error);
+  if (!dir) return Fail(kFailure, error);
+  // Static files are nginx's; the directory only gives a path info its file path.
+  host::StaticFiles files(*dir);
+  if (!files.Valid()) return Fail(kFailure, "the installation directory " + *dir + " is not a directory");
+
+  host::AccessLog log;
+  if (!log.Open(options.logDestination))
+    return Fail(kFailure, "cannot open the access log " + options.logDestination);
+
+  if (FCGX_Init() != 0) return Fail(kFailure, "cannot initialise libfcgi");
+  host::FcgiListener listener;
+  bool listening = options.port ? listener.OpenLoopback(*options.port, &error)
+                                : listener.OpenUnix(options.socketPath, options.socketMode, &error);
+  if (!listening) return Fail(kFailure, error);
+
+  if (options.extensionPath.empty()) options.extensionPath = host::DefaultExtensionPath();
+  host::ExtensionModule module;
+  if (!module.Load(options.extensionPath, &error)) return Fail(kFailure, error);
+
+  bool drained = true;
+  {
+    host::FcgiServer server(options, module, files, log, listener);
+    std::thread signals([&] {
+      int signal = 0;
+      sigwait(&stopSignals, &signal);
+      server.Stop();
+    });
+    std::cout << "vamufcgi: listening on " << listener.Address() << std::endl;
+    host::LogError("serving " + files.Root() + " with " + options.extensionPath + " (" +
+                   module.Version().lpszExtensionDesc + ")");
+    drained = server.Run();
+    // Run may have ended on its own (a failing listener): release the waiter.
+    ::pthread_kill(signals.native_handle(), SIGTERM);
+    signals.join();
+    if (!drained) {
+      host::LogError("requests still running after the shutdown timeout; ending without unloading the extension");
+      module.Terminate(HSE_TERM_MUST_UNLOAD);
+      std::fflush(nullptr);
+      std::_Exit(kFailure);
+    }
+  }
+  module.Terminate(HSE_TERM_MUST_UNLOAD);
+  module.Unload();
+  return 0;
+}

@@ -1,0 +1,334 @@
+// vamufcgi as nginx meets it: the real program with the test extension,
+// spoken to over its Unix socket (or a loopback port) by a FastCGI client
+// that can also misbehave - oversized and malformed parameters, a peer that
+// leaves in the middle of a response - and stopped by SIGTERM.
+#include <signal.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/un.h>
+#include <unistd.h>
+
+#include <gtest/gtest.h>
+
+#include <future>
+#include <thread>
+
+#include "host/tests/fcgi_client.h"
+#include "host/tests/server_fixture.h"
+
+namespace host::test {
+namespace {
+
+struct FcgiHost : ::testing::Test {
+  Site site;
+  ServerProcess host;
+  std::string socket = site.base + "/fcgi.sock";
+
+  std::vector<std::string> Args(const std::vector<std::string>& extra) {
+    std::vector<std::string> args{"--socket",  socket,           "--registry", site.registry,
+                                  "--log",     site.accessLog,   "--extension", TEST_EXTENSION_PATH};
+    args.insert(args.end(), extra.begin(), extra.end());
+    return args;
+  }
+  void Start(const std::vector<std::string>& extra = {}) {
+    ASSERT_TRUE(host.Launch(VAMUFCGI_PATH, Args(extra), site.errorLog, site.marker))
+        << Site::ReadFile(site.errorLog);
+  }
+  FcgiResponse Get(const std::string& query, const std::string& pathInfo = "") {
+    FcgiClient client(socket);
+    return client.Request(GetParams(query, pathInfo));
+  }
+  // Stops the host as systemd does; its exit code.
+  std::optional<int> Stop() {
+    host.Signal(SIGTERM);
+    return host.Wait(10s);
+  }
+  void TearDown() override {
+    std::string errors = Site::ReadFile(site.errorLog);
+    EXPECT_EQ(errors.find("Sanitizer"), std::string::npos) << errors;
+    EXPECT_EQ(errors.find("runtime error"), std::string::npos) << errors;
+  }
+};
+
+TEST_F(FcgiHost, ControlBlockCarriesWhatNginxSends) {
+  Start();
+  Params params = GetParams("echo&x", "/D9793.ATT");
+  params.push_back({"PATH_TRANSLATED", "/srv/site/D9793.ATT"});
+  params.push_back({"HTTP_X_CUSTOM_FIELD", "custom"});
+  FcgiClient client(socket);
+  FcgiResponse r = client.Request(params);
+  ASSERT_TRUE(r.ended) << r.out;
+  EXPECT_EQ(r.out.rfind("Status: 200\r\nContent-type: text/plain\r\n\r\n", 0), 0u) << r.out;
+  const std::string body = r.Body();
+  for (const char* line : {"method=GET\n", "query=echo&x\n", "pathinfo=/D9793.ATT\n",
+                           "pathtranslated=/srv/site/D9793.ATT\n", "var:HTTP_USER_AGENT=vamu-test\n",
+                           "var:QUERY_STRING=echo&x\n", "var:REQUEST_METHOD=GET\n", "var:PATH_INFO=/D9793.ATT\n",
+                           "var:HTTP_X_CUSTOM_FIELD=custom\n", "var:NO_SUCH_VARIABLE=<fail>\n"})
+    EXPECT_NE(body.find(line), std::string::npos) << line << " in " << body;
+  EXPECT_NE(body.find("env:VAMU_REGISTRY=" + site.registry), std::string::npos);
+}
+
+TEST_F(FcgiHost, PathInfoWithoutTranslatedPathIsMappedIntoTheInstallation) {
+  Start();
+  FcgiResponse r = Get("echo", "/ABC7.ATT");
+  ASSERT_TRUE(r.ended);
+  std::string dir = site.dir;
+  EXPECT_NE(r.Body().find("pathtranslated=" + std::string(realpath(dir.c_str(), nullptr)) + "/ABC7.ATT\n"),
+            std::string::npos)
+      << r.Body();
+}
+
+TEST_F(FcgiHost, HeaderTextStatusAndBodyEndAsTheStandaloneServerEndsThem) {
+  Start();
+  FcgiResponse status = Get("status&404");
+  EXPECT_EQ(status.Status(), 404);
+  EXPECT_EQ(status.Header("Status"), "404 Custom");
+  EXPECT_EQ(status.Header("X-Test"), "yes");
+  EXPECT_EQ(status.Header("Content-Length"), "") << "framing is the web server's";
+  EXPECT_EQ(status.Body(), "status 404");
+
+  FcgiResponse inHeader = Get("bodyinheader");
+  EXPECT_EQ(inHeader.Body(), "Hello world");
+
+  FcgiResponse empty = Get("emptystatus&204");
+  EXPECT_TRUE(empty.ended);
+  EXPECT_EQ(empty.Status(), 204) << "nothing written: the control block's status";
+
+  FcgiResponse redirect = Get("redirect&/Home.htm");
+  EXPECT_EQ(redirect.Status(), 302);
+  EXPECT_EQ(redirect.Header("Location"), "/Home.htm");
+
+  FcgiResponse big = Get("big&250000");
+  ASSERT_TRUE(big.ended);
+  EXPECT_EQ(big.Body(), Pattern(250000));
+}
+
+TEST_F(FcgiHost, FailuresBeforeOutputAre500AndAfterOutputCutTheResponseOff) {
+  Start();
+  for (const char* query : {"fail", "throw", "throwint", "pending"}) {
+    FcgiResponse r = Get(query);
+    EXPECT_TRUE(r.ended) << query;
+    EXPECT_EQ(r.Status(), 500) << query;
+  }
+  for (const char* query : {"failafter&150000", "throwafter&150000"}) {
+    FcgiResponse r = Get(query);
+    EXPECT_FALSE(r.ended) << query << ": no end record, so nginx cannot pass it on as complete";
+    EXPECT_TRUE(r.closed) << query;
+    EXPECT_GT(r.out.size(), 0u) << query;
+  }
+  EXPECT_TRUE(WaitForText(site.errorLog, "query string: throw"));
+  EXPECT_EQ(Get("echo").Status(), 200) << "the host goes on serving";
+}
+
+TEST_F(FcgiHost, KeptConnectionServesRequestAfterRequest) {
+  Start({"--threads", "1"});
+  {
+    FcgiClient client(socket);
+    for (int i = 0; i < 3; ++i) {
+      ASSERT_TRUE(client.Send(GetParams("status&" + std::to_string(200 + i)), "", true, std::uint16_t(i + 1)));
+      FcgiResponse r = client.Read();
+      ASSERT_TRUE(r.ended) << i;
+      EXPECT_EQ(r.Body(), "status " + std::to_string(200 + i));
+    }
+  }  // closing it gives the one thread back
+  // Without the keep flag the host closes after the answer.
+  FcgiClient once(socket);
+  EXPECT_TRUE(once.Request(GetParams("echo")).ended);
+  EXPECT_TRUE(once.ClosedByHost());
+}
+
+TEST_F(FcgiHost, IdleKeptConnectionIsDroppedSoItsThreadServesOthers) {
+  Start({"--threads", "1", "--idle-timeout", "0.3"});
+  FcgiClient kept(socket);
+  ASSERT_TRUE(kept.Request(GetParams("echo"), "", true).ended);
+  // The only thread waits on the kept connection until the idle timeout.
+  auto started = std::chrono::steady_clock::now();
+  FcgiResponse other = Get("echo");
+  EXPECT_TRUE(other.ended);
+  EXPECT_LT(std::chrono::steady_clock::now() - started, 3s);
+  EXPECT_TRUE(kept.ClosedByHost(1s));
+}
+
+TEST_F(FcgiHost, PostBodyReachesTheExtensionWithinItsLimit) {
+  Start({"--max-body", "1000"});
+  Params params = GetParams("echo");
+  params[0].second = "POST";
+  params.push_back({"CONTENT_TYPE", "application/x-www-form-urlencoded"});
+  params.push_back({"CONTENT_LENGTH", "9"});
+  FcgiClient client(socket);
+  FcgiResponse r = client.Request(params, "Pattern=x");
+  EXPECT_NE(r.Body().find("body=Pattern=x\ntotal=9\n"), std::string::npos) << r.Body();
+  EXPECT_NE(r.Body().find("contenttype=application/x-www-form-urlencoded\n"), std::string::npos);
+
+  params.back().second = "5000";
+  FcgiClient tooBig(socket);
+  EXPECT_EQ(tooBig.Request(params, std::string(5000, 'b')).Status(), 413);
+  params.pop_back();  // no CONTENT_LENGTH: the body up to its end, still bounded
+  FcgiClient unannounced(socket);
+  EXPECT_EQ(unannounced.Request(params, std::string(5000, 'b')).Status(), 413);
+  params.push_back({"CONTENT_LENGTH", "20"});
+  FcgiClient shortBody(socket);
+  EXPECT_EQ(shortBody.Request(params, "only ten b").Status(), 400);
+}
+
+TEST_F(FcgiHost, HostileParametersNeverReachTheExtensionNorCrashTheHost) {
+  Start({"--max-params", "4096"});
+  Params huge = GetParams("echo");
+  huge.push_back({"HTTP_COOKIE", std::string(100000, 'c')});
+  FcgiClient big(socket);
+  FcgiResponse r = big.Request(huge);
+  EXPECT_EQ(r.Status(), 431);
+  EXPECT_TRUE(r.ended);
+
+  // Lengths that claim gigabytes, then the peer leaves.
+  {
+    FcgiClient liar(socket);
+    std::string begin(8, '\0');
+    begin[1] = 1;
+    std::string pairs = "\xff\xff\xff\xff\xff\xff\xff\xff" "AB";
+    ASSERT_TRUE(liar.SendRaw(FcgiRecord(1, 1, begin) + FcgiRecord(4, 1, pairs)));
+  }
+  // A name length whose four bytes are cut off, a record of an unknown type,
+  // a request id of 0, a version that is not 1, and plain garbage.
+  for (const std::string& raw :
+       {FcgiRecord(1, 1, std::string("\0\1\0\0\0\0\0\0", 8)) + FcgiRecord(4, 1, "\x85\x01") + FcgiRecord(4, 1, ""),
+        FcgiRecord(1, 1, std::string("\0\1\0\0\0\0\0\0", 8)) + FcgiRecord(42, 1, "what") + FcgiRecord(4, 1, ""),
+        FcgiRecord(1, 0, std::string("\0\1\0\0\0\0\0\0", 8)),
+        std::string("\x07\x01\x00\x01\x00\x00\x00\x00", 8), std::string("GET / HTTP/1.1\r\n\r\n")}) {
+    FcgiClient bad(socket);
+    bad.SendRaw(raw);
+    bad.ClosedByHost(300ms);
+  }
+  // An authorizer is told no, never 200.
+  FcgiClient authorizer(socket);
+  ASSERT_TRUE(authorizer.Send(GetParams("echo"), "", false, 1, 2));
+  EXPECT_EQ(authorizer.Read().Status(), 403);
+
+  EXPECT_EQ(Get("echo").Status(), 200) << "still serving";
+  EXPECT_EQ(Stop(), 0);
+}
+
+TEST_F(FcgiHost, PeerLeavingMidResponseCostsTheRequestNotTheHost) {
+  Start({"--threads", "2"});
+  for (int i = 0; i < 4; ++i) {
+    FcgiClient leaving(socket);
+    ASSERT_TRUE(leaving.Send(GetParams("big&5000000")));
+    std::this_thread::sleep_for(50ms);  // the host fills the socket's buffer, then the peer is gone
+    leaving.Abandon();
+  }
+  EXPECT_TRUE(WaitForText(site.accessLog, "big&5000000"));
+  FcgiResponse after = Get("big&1000");
+  EXPECT_TRUE(after.ended);
+  EXPECT_EQ(after.Body(), Pattern(1000));
+  EXPECT_EQ(Stop(), 0);
+}
+
+TEST_F(FcgiHost, AccessLogCarriesTheExtensionsLogField) {
+  Start();
+  ASSERT_TRUE(Get("agent").ended);
+  EXPECT_TRUE(WaitForText(site.accessLog, "\"GET /portico.dll?agent HTTP/1.1\" 200 2 \"vamu-test\""))
+      << Site::ReadFile(site.accessLog);
+}
+
+TEST_F(FcgiHost, StopsOnSigtermWithIdleKeptConnectionsAndAfterRunningRequests) {
+  Start({"--threads", "3"});
+  FcgiClient kept(socket);
+  ASSERT_TRUE(kept.Request(GetParams("echo"), "", true).ended);
+  FcgiClient slow(socket);
+  ASSERT_TRUE(slow.Send(GetParams("slow&600")));
+  std::this_thread::sleep_for(100ms);
+  auto started = std::chrono::steady_clock::now();
+  host.Signal(SIGTERM);
+  FcgiResponse finished = slow.Read();
+  EXPECT_TRUE(finished.ended) << "a running request finishes";
+  EXPECT_EQ(finished.Body(), "done");
+  EXPECT_EQ(host.Wait(10s), 0);
+  EXPECT_LT(std::chrono::steady_clock::now() - started, 5s) << "the idle kept connection does not hold the stop";
+  EXPECT_TRUE(kept.ClosedByHost(1s));
+  std::string marker = Site::ReadFile(site.marker);
+  EXPECT_NE(marker.find("terminate\nunload\n"), std::string::npos) << marker;
+  struct stat st;
+  EXPECT_NE(::lstat(socket.c_str(), &st), 0) << "the socket file is removed";
+  FcgiClient late(socket);
+  EXPECT_FALSE(late.Connected());
+}
+
+TEST_F(FcgiHost, StuckRequestEndsTheProcessWithoutUnloading) {
+  Start({"--shutdown-timeout", "0.3"});
+  FcgiClient slow(socket);
+  ASSERT_TRUE(slow.Send(GetParams("slow&5000")));
+  std::this_thread::sleep_for(100ms);
+  EXPECT_EQ(Stop(), 1);
+  std::string marker = Site::ReadFile(site.marker);
+  EXPECT_NE(marker.find("terminate"), std::string::npos);
+  EXPECT_EQ(marker.find("unload"), std::string::npos) << "unloading under a running request would crash it";
+}
+
+TEST_F(FcgiHost, LoopbackPortServesToo) {
+  std::vector<std::string> args = Args({});
+  args[0] = "--port";
+  args[1] = "0";
+  ASSERT_TRUE(host.Launch(VAMUFCGI_PATH, args, site.errorLog, site.marker));
+  ASSERT_NE(host.Port(), 0);
+  FcgiClient client(host.Port());
+  FcgiResponse r = client.Request(GetParams("status&201"));
+  EXPECT_EQ(r.Status(), 201);
+  EXPECT_EQ(Stop(), 0);
+}
+
+TEST_F(FcgiHost, SocketFileOfAGoneHostIsReplacedButALiveOneOrAFileIsNot) {
+  // A socket file nobody listens on, as a killed host leaves it.
+  int stale = ::socket(AF_UNIX, SOCK_STREAM, 0);
+  sockaddr_un address{};
+  address.sun_family = AF_UNIX;
+  std::strcpy(address.sun_path, socket.c_str());
+  ASSERT_EQ(::bind(stale, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+  ::close(stale);
+  Start();
+  struct stat st;
+  ASSERT_EQ(::stat(socket.c_str(), &st), 0);
+  EXPECT_EQ(st.st_mode & 0777, 0660u);
+  EXPECT_EQ(Get("echo").Status(), 200);
+
+  ServerProcess second;
+  std::string secondErrors = site.base + "/second.err";
+  EXPECT_FALSE(second.Launch(VAMUFCGI_PATH, Args({}), secondErrors, site.marker));
+  EXPECT_EQ(second.Wait(10s), 1);
+  EXPECT_NE(Site::ReadFile(secondErrors).find("another process listens on"), std::string::npos);
+  EXPECT_EQ(Get("echo").Status(), 200) << "the running host keeps its socket";
+  EXPECT_EQ(Stop(), 0);
+
+  Site::WriteFile(socket, "not a socket");
+  ServerProcess third;
+  EXPECT_FALSE(third.Launch(VAMUFCGI_PATH, Args({}), secondErrors, site.marker));
+  EXPECT_EQ(third.Wait(10s), 1);
+  EXPECT_NE(Site::ReadFile(secondErrors).find("exists and is not a socket"), std::string::npos);
+  EXPECT_EQ(Site::ReadFile(socket), "not a socket");
+}
+
+TEST_F(FcgiHost, StartUpFailuresAndHelp) {
+  struct Case {
+    std::vector<std::string> args;
+    int code;
+    const char* text;
+  } cases[] = {
+      {{"--help"}, 0, "--socket PATH"},
+      {{"--nonsense"}, 2, "unknown option --nonsense"},
+      {{"--socket", "/tmp/x", "--registry", "/nonexistent/registry.reg"}, 1, "names no installation directory"},
+      {{"--socket", site.base + "/no/such/dir/s.sock", "--registry", site.registry}, 1, "cannot bind"},
+      {{"--socket", socket, "--registry", site.registry, "--extension", NOT_AN_EXTENSION_PATH}, 1,
+       "does not export"},
+  };
+  for (const Case& c : cases) {
+    ServerProcess p;
+    std::string errors = site.base + "/startup.err";
+    std::remove(errors.c_str());
+    ASSERT_TRUE(p.Launch(VAMUFCGI_PATH, c.args, errors, site.marker, false));
+    std::string out = p.ReadOutput(5s);
+    EXPECT_EQ(p.Wait(10s), c.code) << c.text;
+    EXPECT_NE((out + Site::ReadFile(errors)).find(c.text), std::string::npos) << out << Site::ReadFile(errors);
+  }
+}
+
+}  // namespace
+}  // namespace host::test
