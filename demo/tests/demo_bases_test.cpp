@@ -3,6 +3,8 @@
 // the keys and the references of the rulings against the naming scheme.
 #include <gtest/gtest.h>
 
+#include <unistd.h>
+
 #include <cstdlib>
 #include <string>
 #include <vector>
@@ -15,7 +17,8 @@ namespace {
 class DemoBases : public ::testing::Test {
  protected:
   static void SetUpTestSuite() {
-    dir = ::testing::TempDir() + "/vamu_demo_bases";
+    // CTest runs each test as a process of its own, several at once: one directory each.
+    dir = ::testing::TempDir() + "/vamu_demo_bases." + std::to_string(::getpid());
     std::string command = "rm -rf '" + dir + "' && '" VAMU_SOURCE_DIR "/demo/build-demo.sh' '" VAMU_BIN_DIR "' '" +
                           dir + "' >/dev/null";
     built = std::system(command.c_str()) == 0;
