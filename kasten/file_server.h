@@ -186,6 +186,7 @@ class CFileServer {
   void ReadHeaderAndTable(CFile& file);
   void ResetState();
   void WriteHashTable();
+  void RebuildHashTable();
   // The table as the file holds it: sorted, exactly slotCount entries, padded
   // with entries that name no slot.
   static std::vector<BYTE> TableImage(const std::vector<HashEntry>& entries, DWORD slotCount);

@@ -214,14 +214,7 @@ BOOL CFileServer::Union(CFileServer* first, CFileServer* second) {
   WriteSystemFiles();
 
   // One hash entry per slot that holds an item, at the end of the file.
-  m_aHash.clear();
-  for (DWORD i = 0; i < m_dwSize; ++i) {
-    _FILEITEM* item = GetItem(i);
-    if (!item) continue;
-    m_aHash.push_back({i, MakeHash(LastComponent(item->szName))});
-    FreeFileItem(item);
-  }
-  SortHashTable();
+  RebuildHashTable();
   DWORD end = FileLength();
   m_dwHashOffset = end > m_dwLiveEnd ? end : m_dwLiveEnd;
   WriteHashTable();

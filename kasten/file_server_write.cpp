@@ -235,12 +235,11 @@ void CFileServer::SetGuid(GUID guid) {
   WriteHeader();
 }
 
-void CFileServer::CreateHashTable() {
-  if (!IsWritable()) return;
-  CSingleLock lock(m_mutexFile);
+// One entry per slot that holds an item, sorted. Empty and unreadable slots
+// get no entry: no lookup can return them.
+void CFileServer::RebuildHashTable() {
   m_aHash.clear();
   m_aHash.reserve(m_dwSize);
-  // Empty and unreadable slots get no entry: no lookup can return them.
   for (DWORD i = 0; i < m_dwSize; ++i) {
     _FILEITEM* item = GetItem(i);
     if (!item) continue;
@@ -248,6 +247,12 @@ void CFileServer::CreateHashTable() {
     FreeFileItem(item);
   }
   SortHashTable();
+}
+
+void CFileServer::CreateHashTable() {
+  if (!IsWritable()) return;
+  CSingleLock lock(m_mutexFile);
+  RebuildHashTable();
   WriteHeaderWith(0);
   m_dwHashOffset = FileLength();
 }
