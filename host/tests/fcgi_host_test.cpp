@@ -59,7 +59,7 @@ TEST_F(FcgiHost, ControlBlockCarriesWhatNginxSends) {
   FcgiClient client(socket);
   FcgiResponse r = client.Request(params);
   ASSERT_TRUE(r.ended) << r.out;
-  EXPECT_EQ(r.out.rfind("Status: 200\r\nContent-type: text/plain\r\n\r\n", 0), 0u) << r.out;
+  EXPECT_EQ(r.out.rfind("Status: 200 OK\r\nContent-type: text/plain\r\n\r\n", 0), 0u) << r.out;
   const std::string body = r.Body();
   for (const char* line : {"method=GET\n", "query=echo&x\n", "pathinfo=/D9793.ATT\n",
                            "pathtranslated=/srv/site/D9793.ATT\n", "var:HTTP_USER_AGENT=vamu-test\n",

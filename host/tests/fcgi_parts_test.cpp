@@ -156,7 +156,9 @@ TEST(FcgiNames, VariableTailsBecomeFieldNames) {
 
 TEST(FcgiHead, StatusLineAndFieldsInCgiForm) {
   ResponseHead head;
-  EXPECT_EQ(FcgiChannel::HeadText(head), "Status: 200\r\n\r\n");
+  EXPECT_EQ(FcgiChannel::HeadText(head), "Status: 200 OK\r\n\r\n") << "nginx copies the phrase into its status line";
+  head.status = 299;
+  EXPECT_EQ(FcgiChannel::HeadText(head), "Status: 299 Success\r\n\r\n");
   head.status = 404;
   head.reason = "Brak";
   head.fields = {{"Content-type", "text/html"}, {"X-Test", "yes"}};
