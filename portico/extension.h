@@ -11,7 +11,7 @@
 // at once; pages hold no lock of the extension while they use the catalogues,
 // which are safe for concurrent readers once initialised. The destructor
 // waits for the initialisation to end (when it was started), then closes
-// both catalogues; the search-result cache goes with the object.
+// both catalogues; the search-result and page caches go with the object.
 #pragma once
 
 #include <atomic>
@@ -21,6 +21,7 @@
 #include "biblion/srv_srv.h"
 #include "platform/isapi.h"
 #include "platform/sync.h"
+#include "portico/page_cache.h"
 #include "portico/search_cache.h"
 
 namespace portico {
@@ -60,6 +61,8 @@ class CPorticoExtension {
   // The result lists of the Search page, shared by all requests (it
   // serialises its own use).
   CSearchCache& SearchCache() { return m_searchCache; }
+  // The Topic pages of large documents, shared by all requests.
+  CPageCache& PageCache() { return m_pageCache; }
 
   // Where both catalogues keep their cache files (default: beside the
   // loaded library). Must be called before GetExtensionVersion.
@@ -74,6 +77,7 @@ class CPorticoExtension {
   std::thread m_thread;  // the initialisation thread while it may run
   std::atomic<bool> m_bStarted{false};
   CSearchCache m_searchCache;
+  CPageCache m_pageCache;
 };
 
 // The one extension object of the library, behind the exported entry points.

@@ -76,6 +76,7 @@ bool CRequest::WriteToServer(const char* data, std::size_t size) {
 
 bool CRequest::Write(const char* data, std::size_t size) {
   if (m_failed) return false;
+  if (m_copy) m_copy->append(data, size);
   if (size >= kDirectWrite) return Flush() && WriteToServer(data, size);
   if (m_piece.size() + size > kPieceSize && !Flush()) return false;
   m_piece.append(data, size);

@@ -46,6 +46,9 @@ class CRequest {
   // Hands the gathered bytes to the server. False when the client is gone.
   bool Flush();
   bool Failed() const { return m_failed; }
+  // While a sink is set, every byte written is also appended to it (the
+  // page cache keeps what a page wrote); null stops the copying.
+  void CopyTo(std::string* sink) { m_copy = sink; }
 
   // A server variable, at most maxSize - 1 bytes; nothing when the server
   // does not know it or it is longer.
@@ -57,6 +60,7 @@ class CRequest {
   EXTENSION_CONTROL_BLOCK* m_ecb;
   std::string m_piece;  // gathered bytes not yet handed to the server
   bool m_failed = false;
+  std::string* m_copy = nullptr;
 };
 
 // Writes a piece of HTML, adding the windows-1250 declaration (and a head

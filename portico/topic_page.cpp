@@ -5,6 +5,7 @@
 #include <string>
 
 #include "portico/extension.h"
+#include "portico/page_cache.h"
 #include "portico/pages.h"
 #include "portico/request.h"
 #include "portico/ruling_markers.h"
@@ -81,11 +82,15 @@ std::string PublisherFooter() {
   return footer;
 }
 
-}  // namespace
+// Writes a kept page part in pieces, as the page itself was written.
+void WriteKept(CRequest& request, const std::string& part) {
+  for (std::size_t offset = 0; offset < part.size(); offset += kPieceSize)
+    if (!request.Write(part.data() + offset, std::min(kPieceSize, part.size() - offset))) return;
+}
 
-DWORD TopicPage(CPorticoExtension& extension, CRequest& request, const std::string& arguments) {
-  request.SendHeader();
-  const std::int32_t index = ResolveDesignation(extension, arguments);
+// Writes the page of `index` (the bytes before and behind the footer);
+// true when the page has a closing body tag, where the footer goes.
+bool WriteDocument(CPorticoExtension& extension, CRequest& request, std::int32_t index, std::string* tail) {
   std::string navigationLine;
   CPageText text = Fetch(extension, index, index >= 0 ? &navigationLine : nullptr);
   const char* data = text.Data();
@@ -119,11 +124,37 @@ DWORD TopicPage(CPorticoExtension& extension, CRequest& request, const std::stri
   } else {
     WriteChunked(request, data, bodyEnd);
   }
-  if (closing != npos) {
-    request.Write(PublisherFooter());
-    request.Write(data + bodyEnd, n - bodyEnd);
+  if (closing == npos) return false;
+  tail->assign(data + bodyEnd, n - bodyEnd);
+  return true;
+}
+
+}  // namespace
+
+DWORD TopicPage(CPorticoExtension& extension, CRequest& request, const std::string& arguments) {
+  request.SendHeader();
+  const std::int32_t index = ResolveDesignation(extension, arguments);
+  CPageCache& cache = extension.PageCache();
+  // Catalogue documents only: the static pages of the installation
+  // directory may be edited while the site runs.
+  const bool cacheable = index >= 0 && cache.Budget() > 0;
+  if (CPageCache::Entry kept = cacheable ? cache.Find(index) : nullptr) {
+    WriteKept(request, kept->head);
+    if (kept->bFooter) request.Write(PublisherFooter());
+    WriteKept(request, kept->tail);
+  } else {
+    CPageCache::Page page;
+    struct StopCopying {  // also when a damaged base throws
+      CRequest& request;
+      ~StopCopying() { request.CopyTo(nullptr); }
+    } stop{request};
+    if (cacheable) request.CopyTo(&page.head);
+    page.bFooter = WriteDocument(extension, request, index, &page.tail);
+    request.CopyTo(nullptr);
+    if (page.bFooter) request.Write(PublisherFooter());
+    request.Write(page.tail);
+    if (cacheable && !request.Failed()) cache.Store(index, std::move(page));
   }
-  text = CPageText();
   RunEpilogue(request);
   return HSE_STATUS_SUCCESS;
 }
