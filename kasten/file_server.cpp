@@ -3,6 +3,7 @@
 // file_server_write.cpp, compaction and union in file_server_compact.cpp.
 #include "kasten/file_server.h"
 
+#include <algorithm>
 #include <atomic>
 #include <cstdlib>
 #include <cstring>
@@ -68,6 +69,7 @@ void CFileServer::WriteAt(DWORD offset, const void* buffer, UINT count) {
   m_pFile->Seek(offset, CFile::begin);
   m_pFile->Write(buffer, count);
   if (offset + count > m_dwLiveEnd) m_dwLiveEnd = offset + count;
+  if (OverlapsDiskTable(offset, count)) m_bDiskTableHit = true;
 }
 
 void CFileServer::WriteWord(DWORD offset, DWORD value) {
@@ -143,7 +145,14 @@ void CFileServer::ReadHeaderAndTable(CFile& file) {
   m_dwLayout = layout;
   m_Guid = guid;
   m_dwHashOffset = hashOffset;
+  m_dwDiskTable = hashOffset;
+  m_dwDiskTableBytes = hashOffset != 0 && count > 0 ? static_cast<DWORD>(std::min<ULONGLONG>(count, (length - hashOffset) / 8) * 8) : 0;
   m_aHash = std::move(table);
+}
+
+bool CFileServer::OverlapsDiskTable(ULONGLONG offset, ULONGLONG count) const {
+  return m_dwDiskTableBytes != 0 && offset < static_cast<ULONGLONG>(m_dwDiskTable) + m_dwDiskTableBytes &&
+         offset + count > m_dwDiskTable;
 }
 
 BOOL CFileServer::Init(const char* path, const GUID* guid, UINT openFlags) {
@@ -217,6 +226,9 @@ void CFileServer::ResetState() {
   m_slotWords.clear();
   m_bSlotWordsValid = false;
   m_dwLiveEnd = 0;
+  m_dwDiskTable = 0;
+  m_dwDiskTableBytes = 0;
+  m_bDiskTableHit = false;
 }
 
 void CFileServer::Close() {
@@ -243,8 +255,9 @@ void CFileServer::Close() {
   StopPerformanceThread();
 }
 
-// Writes the in-memory table at the pending position, or at the end of the
-// file when something was written behind that position since. The table on
+// Writes the in-memory table over its old place when it has not grown and
+// nothing live lies there; else at the pending position, or at the end of
+// the file when something was written behind that position since. The table on
 // disk always has exactly slot-count entries: slots without an entry get
 // padding entries that name no slot (0xFFFFFFFF), so a reader that reads
 // slot-count entries never reads anything else.
@@ -267,12 +280,16 @@ std::vector<BYTE> CFileServer::TableImage(const std::vector<HashEntry>& entries,
 void CFileServer::WriteHashTable() {
   std::vector<BYTE> raw = TableImage(m_aHash, m_dwSize);
   DWORD length = FileLength();
-  if (m_dwHashOffset < m_dwLiveEnd) m_dwHashOffset = length > m_dwLiveEnd ? length : m_dwLiveEnd;
+  const bool inPlace = m_dwHashOffset == m_dwDiskTable && raw.size() <= m_dwDiskTableBytes && !m_bDiskTableHit;
+  if (!inPlace && m_dwHashOffset < m_dwLiveEnd) m_dwHashOffset = length > m_dwLiveEnd ? length : m_dwLiveEnd;
   m_pFile->Seek(m_dwHashOffset, CFile::begin);
   if (!raw.empty()) m_pFile->Write(raw.data(), static_cast<UINT>(raw.size()));
-  // Nothing live lies behind the table: cut what an older, longer table left.
+  // When nothing live lies behind the table, cut what an older, longer table left.
   DWORD end = m_dwHashOffset + static_cast<DWORD>(raw.size());
-  if (end < length) m_pFile->SetLength(end);
+  if (end < length && end >= m_dwLiveEnd) m_pFile->SetLength(end);
+  m_dwDiskTable = m_dwHashOffset;
+  m_dwDiskTableBytes = static_cast<DWORD>(raw.size());
+  m_bDiskTableHit = false;
 }
 
 // --- background task ----------------------------------------------------------

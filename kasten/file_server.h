@@ -178,6 +178,7 @@ class CFileServer {
   // All helpers below are called with the file mutex held.
   DWORD FileLength() const;
   bool ReadAt(DWORD offset, void* buffer, UINT count);
+  bool OverlapsDiskTable(ULONGLONG offset, ULONGLONG count) const;
   DWORD ReadWord(DWORD offset);
   void WriteAt(DWORD offset, const void* buffer, UINT count);
   void WriteWord(DWORD offset, DWORD value);
@@ -208,5 +209,11 @@ class CFileServer {
   // End of the last byte any item or slot block occupies (writable only):
   // the hash table is never written in front of it.
   DWORD m_dwLiveEnd = 0;
+  // The table as it lies in the file (offset, bytes), and whether anything
+  // live has been written over it or lies in it: a table that has not grown
+  // and is untouched is written again in its place.
+  DWORD m_dwDiskTable = 0;
+  DWORD m_dwDiskTableBytes = 0;
+  bool m_bDiskTableHit = false;
   std::thread m_performanceThread;
 };

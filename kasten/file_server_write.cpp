@@ -267,6 +267,7 @@ void CFileServer::ComputeLiveEnd() {
   for (DWORD w : m_slotWords) {
     // A slot word may be followed by an end-of-block marker and its link.
     ULONGLONG blockEnd = static_cast<ULONGLONG>(w) + 12;
+    if (OverlapsDiskTable(w, 4)) m_bDiskTableHit = true;
     if (blockEnd > end) end = static_cast<DWORD>(blockEnd < length ? blockEnd : length);
   }
   if (m_dwSize == 0 && length >= kHeaderSize + 8) end = kHeaderSize + 8;
@@ -275,6 +276,8 @@ void CFileServer::ComputeLiveEnd() {
     if (!ReadRecord(i, rec)) continue;
     ULONGLONG recordEnd = static_cast<ULONGLONG>(rec.dataOffset) + rec.storedLength;
     if (recordEnd > length) recordEnd = length;
+    // A table that a record runs into (a damaged or foreign file) is never written in place.
+    if (recordEnd > rec.offset && OverlapsDiskTable(rec.offset, recordEnd - rec.offset)) m_bDiskTableHit = true;
     if (recordEnd > end) end = static_cast<DWORD>(recordEnd);
     FreeFileItem(rec.item);
   }

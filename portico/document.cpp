@@ -40,6 +40,8 @@ Designation ParseDesignation(std::string_view argument) {
       d.nIndex = value;
       return d;
     }
+    d.bLeadingNumber = true;
+    d.nIndex = value;
   }
   d.name = argument;
   return d;
@@ -53,8 +55,10 @@ std::int32_t ResolveDesignation(const CPorticoExtension& extension, std::string_
   extension.WaitReady();
   std::string name(d.name);
   name += suffix;
+  const DWORD index = extension.Main().GetItemIndex(name.c_str());
+  if (index == CSrvSrv::kNoItem && d.bLeadingNumber) return d.nIndex;
   // All bits set (no such item) reads as -1, the search page.
-  return static_cast<std::int32_t>(extension.Main().GetItemIndex(name.c_str()));
+  return static_cast<std::int32_t>(index);
 }
 
 void CPageText::Free::operator()(char* p) const { std::free(p); }

@@ -38,19 +38,21 @@ enum ReservedPage : std::int32_t {
 //
 // An argument is an index when it starts with "-", or with a digit and its
 // digits run to the end of the argument or to the next "&". An argument that
-// starts with digits followed by anything else ("97D0123") is a name, so
-// items whose names start with a digit are reachable by name. Index values
-// outside the 32-bit range saturate (and so name no item).
+// starts with digits followed by anything else ("97D0123") is looked up as a
+// name first, so items whose names start with a digit are reachable by name;
+// when no item has that name, its leading number is the index ("517x" is
+// 517). Index values outside the 32-bit range saturate (and so name no item).
 struct Designation {
   bool bIndex = false;
-  std::int32_t nIndex = 0;
-  std::string_view name;  // the whole argument when it is a name
+  std::int32_t nIndex = 0;  // the index; for a digit-led name, its leading number
+  bool bLeadingNumber = false;  // a name that starts with digits
+  std::string_view name;    // the whole argument when it is a name
 };
 Designation ParseDesignation(std::string_view argument);
 
 // The index a designation stands for. A name waits for the ready signal and
 // is looked up in the main catalogue as name + suffix; an unknown name gives
-// -1 (the search page).
+// its leading number when it starts with digits, else -1 (the search page).
 std::int32_t ResolveDesignation(const CPorticoExtension& extension, std::string_view argument,
                                 const char* suffix = ".HTM");
 

@@ -82,6 +82,7 @@ CPageText DocumentFooter(const CPorticoExtension& extension, std::int32_t index)
   CPageText text;
   if (!ReadItem(extension.Main(), static_cast<DWORD>(index), 0, text) || text.Empty())
     return CPageText::Copy(kNotFoundPage);
+  text.CutAtZero();  // the text ends at its first zero byte, as every text read does
   std::string_view all = text.View();
   std::size_t mark = all.find(kFootMark);
   if (mark == npos) return CPageText::Copy(AdvertisementPage());

@@ -70,9 +70,14 @@ std::string RulingsBlock(const CPorticoExtension& extension, const Wanted& pair)
     std::size_t amp = anchors.find('&');
     std::string_view anchor = anchors.substr(0, amp);
     if (anchor.empty()) break;
-    // Browsers send the blanks of a signature ("III CZP 1/10") as %20.
-    const std::string tag = "<A NAME=\"" + PercentDecode(anchor, false) + "\"";
+    // The anchor as sent; then decoded, since browsers send the blanks of a
+    // signature ("III CZP 1/10") as %20.
+    std::string tag = "<A NAME=\"" + std::string(anchor) + "\"";
     std::size_t at = all.find(tag);
+    if (at == npos) {
+      tag = "<A NAME=\"" + PercentDecode(anchor, false) + "\"";
+      at = all.find(tag);
+    }
     std::size_t begin = at == npos ? npos : all.find(kBegin, at + tag.size());
     std::size_t end = begin == npos ? npos : all.find(kEnd, begin + sizeof kBegin - 1);
     if (end != npos) {

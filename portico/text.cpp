@@ -119,7 +119,7 @@ std::string PercentEncode(std::string_view text) {
   out.reserve(text.size());
   for (char c : text) {
     const unsigned char b = static_cast<unsigned char>(c);
-    if (b <= 0x20 || b >= 0x7F || std::strchr("\"#%&'<>", c)) {
+    if (b < 0x20 || b == 0x7F || (c != 0 && std::strchr("\"#%&<>", c))) {
       out += '%';
       out += kHex[b >> 4];
       out += kHex[b & 15];

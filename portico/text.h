@@ -43,8 +43,9 @@ std::string HtmlEscape(std::string_view text);
 // when plusIsBlank. A "%" without two hexadecimal digits behind it stays as
 // it is: nothing behind the end of the text is ever read.
 std::string PercentDecode(std::string_view text, bool plusIsBlank);
-// Text made safe inside a URL that PercentDecode reads back: control bytes,
-// blanks, bytes above 0x7E and " # % & ' < > become "%XX".
+// Text made safe inside a quoted link address that PercentDecode reads back:
+// control bytes and " # % & < > become "%XX"; blanks and letters (also the
+// windows-1250 ones) stay as they are, as the browser encodes them itself.
 std::string PercentEncode(std::string_view text);
 // Text made safe inside a double- or single-quoted script string within a
 // script element: a backslash before every double quote, apostrophe and

@@ -60,7 +60,7 @@ std::string ContentsFile(const CPorticoExtension& extension, std::string_view na
     if (dash != npos && line.substr(dash + 1, 2) == "dd" && next < all.size()) {
       const std::size_t after = lineEnd(next);
       const std::string_view following = all.substr(next, after - next);
-      const std::size_t value = FindNoCase(following, "NAME=");
+      const std::size_t value = following.find("NAME=");
       if (value != npos) {
         out += SplicedAct(extension, following.substr(value + 5));
         at = after;

@@ -160,6 +160,41 @@ TEST_F(ContainerTest, ReopenedForWritingAndGrownTheTableMovesBehindNewBlocks) {
   EXPECT_EQ(ro.GetItemIndex("C"), 6u);
 }
 
+TEST_F(ContainerTest, TableThatHasNotGrownStaysInItsPlace) {
+  {
+    CFileServer fs(path.c_str(), &kGuid, CFile::modeReadWrite);
+    Add(fs, "A", "alpha");
+    Add(fs, "B", "bravo");
+  }
+  const std::string before = ReadWholeFile(path);
+  const DWORD table = WordAt(before, 28);
+  {
+    CFileServer fs(path.c_str(), nullptr, CFile::modeReadWrite);  // opened and closed unchanged
+  }
+  EXPECT_EQ(ReadWholeFile(path), before);
+  {
+    CFileServer fs(path.c_str(), nullptr, CFile::modeReadWrite);
+    Replace(fs, 1, "C", "charlie");  // the record goes behind the table, which keeps its size
+  }
+  std::string after = ReadWholeFile(path);
+  EXPECT_EQ(WordAt(after, 28), table);
+  EXPECT_GT(after.size(), before.size());
+  {
+    CFileServer fs(path.c_str(), nullptr, CFile::modeReadWrite);
+    Add(fs, "D", "delta");  // one more slot: the table grows and moves behind everything
+  }
+  after = ReadWholeFile(path);
+  EXPECT_GT(WordAt(after, 28), table);
+  EXPECT_EQ(after.size() - WordAt(after, 28), 3u * 8);
+  CFileServer ro(path.c_str(), nullptr, CFile::modeRead);
+  EXPECT_EQ(Contents(ro, 0), "alpha");
+  EXPECT_EQ(Contents(ro, 1), "charlie");
+  EXPECT_EQ(Contents(ro, 2), "delta");
+  EXPECT_EQ(ro.GetItemIndex("C"), 1u);
+  EXPECT_EQ(ro.GetItemIndex("D"), 2u);
+  EXPECT_EQ(ro.GetItemIndex("B"), CFileServer::kNoItem);
+}
+
 TEST_F(ContainerTest, ShrinkThenGrowNeverRevivesOldSlots) {
   CFileServer fs(path.c_str(), &kGuid, CFile::modeReadWrite);
   for (int i = 0; i < 5; ++i) Add(fs, "I" + std::to_string(i), "v" + std::to_string(i));

@@ -55,6 +55,8 @@ struct FramesetTest : ::testing::Test {
         {"EMPTY.HTM", "", ""},                                                                                  // 3
         {"OPEN.HTM", "<HTML><!--FOOT<body>otwarta", ""},                                                         // 4
         {"TEXT.HTM", "<!--FOOTzwykły tekst-->", ""},                                                            // 5
+        {"ZERO.HTM", std::string("<!--FOOTprzed\0po-->", 19), ""},                                            // 6
+        {"LATE.HTM", std::string("<HTML>\0<!--FOOTza zerem-->", 26), ""},                                     // 7
     });
     site.SetSetting("Commercials", "Commercial1", "reklama1.gif;Pierwsza reklama");
     ext = StartExtension(site);
@@ -124,6 +126,9 @@ TEST_F(FramesetTest, DocumentFooterIsItsFootComment) {
   // A footer without a body tag is written as it is.
   EXPECT_EQ(Query(*ext, "Foot&5").body, "zwykły tekst");
   EXPECT_EQ(Query(*ext, "Foot&2").body, Advertisement("reklama1.gif", "Pierwsza reklama"));
+  // The text of a document ends at its first zero byte.
+  EXPECT_EQ(Query(*ext, "Foot&6").body, "przed");
+  EXPECT_EQ(Query(*ext, "Foot&7").body, Advertisement("reklama1.gif", "Pierwsza reklama"));
 }
 
 TEST_F(FramesetTest, MissingOrEmptyDocumentGivesTheNotFoundFooter) {

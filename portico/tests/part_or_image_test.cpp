@@ -36,7 +36,7 @@ std::vector<Item> Items() {
   items[10] = {"ORZ10.HTM", "<HTML>" + Ruling("B", "dziesięć") + "</HTML>", ""};
   items[12] = {"ORZ12.HTM",
                "<HTML><BODY>" + Ruling("ART1", "Wyrok o art. 1") + Ruling("ART5", "Wyrok o art. 5") +
-                   Ruling("III CZP 1/10", "Uchwała III CZP 1/10") + "</BODY></HTML>",
+                   Ruling("III CZP 1/10", "Uchwała III CZP 1/10") + Ruling("50%41", "procent") + "</BODY></HTML>",
                ""};
   return items;
 }
@@ -92,6 +92,8 @@ TEST_F(PartOrTest, AnchorsSentByBrowsersAreDecoded) {
   EXPECT_EQ(Page("12&III%20CZP%201%2F10"), kHead + "Uchwała III CZP 1/10" + kEnd);
   EXPECT_EQ(Page("12&III CZP 1/10"), kHead + "Uchwała III CZP 1/10" + kEnd);
   EXPECT_EQ(Page("12&%&12&ART1%"), kHead + "" + kEnd);
+  // An anchor found as sent is not decoded.
+  EXPECT_EQ(Page("12&50%41"), kHead + "procent" + kEnd);
 }
 
 TEST_F(PartOrTest, ImageIsDeliveredWholeInOnePiece) {

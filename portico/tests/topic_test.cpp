@@ -90,6 +90,12 @@ TEST_F(TopicTest, NameStartingWithDigitsReachesItsItem) {
   EXPECT_NE(r.body.find("var inframes=6\r\n"), std::string::npos);
 }
 
+TEST_F(TopicTest, DigitLedArgumentThatNamesNoItemIsItsLeadingNumber) {
+  EXPECT_EQ(Query(*ext, "Topic&2x").body, Query(*ext, "Topic&2").body);
+  EXPECT_EQ(Query(*ext, "Topic&6D0123").body, Query(*ext, "Topic&6").body);
+  EXPECT_EQ(Query(*ext, "Topic&97D0123").body, Query(*ext, "Topic&6").body);  // the name wins
+}
+
 TEST_F(TopicTest, UnknownNameShowsTheSearchPageAsStored) {
   Response r = Query(*ext, "Topic&NOSUCH");
   EXPECT_EQ(r.body, "<HTML><HEAD>" + kDecl + "</HEAD><BODY" + kPlainBody + ">" + Script("-1", "", true) +

@@ -77,7 +77,8 @@ struct TreeTest : ::testing::Test {
                    "1 -id \"Dziennik Ustaw\"\r\n2 -dd\r\nNAME= d970005 x\r\n1 -t portico.dll?Topic&1 \"Inny\"\r\n"
                    "3 -dd bez nazwy\r\n1 -id \"Koniec\"\r\n",
                    ""},
-                  {"SPISPLAIN.TOC", "1 -id \"A\"\r\n2 -t x \"B\"\r\n  -dd", ""}},
+                  {"SPISPLAIN.TOC", "1 -id \"A\"\r\n2 -t x \"B\"\r\n  -dd", ""},
+                  {"SPISCASE.TOC", "1 -dd\r\n2 -t portico.dll?TreeToc&Publ=Vamu&Name=D97 \"R\"\r\n", ""}},
                  "TOC");
     ext = StartExtension(site);
   }
@@ -151,13 +152,15 @@ TEST_F(TreeTest, ContentsFileGetsItsActsSpliced) {
             "1 -id \"Dziennik Ustaw\"\r\n" + Link(3, "Dz.U.97.12.5 - Ustawa o \\\"próbie\\\"") + "\r\n" +
                 "1 -t portico.dll?Topic&1 \"Inny\"\r\n3 -dd bez nazwy\r\n1 -id \"Koniec\"\r\n");
   EXPECT_EQ(Tree("Publ=VamuSpis&Name=plain"), "1 -id \"A\"\r\n2 -t x \"B\"\r\n  -dd");
+  // Only "NAME=" in capitals makes a line a splice directive's name.
+  EXPECT_EQ(Tree("Publ=VamuSpis&Name=case"), "1 -dd\r\n2 -t portico.dll?TreeToc&Publ=Vamu&Name=D97 \"R\"\r\n");
 }
 
 TEST_F(TreeTest, HtmlPageLinksToTheNextLevelsPages) {
   std::string expected = ListHead("Dz.U.");
   for (const char* year : {"99", "98", "97", "95", "0"}) {
     std::string y = std::string(year).size() == 1 ? "0" + std::string(year) : year;
-    expected += ListEntry(kBase + "D" + y + "&HTML=YES&TITLE=Dz.U.\\Rocznik%20" + year, std::string("Rocznik ") + year);
+    expected += ListEntry(kBase + "D" + y + "&HTML=YES&TITLE=Dz.U.\\Rocznik " + year, std::string("Rocznik ") + year);
   }
   EXPECT_EQ(Tree("Publ=Vamu&Name=D&HTML=YES&TITLE=Dz.U."), expected + "</UL></BODY></HTML>");
 }
@@ -178,7 +181,7 @@ TEST_F(TreeTest, HtmlPageOfVersionsAndContents) {
 TEST_F(TreeTest, TitleCannotInjectMarkup) {
   std::string page = Tree("Publ=Vamu&Name=M&HTML=YES&TITLE=%3Cscript%3E%22%26x%3C/title%3E");
   EXPECT_EQ(page, ListHead("&lt;script&gt;&quot;&amp;x&lt;/title&gt;") +
-                      ListEntry(kBase + "M98&HTML=YES&TITLE=%3Cscript%3E%22%26x%3C/title%3E\\Rocznik%2098", "Rocznik 98") +
+                      ListEntry(kBase + "M98&HTML=YES&TITLE=%3Cscript%3E%22%26x%3C/title%3E\\Rocznik 98", "Rocznik 98") +
                       "</UL></BODY></HTML>");
   EXPECT_EQ(page.find("<script"), std::string::npos);
   // A "%" without two hexadecimal digits stays as it is.
