@@ -8,6 +8,7 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
+#include <utility>
 
 #include "platform/cp1250.h"
 #include "platform/paths.h"
@@ -104,25 +105,45 @@ CRegistry CRegistry::Parse(std::string_view text) {
   CRegistry reg;
   Key* current = nullptr;
   bool skipping = false;  // inside a "[-key]" deletion block
+  bool header = true;  // the "REGEDIT4" line is written by Serialize itself
+  auto keep = [&](std::string_view raw) {
+    std::string line(raw);
+    if (!line.empty() && line.back() == '\r') line.pop_back();
+    if (current)
+      current->kept.emplace_back(current->values.size(), std::move(line));
+    else
+      reg.m_preamble.push_back(std::move(line));
+  };
   while (!text.empty()) {
     auto nl = text.find('\n');
-    std::string_view line = Trim(text.substr(0, nl));
+    std::string_view raw = text.substr(0, nl);
+    std::string_view line = Trim(raw);
     text = nl == std::string_view::npos ? std::string_view{} : text.substr(nl + 1);
-    if (line.empty() || line.front() == ';') continue;
+    if (line.empty()) continue;
+    if (header && line == "REGEDIT4") {
+      header = false;
+      continue;
+    }
+    header = false;
+    if (line.front() == '[' && line.back() != ']') {
+      // A damaged key line: what follows belongs to no key; it is kept as it stands.
+      skipping = true;
+      keep(raw);
+      continue;
+    }
     if (line.front() == '[') {
-      current = nullptr;
-      skipping = false;
-      if (line.back() != ']') continue;
       std::string_view path = line.substr(1, line.size() - 2);
-      if (!path.empty() && path.front() == '-') {
-        skipping = true;
-        continue;
-      }
+      skipping = !path.empty() && path.front() == '-';
+      // A deletion block is kept under its own "-path", which no lookup names.
       current = &reg.KeyFor(path);
       continue;
     }
-    if (!current || skipping) continue;
-    if (auto v = ParseValueLine(line)) reg.Set(current->path, std::move(*v));
+    if (current && !skipping && line.front() != ';')
+      if (auto v = ParseValueLine(line)) {
+        reg.Set(current->path, std::move(*v));
+        continue;
+      }
+    keep(raw);
   }
   return reg;
 }
@@ -229,9 +250,16 @@ void CRegistry::CreateKey(std::string_view key) { KeyFor(key); }
 
 std::string CRegistry::Serialize() const {
   std::string out = "REGEDIT4\r\n";
+  for (const auto& line : m_preamble) out += line + "\r\n";
   for (const auto& k : m_keys) {
     out += "\r\n[" + k.path + "]\r\n";
-    for (const auto& v : k.values) {
+    std::size_t kept = 0;
+    auto writeKept = [&](std::size_t before) {
+      for (; kept < k.kept.size() && k.kept[kept].first <= before; ++kept) out += k.kept[kept].second + "\r\n";
+    };
+    for (std::size_t i = 0; i < k.values.size(); ++i) {
+      writeKept(i);
+      const RegValue& v = k.values[i];
       out += v.name.empty() ? std::string("@") : Quote(v.name);
       out += '=';
       if (v.type == RegValue::Dword) {
@@ -243,6 +271,7 @@ std::string CRegistry::Serialize() const {
       }
       out += "\r\n";
     }
+    writeKept(static_cast<std::size_t>(-1));
   }
   return out;
 }

@@ -35,7 +35,10 @@ class CRegistry {
   static std::string DefaultPath();
 
   // Reads a registry file. A missing file is an empty registry; an unreadable
-  // one too, with *ok (when given) set to false. Lines that do not parse are skipped.
+  // one too, with *ok (when given) set to false. Lines that are no string or
+  // number value (comments, binary values, deletion blocks, damaged lines)
+  // are not read as values but kept, and Serialize writes them back in their
+  // place, so that a writer never drops what the operator wrote.
   static CRegistry Load(const std::string& path, bool* ok = nullptr);
   static CRegistry Parse(std::string_view text);
 
@@ -60,8 +63,10 @@ class CRegistry {
 
  private:
   struct Key {
-    std::string path;
+    std::string path;               // "-path" for a deletion block
     std::vector<RegValue> values;
+    // Lines kept as they stand, each with the number of values before it.
+    std::vector<std::pair<std::size_t, std::string>> kept;
   };
   Key* FindKey(std::string_view key);
   const Key* FindKey(std::string_view key) const;
@@ -69,6 +74,7 @@ class CRegistry {
   void Set(std::string_view key, RegValue value);
 
   std::vector<Key> m_keys;
+  std::vector<std::string> m_preamble;  // kept lines before the first key
 };
 
 // Case-insensitive comparison of key paths and value names (windows-1250 letters).

@@ -122,8 +122,8 @@ void AddMarkers(std::vector<RulingMarker>& list, const std::string& key, const s
   while (firstStart != npos && firstStart > 0 && IsDigit(key[firstStart - 1])) --firstStart;
   std::size_t lastEnd = dash == npos ? npos : dash + 1;
   while (lastEnd != npos && lastEnd < key.size() && IsDigit(key[lastEnd])) ++lastEnd;
-  // Not a range unless digits stand on both sides of the "-".
-  if (dash == npos || firstStart == dash || lastEnd == dash + 1) {
+  // Any "-" makes a range; a side without digits counts as 0 (so "B3-" adds nothing).
+  if (dash == npos) {
     list.push_back({key, text});
     return;
   }

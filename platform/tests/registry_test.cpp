@@ -5,6 +5,8 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <fstream>
+#include <iterator>
 #include <thread>
 #include <vector>
 
@@ -120,6 +122,34 @@ TEST_F(RegistryFileTest, ConcurrentIncrementsAreNotLost) {
   int status;
   waitpid(pid, &status, 0);
   EXPECT_EQ(CRegistry::Load(path).Value(counterKey, "Counter")->dword, 200u);
+}
+
+TEST_F(RegistryFileTest, UpdateKeepsWhatItDoesNotReadInItsPlace) {
+  const std::string original =
+      "REGEDIT4\r\n; installed by setup\r\n\r\n"
+      "[HKEY_LOCAL_MACHINE\\Software\\Kolm\\Vamu Server]\r\n"
+      "\"Binary\"=hex:01,02,\\\r\n  03\r\n"
+      "; the visits\r\n"
+      "\"Counter\"=dword:00000001\r\n"
+      "\"Multi\"=hex(7):41,00,00\r\n"
+      "\r\n[-HKEY_LOCAL_MACHINE\\Software\\Old]\r\n\"x\"=\"y\"\r\n"
+      "[HKEY_LOCAL_MACHINE\\Software\\Broken\r\n\"z\"=\"w\"\r\n";
+  {
+    std::ofstream out(path, std::ios::binary);
+    out << original;
+  }
+  const std::string counterKey = "HKEY_LOCAL_MACHINE\\Software\\Kolm\\Vamu Server";
+  ASSERT_TRUE(CRegistry::Update(path, [&](CRegistry& r) { r.SetDword(counterKey, "Counter", 2); }));
+  std::ifstream in(path, std::ios::binary);
+  std::string now((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  std::string expected = original;
+  expected.replace(expected.find("dword:00000001"), 14, "dword:00000002");
+  EXPECT_EQ(now, expected);
+  // What is kept is never read as a value.
+  CRegistry reg = CRegistry::Load(path);
+  EXPECT_EQ(reg.CountValues(counterKey), 1u);
+  EXPECT_FALSE(reg.HasKey("HKEY_LOCAL_MACHINE\\Software\\Old"));
+  EXPECT_FALSE(reg.HasKey("HKEY_LOCAL_MACHINE\\Software\\Broken"));
 }
 
 TEST_F(RegistryFileTest, FailedWriteLeavesTheFileAsItWas) {
