@@ -42,8 +42,9 @@ std::optional<std::string> NavigationValue(std::string_view line, std::string_vi
 
 // The contents-tree name of a NOTES value (upper case): both number fields
 // widened to eight digits, ABC123D01456 -> ABC00000123D0100000456. Nothing
-// when the value has no journal letter behind its third character (or no
-// room behind it for the second field).
+// when the value has no journal letter behind its third character; a letter
+// near the end gets the second field's zeros at the end (ABC12D ->
+// ABC000012D0000).
 std::optional<std::string> SynchronisationName(std::string_view notes);
 
 // Rewrites, in place and without changing the length, every link tag whose

@@ -65,21 +65,20 @@ std::string FramesetScript(std::int32_t index, const std::string& navigationLine
   return s;
 }
 
+// What the footer says where the operator has not configured it.
+constexpr char kDefaultNotice[] = "Vamu Qad - akty normatywne i orzeczenia";
+constexpr char kDefaultAddress[] = "Home.htm";
+
 // One line in small print linking to the publisher; its text and address
-// are the operator's (Publisher\Notice, Publisher\Address). Nothing when
-// neither is configured.
+// are the operator's (Publisher\Notice, Publisher\Address), each with a
+// default when it is not configured.
 std::string PublisherFooter() {
   std::string notice = ReadSetting("Publisher", "Notice");
   std::string address = ReadSetting("Publisher", "Address");
-  if (notice.empty() && address.empty()) return {};
-  std::string footer = "<P><P><FONT COLOR=\"#0000FF\" FACE=\"Arial\" SIZE=\"-2\">";
-  if (address.empty())
-    footer += notice;
-  else
-    footer += "<A HREF=\"" + HtmlEscape(address) + "\" TARGET=_top>" + (notice.empty() ? HtmlEscape(address) : notice) +
-              "</A>";
-  footer += "</FONT>";
-  return footer;
+  if (notice.empty()) notice = kDefaultNotice;
+  if (address.empty()) address = kDefaultAddress;
+  return "<P><P><FONT COLOR=\"#0000FF\" FACE=\"Arial\" SIZE=\"-2\"><A HREF=\"" + HtmlEscape(address) +
+         "\" TARGET=_top>" + notice + "</A></FONT>";
 }
 
 // Writes a kept page part in pieces, as the page itself was written.

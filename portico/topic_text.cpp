@@ -1,5 +1,6 @@
 // The document text of the Topic page: Fetch, link rewriting, the navigation
 // line and the synchronisation name.
+#include <algorithm>
 #include <cstring>
 
 #include "biblion/srv_srv.h"
@@ -168,8 +169,9 @@ std::optional<std::string> SynchronisationName(std::string_view notes) {
   if (p == npos || p <= 2) return std::nullopt;
   name.insert(3, p == 6 ? "00000" : "0000");
   p = JournalLetterPosition(name);
-  if (p == npos || p + 3 > name.size()) return std::nullopt;
-  name.insert(p + 3, name.size() - p == 6 ? "00000" : "0000");
+  if (p == npos) return std::nullopt;
+  // A letter less than three characters from the end gets its zeros at the end.
+  name.insert(std::min(p + 3, name.size()), name.size() - p == 6 ? "00000" : "0000");
   return name;
 }
 

@@ -115,8 +115,8 @@ TEST_F(CachedTopicTest, FooterFollowsTheSettingsOfEachRequest) {
   ASSERT_TRUE(ext->PageCache().Contains(0));
   site.SetSetting("Publisher", "Notice", "Nowy wydawca");
   const std::string second = Query(*ext, "Topic&0").body;
-  EXPECT_EQ(second.find(">Wydawca</FONT>"), std::string::npos);
-  ASSERT_NE(second.find(">Nowy wydawca</FONT></BODY></HTML>"), std::string::npos);
+  EXPECT_EQ(second.find(">Wydawca</A></FONT>"), std::string::npos);
+  ASSERT_NE(second.find(">Nowy wydawca</A></FONT></BODY></HTML>"), std::string::npos);
   EXPECT_EQ(second.size(), first.size() + 5);
 }
 

@@ -167,7 +167,7 @@ struct MarkerTest : ::testing::Test {
     std::size_t start = page.find("//--></script>\r\n");
     EXPECT_NE(start, std::string::npos);
     start += 16;
-    return page.substr(start, page.rfind("</BODY>") - start);
+    return page.substr(start, page.rfind("<P><P><FONT COLOR=\"#0000FF\"") - start);  // up to the publisher footer
   }
 };
 

@@ -112,10 +112,11 @@ TEST(SynchronisationName, NoJournalLetterBehindThirdCharacterGivesNone) {
   EXPECT_FALSE(SynchronisationName(""));
 }
 
-TEST(SynchronisationName, LetterAtTheEndDoesNotReadBeyondTheName) {
-  EXPECT_FALSE(SynchronisationName("ABCD"));
-  EXPECT_FALSE(SynchronisationName("ABC12D"));
-  EXPECT_TRUE(SynchronisationName("ABC12D123"));
+TEST(SynchronisationName, LetterNearTheEndGetsItsZerosAtTheEnd) {
+  EXPECT_EQ(SynchronisationName("ABCD").value(), "ABC0000D0000");
+  EXPECT_EQ(SynchronisationName("ABC12D").value(), "ABC000012D0000");
+  EXPECT_EQ(SynchronisationName("ABC12D1").value(), "ABC000012D10000");
+  EXPECT_EQ(SynchronisationName("ABC12D123").value(), "ABC000012D1200003");
 }
 
 TEST(NavigationValue, ValueRunsToTheNextAt) {

@@ -155,12 +155,15 @@ TEST_F(TopicTest, UnterminatedCommentRunsToTheEnd) {
   EXPECT_EQ(Query(*ext, "Topic&9").body, "<BODY" + kPlainBody + ">" + Script("9", "", false) + "a");
 }
 
-TEST_F(TopicTest, FooterNeedsAConfiguredNotice) {
+TEST_F(TopicTest, FooterHasDefaultsWhereNothingIsConfigured) {
   site.RemoveSetting("Publisher");
   EXPECT_EQ(Query(*ext, "Topic&2").body,
-            "<HTML><HEAD>" + kDecl + "</HEAD><BODY BGCOLOR=#EEEEEE>" + Script("2", "", false) + "x</BODY></HTML>");
+            "<HTML><HEAD>" + kDecl + "</HEAD><BODY BGCOLOR=#EEEEEE>" + Script("2", "", false) +
+                "x<P><P><FONT COLOR=\"#0000FF\" FACE=\"Arial\" SIZE=\"-2\"><A HREF=\"Home.htm\" TARGET=_top>"
+                "Vamu Qad - akty normatywne i orzeczenia</A></FONT></BODY></HTML>");
   site.SetSetting("Publisher", "Address", "http://x.example/?a=\"b\"&c");
-  EXPECT_NE(Query(*ext, "Topic&2").body.find("<A HREF=\"http://x.example/?a=&quot;b&quot;&amp;c\" TARGET=_top>"),
+  EXPECT_NE(Query(*ext, "Topic&2").body.find("<A HREF=\"http://x.example/?a=&quot;b&quot;&amp;c\" TARGET=_top>"
+                                             "Vamu Qad - akty normatywne i orzeczenia</A>"),
             std::string::npos);
 }
 
@@ -171,7 +174,11 @@ TEST_F(TopicTest, LargeDocumentIsWrittenInBoundedPieces) {
   auto bigExt = StartExtension(big);
   TestRequest request("Topic&0");
   Response r = Query(*bigExt, request);
-  EXPECT_EQ(r.body.size(), text.size() + kDecl.size() + 13 + kPlainBody.size() + Script("0", "", false).size());
+  const std::string defaultFooter =
+      "<P><P><FONT COLOR=\"#0000FF\" FACE=\"Arial\" SIZE=\"-2\"><A HREF=\"Home.htm\" TARGET=_top>"
+      "Vamu Qad - akty normatywne i orzeczenia</A></FONT>";
+  EXPECT_EQ(r.body.size(),
+            text.size() + kDecl.size() + 13 + kPlainBody.size() + Script("0", "", false).size() + defaultFooter.size());
   for (std::size_t size : request.writeSizes) EXPECT_LE(size, 100000u);
 }
 
