@@ -19,22 +19,8 @@ THREADS=2
 SOURCE=$(cd "$(dirname "$0")/.." && pwd)
 CORPUS=${VAMU_CORPUS:-$SOURCE/demo/corpus}
 
-for tool in wrk curl; do
-  command -v "$tool" >/dev/null || { echo "fcgi_bench: $tool is missing" >&2; exit 1; }
-done
-NGINX=$(command -v nginx || echo /usr/sbin/nginx)
-[ -x "$NGINX" ] || { echo "fcgi_bench: nginx is missing" >&2; exit 1; }
-
-WORK=$(mktemp -d "${TMPDIR:-/tmp}/vamuXXXXXX")
-PIDS=()
-cleanup() {
-  for pid in "${PIDS[@]}"; do kill "$pid" 2>/dev/null || true; done
-  [ -f "$WORK/nginx.pid" ] && kill "$(cat "$WORK/nginx.pid")" 2>/dev/null || true
-  sleep 0.3
-  rm -rf "$WORK"
-}
-trap cleanup EXIT
-chmod 755 "$WORK"  # nginx's workers may run as another user
+BENCH_NAME=fcgi_bench
+source "$SOURCE/bench/wrk_common.sh"
 
 # The site of the page benchmark; the largest act that rulings refer to.
 "$BUILD/bin/portico_bench_site" "$CORPUS" "$WORK" > "$WORK/acts.txt"
@@ -54,7 +40,7 @@ done
 [ -n "$PORT" ] && [ -S "$WORK/fcgi.sock" ] || { echo "fcgi_bench: a host did not start" >&2; cat "$WORK"/*.err >&2; exit 1; }
 
 # nginx with the site file setup installs, pointed at this site and socket.
-NGINX_PORT=$(python3 -c 'import socket; s=socket.socket(); s.bind(("127.0.0.1",0)); print(s.getsockname()[1])')
+NGINX_PORT=$(free_port)
 mkdir -p "$WORK/nginx/temp"
 cp /etc/nginx/fastcgi_params "$WORK/nginx/"
 sed -e "s|listen %WebPort%;|listen 127.0.0.1:$NGINX_PORT;|" -e '/listen \[::\]/d' \
@@ -86,20 +72,6 @@ curl -sf -o "$WORK/direct.html" "$DIRECT"
 curl -sf -o "$WORK/through.html" "$THROUGH" || { echo "fcgi_bench: nginx + vamufcgi do not serve the page" >&2; cat "$WORK/nginx/error.log" >&2; exit 1; }
 cmp -s "$WORK/direct.html" "$WORK/through.html" || { echo "fcgi_bench: the two hosts send different pages" >&2; exit 1; }
 echo "response: $(stat -c %s "$WORK/direct.html") bytes, the same from both hosts"
-
-run_wrk() {  # label url
-  local out
-  wrk -t"$THREADS" -c"$CONNECTIONS" -d2s "$2" > /dev/null  # warm-up
-  out=$(wrk -t"$THREADS" -c"$CONNECTIONS" -d"${SECONDS_RUN}s" --latency "$2")
-  local rps p50 p90 p99 errors
-  rps=$(awk '/^Requests\/sec/ {print $2}' <<< "$out")
-  p50=$(awk '$1=="50%" {print $2}' <<< "$out")
-  p90=$(awk '$1=="90%" {print $2}' <<< "$out")
-  p99=$(awk '$1=="99%" {print $2}' <<< "$out")
-  errors=$(awk '/Non-2xx|Socket errors/ {print}' <<< "$out" | tr '\n' ' ')
-  printf '%-30s %10s req/s   p50 %-9s p90 %-9s p99 %-9s %s\n' "$1" "$rps" "$p50" "$p90" "$p99" "$errors"
-  RESULT=$rps
-}
 
 echo "wrk: $THREADS threads, $CONNECTIONS connections, ${SECONDS_RUN}s per run; both hosts with 8 request threads"
 run_wrk "vamuserver Topic page" "$DIRECT"; OURS=$RESULT

@@ -20,20 +20,8 @@ THREADS=2
 SOURCE=$(cd "$(dirname "$0")/.." && pwd)
 CORPUS=${VAMU_CORPUS:-$SOURCE/demo/corpus}
 
-for tool in wrk nginx curl; do
-  command -v "$tool" >/dev/null || { [ -x "/usr/sbin/$tool" ] || { echo "portico_bench: $tool is missing" >&2; exit 1; }; }
-done
-NGINX=$(command -v nginx || echo /usr/sbin/nginx)
-
-WORK=$(mktemp -d "${TMPDIR:-/tmp}/vamuXXXXXX")
-PIDS=()
-cleanup() {
-  for pid in "${PIDS[@]}"; do kill "$pid" 2>/dev/null || true; done
-  [ -f "$WORK/nginx.pid" ] && kill "$(cat "$WORK/nginx.pid")" 2>/dev/null || true
-  sleep 0.2
-  rm -rf "$WORK"
-}
-trap cleanup EXIT
+BENCH_NAME=portico_bench
+source "$SOURCE/bench/wrk_common.sh"
 
 "$BUILD/bin/portico_bench_site" "$CORPUS" "$WORK" > "$WORK/acts.txt"
 # The largest act that rulings refer to; the largest act when none is referred to.
@@ -60,29 +48,11 @@ stop_server() {
   unset 'PIDS[-1]'
 }
 
-free_port() { python3 -c 'import socket; s=socket.socket(); s.bind(("127.0.0.1",0)); print(s.getsockname()[1])' 2>/dev/null || echo 18089; }
-
-run_wrk() {  # label url
-  local out
-  # One warm-up pass, then the measured run.
-  wrk -t"$THREADS" -c"$CONNECTIONS" -d2s "$2" > /dev/null
-  out=$(wrk -t"$THREADS" -c"$CONNECTIONS" -d"${SECONDS_RUN}s" --latency "$2")
-  local rps p50 p75 p90 p99 errors
-  rps=$(awk '/^Requests\/sec/ {print $2}' <<< "$out")
-  p50=$(awk '$1=="50%" {print $2}' <<< "$out")
-  p75=$(awk '$1=="75%" {print $2}' <<< "$out")
-  p90=$(awk '$1=="90%" {print $2}' <<< "$out")
-  p99=$(awk '$1=="99%" {print $2}' <<< "$out")
-  errors=$(awk '/Non-2xx|Socket errors/ {print}' <<< "$out" | tr '\n' ' ')
-  printf '%-34s %10s req/s   p50 %-9s p75 %-9s p90 %-9s p99 %-9s %s\n' "$1" "$rps" "$p50" "$p75" "$p90" "$p99" "$errors"
-  RESULT=$rps
-}
-
 # The page as the extension serves it; nginx serves exactly these bytes.
 start_server
 URL="http://127.0.0.1:$PORT/portico.dll?Topic&$INDEX"
 mkdir -p "$WORK/static"
-chmod 755 "$WORK" "$WORK/static"  # nginx workers run as another user
+chmod 755 "$WORK/static"  # nginx workers run as another user
 curl -sf -o "$WORK/static/topic.html" "$URL"
 ICONS=$(grep -o 'orbmp[a-z]*\.gif' "$WORK/static/topic.html" | wc -l)
 echo "response: $(stat -c %s "$WORK/static/topic.html") bytes with $ICONS ruling icons"
