@@ -25,7 +25,7 @@
 namespace {
 
 constexpr int kBadArguments = 2;
-constexpr int kFailure = 1;
+constexpr int kFailure = host::kStartFailure;
 
 int Fail(int code, const std::string& text) {
   std::cerr << "vamufcgi: " << text << "\n";
@@ -55,15 +55,11 @@ int main(int argc, char** argv) {
   sigaddset(&stopSignals, SIGTERM);
   ::pthread_sigmask(SIG_BLOCK, &stopSignals, nullptr);
 
-  std::optional<std::string> dir = host::InstallationDirectory(&options.registryPath, &error);
-  if (!dir) return Fail(kFailure, error);
   // Static files are nginx's; the directory only gives a path info its file path.
-  host::StaticFiles files(*dir);
-  if (!files.Valid()) return Fail(kFailure, "the installation directory " + *dir + " is not a directory");
-
   host::AccessLog log;
-  if (!log.Open(options.logDestination))
-    return Fail(kFailure, "cannot open the access log " + options.logDestination);
+  std::unique_ptr<host::StaticFiles> site = host::OpenSite(&options.registryPath, options.logDestination, log, &error);
+  if (!site) return Fail(kFailure, error);
+  const host::StaticFiles& files = *site;
 
   if (FCGX_Init() != 0) return Fail(kFailure, "cannot initialise libfcgi");
   host::FcgiListener listener;
@@ -71,9 +67,8 @@ int main(int argc, char** argv) {
                                 : listener.OpenUnix(options.socketPath, options.socketMode, &error);
   if (!listening) return Fail(kFailure, error);
 
-  if (options.extensionPath.empty()) options.extensionPath = host::DefaultExtensionPath();
   host::ExtensionModule module;
-  if (!module.Load(options.extensionPath, &error)) return Fail(kFailure, error);
+  if (!host::LoadExtension(&options.extensionPath, module, &error)) return Fail(kFailure, error);
 
   bool drained = true;
   {
@@ -90,14 +85,7 @@ int main(int argc, char** argv) {
     // Run may have ended on its own (a failing listener): release the waiter.
     ::pthread_kill(signals.native_handle(), SIGTERM);
     signals.join();
-    if (!drained) {
-      host::LogError("requests still running after the shutdown timeout; ending without unloading the extension");
-      module.Terminate(HSE_TERM_MUST_UNLOAD);
-      std::fflush(nullptr);
-      std::_Exit(kFailure);
-    }
+    if (!drained) return host::FinishServing(module, false);  // requests still inside the extension
   }
-  module.Terminate(HSE_TERM_MUST_UNLOAD);
-  module.Unload();
-  return 0;
+  return host::FinishServing(module, true);
 }

@@ -2,9 +2,14 @@
 
 #include <unistd.h>
 
+#include <cstdio>
 #include <cstdlib>
 #include <vector>
 
+#include "host/access_log.h"
+#include "host/error_log.h"
+#include "host/extension_module.h"
+#include "host/static_files.h"
 #include "platform/paths.h"
 #include "platform/registry.h"
 
@@ -33,6 +38,39 @@ std::optional<std::string> InstallationDirectory(std::string* registryPath, std:
     return std::nullopt;
   }
   return dir->text;
+}
+
+std::unique_ptr<StaticFiles> OpenSite(std::string* registryPath, const std::string& logDestination, AccessLog& log,
+                                      std::string* error) {
+  std::optional<std::string> dir = InstallationDirectory(registryPath, error);
+  if (!dir) return nullptr;
+  auto files = std::make_unique<StaticFiles>(*dir);
+  if (!files->Valid()) {
+    *error = "the installation directory " + *dir + " is not a directory";
+    return nullptr;
+  }
+  if (!log.Open(logDestination)) {
+    *error = "cannot open the access log " + logDestination;
+    return nullptr;
+  }
+  return files;
+}
+
+bool LoadExtension(std::string* extensionPath, ExtensionModule& module, std::string* error) {
+  if (extensionPath->empty()) *extensionPath = DefaultExtensionPath();
+  return module.Load(*extensionPath, error);
+}
+
+int FinishServing(ExtensionModule& module, bool drained) {
+  if (!drained) {
+    LogError("requests still running after the shutdown timeout; ending without unloading the extension");
+    module.Terminate(HSE_TERM_MUST_UNLOAD);
+    std::fflush(nullptr);
+    std::_Exit(kStartFailure);
+  }
+  module.Terminate(HSE_TERM_MUST_UNLOAD);
+  module.Unload();
+  return 0;
 }
 
 }  // namespace host

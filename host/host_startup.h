@@ -4,10 +4,18 @@
 // once, before any thread starts (they change the environment).
 #pragma once
 
+#include <memory>
 #include <optional>
 #include <string>
 
 namespace host {
+
+class AccessLog;
+class ExtensionModule;
+class StaticFiles;
+
+// Exit status of a host that could not start.
+inline constexpr int kStartFailure = 1;
 
 // ../lib/libportico.so beside the running program, as installed and as built.
 std::string DefaultExtensionPath();
@@ -18,6 +26,20 @@ std::string DefaultExtensionPath();
 // kSetupKey). Nothing, with a one-line reason in *error, when the file cannot
 // be read or names no directory.
 std::optional<std::string> InstallationDirectory(std::string* registryPath, std::string* error);
+
+// The site as both hosts open it: the installation directory the registry
+// names (its files) and the access log. Null, with a one-line reason in
+// *error, when either cannot be opened.
+std::unique_ptr<StaticFiles> OpenSite(std::string* registryPath, const std::string& logDestination, AccessLog& log,
+                                      std::string* error);
+
+// Loads the extension (*extensionPath, the default path when empty).
+bool LoadExtension(std::string* extensionPath, ExtensionModule& module, std::string* error);
+
+// The end of serving: the extension gets its stop call and is unloaded; the
+// exit status. When requests are still inside it (`drained` false), it stays
+// loaded and the process ends at once, without running their destructors.
+int FinishServing(ExtensionModule& module, bool drained);
 
 inline constexpr char kSetupKey[] = "HKEY_LOCAL_MACHINE\\Software\\Kolm\\Vamu Server\\Setup";
 

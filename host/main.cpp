@@ -20,7 +20,7 @@
 namespace {
 
 constexpr int kBadArguments = 2;
-constexpr int kFailure = 1;
+constexpr int kFailure = host::kStartFailure;
 
 int Fail(int code, const std::string& text) {
   std::cerr << "vamuserver: " << text << "\n";
@@ -42,20 +42,13 @@ int main(int argc, char** argv) {
   // A client that goes away must cost a failed write, not the process.
   ::signal(SIGPIPE, SIG_IGN);
 
-  std::optional<std::string> dir = host::InstallationDirectory(&options.registryPath, &error);
-  if (!dir) return Fail(kFailure, error);
-  host::StaticFiles files(*dir);
-  if (!files.Valid()) return Fail(kFailure, "the installation directory " + *dir + " is not a directory");
-
   host::AccessLog log;
-  if (!log.Open(options.logDestination))
-    return Fail(kFailure, "cannot open the access log " + options.logDestination);
-
-  if (options.extensionPath.empty()) options.extensionPath = host::DefaultExtensionPath();
+  std::unique_ptr<host::StaticFiles> site = host::OpenSite(&options.registryPath, options.logDestination, log, &error);
+  if (!site) return Fail(kFailure, error);
+  const host::StaticFiles& files = *site;
   host::ExtensionModule module;
-  if (!module.Load(options.extensionPath, &error)) return Fail(kFailure, error);
+  if (!host::LoadExtension(&options.extensionPath, module, &error)) return Fail(kFailure, error);
 
-  int code = 0;
   {
     host::HttpServer server(options, module, files, log);
     if (!server.Listen(&error)) {
@@ -65,16 +58,7 @@ int main(int argc, char** argv) {
     std::cout << "vamuserver: listening on " << options.bindAddress << ":" << server.Port() << std::endl;
     host::LogError("serving " + files.Root() + " with " + options.extensionPath + " (" +
                    module.Version().lpszExtensionDesc + ")");
-    if (!server.Run()) {
-      // Requests are still inside the extension: it gets its stop call but
-      // stays loaded, and the process ends without running their destructors.
-      host::LogError("requests still running after the shutdown timeout; ending without unloading the extension");
-      module.Terminate(HSE_TERM_MUST_UNLOAD);
-      std::fflush(nullptr);
-      std::_Exit(kFailure);
-    }
+    if (!server.Run()) return host::FinishServing(module, false);  // requests still inside the extension
   }
-  module.Terminate(HSE_TERM_MUST_UNLOAD);
-  module.Unload();
-  return code;
+  return host::FinishServing(module, true);
 }

@@ -145,11 +145,12 @@ BOOL WritePage(CRequest& request, const char* text, std::size_t length, const ch
 bool WriteChunked(CRequest& request, const char* text, std::size_t length) {
   std::size_t first = std::min(length, kPieceSize);
   if (!WritePage(request, text, first)) return false;
-  for (std::size_t offset = first; offset < length;) {
-    std::size_t piece = std::min(kPieceSize, length - offset);
-    if (!request.Write(text + offset, piece)) return false;
-    offset += piece;
-  }
+  return WritePieces(request, text + first, length - first);
+}
+
+bool WritePieces(CRequest& request, const char* text, std::size_t length) {
+  for (std::size_t offset = 0; offset < length; offset += kPieceSize)
+    if (!request.Write(text + offset, std::min(kPieceSize, length - offset))) return false;
   return true;
 }
 

@@ -73,6 +73,9 @@ BOOL WritePage(CRequest& request, const char* text, std::size_t length, const ch
 // WritePage, the others directly; stops at the first piece that fails.
 // Returns false when a write failed.
 bool WriteChunked(CRequest& request, const char* text, std::size_t length);
+// Writes n bytes in pieces of at most kPieceSize, none through WritePage;
+// stops at the first piece that fails. Returns false when a write failed.
+bool WritePieces(CRequest& request, const char* text, std::size_t length);
 
 // The end of every page: sends what is still gathered, returns free heap
 // memory to the system, copies the browser's user agent into the server's

@@ -81,12 +81,6 @@ std::string PublisherFooter() {
          "\" TARGET=_top>" + notice + "</A></FONT>";
 }
 
-// Writes a kept page part in pieces, as the page itself was written.
-void WriteKept(CRequest& request, const std::string& part) {
-  for (std::size_t offset = 0; offset < part.size(); offset += kPieceSize)
-    if (!request.Write(part.data() + offset, std::min(kPieceSize, part.size() - offset))) return;
-}
-
 // Writes the page of `index` (the bytes before and behind the footer);
 // true when the page has a closing body tag, where the footer goes.
 bool WriteDocument(CPorticoExtension& extension, CRequest& request, std::int32_t index, std::string* tail) {
@@ -138,9 +132,10 @@ DWORD TopicPage(CPorticoExtension& extension, CRequest& request, const std::stri
   // directory may be edited while the site runs.
   const bool cacheable = index >= 0 && cache.Budget() > 0;
   if (CPageCache::Entry kept = cacheable ? cache.Find(index) : nullptr) {
-    WriteKept(request, kept->head);
+    // In pieces, as the page itself was written.
+    WritePieces(request, kept->head.data(), kept->head.size());
     if (kept->bFooter) request.Write(PublisherFooter());
-    WriteKept(request, kept->tail);
+    WritePieces(request, kept->tail.data(), kept->tail.size());
   } else {
     CPageCache::Page page;
     struct StopCopying {  // also when a damaged base throws
