@@ -1,22 +1,15 @@
 #include "platform/registry.h"
 
-#include <fcntl.h>
-#include <sys/file.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
-#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
+#include <unordered_map>
 #include <utility>
 
 #include "platform/cp1250.h"
-#include "platform/paths.h"
 
 namespace {
 
-// A registry file larger than this is not read (it is not one of ours).
-constexpr off_t kMaxRegistryBytes = 64 << 20;
+constexpr std::string_view kHeader = "REGEDIT4";
 
 std::string_view Trim(std::string_view s) {
   while (!s.empty() && (s.front() == ' ' || s.front() == '\t')) s.remove_prefix(1);
@@ -52,6 +45,7 @@ std::string Quote(std::string_view s) {
 }
 
 std::optional<RegValue> ParseValueLine(std::string_view line) {
+  if (line.empty()) return std::nullopt;
   RegValue v;
   std::string_view rest;
   if (line.front() == '@') {
@@ -86,7 +80,26 @@ std::optional<RegValue> ParseValueLine(std::string_view line) {
   return std::nullopt;  // binary and other types are not used by the system
 }
 
+std::string FormatValue(const RegValue& v) {
+  std::string out = v.name.empty() ? std::string("@") : Quote(v.name);
+  out += '=';
+  if (v.type == RegValue::Dword) {
+    char hex[16];
+    std::snprintf(hex, sizeof hex, "dword:%08x", v.dword);
+    out += hex;
+  } else {
+    out += Quote(v.text);
+  }
+  return out;
+}
+
 }  // namespace
+
+std::string FoldName(std::string_view name) {
+  std::string folded(name);
+  for (char& c : folded) c = static_cast<char>(cp1250::ToUpper(static_cast<unsigned char>(c)));
+  return folded;
+}
 
 bool RegNameEquals(std::string_view a, std::string_view b) {
   if (a.size() != b.size()) return false;
@@ -96,138 +109,127 @@ bool RegNameEquals(std::string_view a, std::string_view b) {
   return true;
 }
 
-std::string CRegistry::DefaultPath() {
-  const char* env = std::getenv("VAMU_REGISTRY");
-  return (env && *env) ? env : "/etc/vamu/registry.reg";
+bool RegValue::SameAs(const RegValue& other) const {
+  if (!RegNameEquals(name, other.name) || type != other.type) return false;
+  return type == Dword ? dword == other.dword : text == other.text;
 }
 
 CRegistry CRegistry::Parse(std::string_view text) {
   CRegistry reg;
-  Key* current = nullptr;
-  bool skipping = false;  // inside a "[-key]" deletion block
-  bool header = true;  // the "REGEDIT4" line is written by Serialize itself
-  auto keep = [&](std::string_view raw) {
-    std::string line(raw);
-    if (!line.empty() && line.back() == '\r') line.pop_back();
-    if (current)
-      current->kept.emplace_back(current->values.size(), std::move(line));
-    else
-      reg.m_preamble.push_back(std::move(line));
-  };
+  int current = -1;  // the key whose values follow; -1 where nothing may be read
+  bool first = true;
   while (!text.empty()) {
     auto nl = text.find('\n');
-    std::string_view raw = text.substr(0, nl);
-    std::string_view line = Trim(raw);
+    Line entry;
+    entry.text = std::string(text.substr(0, nl));
     text = nl == std::string_view::npos ? std::string_view{} : text.substr(nl + 1);
-    if (line.empty()) continue;
-    if (header && line == "REGEDIT4") {
-      header = false;
-      continue;
+    if (!entry.text.empty() && entry.text.back() == '\r') entry.text.pop_back();
+    std::string_view line = Trim(entry.text);
+    bool header = first && line == kHeader;
+    if (!line.empty()) first = false;
+    if (!header && !line.empty() && line.front() == '[') {
+      // A key line; a deletion block ("[-key]") or a damaged key line opens
+      // nothing that may be read.
+      bool whole = line.size() >= 2 && line.back() == ']';
+      std::string_view path = whole ? line.substr(1, line.size() - 2) : std::string_view{};
+      current = whole && (path.empty() || path.front() != '-') ? reg.KeyIndex(path) : -1;
+      entry.key = current;
+    } else if (current >= 0 && !line.empty() && line.front() != ';') {
+      if ((entry.value = ParseValueLine(line))) entry.key = current;
     }
-    header = false;
-    if (line.front() == '[' && line.back() != ']') {
-      // A damaged key line: what follows belongs to no key; it is kept as it stands.
-      skipping = true;
-      keep(raw);
-      continue;
-    }
-    if (line.front() == '[') {
-      std::string_view path = line.substr(1, line.size() - 2);
-      skipping = !path.empty() && path.front() == '-';
-      // A deletion block is kept under its own "-path", which no lookup names.
-      current = &reg.KeyFor(path);
-      continue;
-    }
-    if (current && !skipping && line.front() != ';')
-      if (auto v = ParseValueLine(line)) {
-        reg.Set(current->path, std::move(*v));
-        continue;
-      }
-    keep(raw);
+    reg.m_lines.push_back(std::move(entry));
   }
   return reg;
 }
 
-CRegistry CRegistry::Load(const std::string& path, bool* ok) {
-  if (ok) *ok = true;
-  int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-  if (fd < 0) {
-    if (ok && errno != ENOENT) *ok = false;
-    return {};
+std::string CRegistry::Serialize() const {
+  std::string out;
+  if (m_lines.empty() || Trim(m_lines.front().text) != kHeader) out = std::string(kHeader) + "\r\n";
+  for (const Line& line : m_lines) {
+    out += line.text;
+    out += "\r\n";
   }
-  std::string data;
-  struct stat st;
-  if (::fstat(fd, &st) != 0 || st.st_size > kMaxRegistryBytes) {
-    ::close(fd);
-    if (ok) *ok = false;
-    return {};
-  }
-  char buf[65536];
-  for (;;) {
-    ssize_t n = ::read(fd, buf, sizeof buf);
-    if (n < 0 && errno == EINTR) continue;
-    if (n < 0) {
-      if (ok) *ok = false;
-      break;
-    }
-    if (n == 0) break;
-    data.append(buf, static_cast<std::size_t>(n));
-    if (static_cast<off_t>(data.size()) > kMaxRegistryBytes) break;
-  }
-  ::close(fd);
-  return Parse(data);
+  return out;
 }
 
-CRegistry::Key* CRegistry::FindKey(std::string_view key) {
-  for (auto& k : m_keys)
-    if (RegNameEquals(k.path, key)) return &k;
-  return nullptr;
+int CRegistry::FindKey(std::string_view key) const {
+  auto it = m_keyIndex.find(FoldName(key));
+  return it == m_keyIndex.end() ? -1 : it->second;
 }
 
-const CRegistry::Key* CRegistry::FindKey(std::string_view key) const {
-  return const_cast<CRegistry*>(this)->FindKey(key);
+int CRegistry::KeyIndex(std::string_view key) {
+  auto [it, added] = m_keyIndex.emplace(FoldName(key), static_cast<int>(m_keys.size()));
+  if (added) m_keys.emplace_back(key);
+  return it->second;
 }
 
-CRegistry::Key& CRegistry::KeyFor(std::string_view key) {
-  if (Key* k = FindKey(key)) return *k;
-  m_keys.push_back(Key{std::string(key), {}});
-  return m_keys.back();
+int CRegistry::KeyFor(std::string_view key) {
+  int k = FindKey(key);
+  if (k >= 0) return k;
+  k = KeyIndex(key);
+  m_lines.push_back(Line{});
+  m_lines.push_back(Line{"[" + std::string(key) + "]", k, std::nullopt});
+  return k;
 }
 
 bool CRegistry::HasKey(std::string_view key) const {
-  for (const auto& k : m_keys) {
-    if (k.path.size() < key.size()) continue;
-    if (!RegNameEquals(std::string_view(k.path).substr(0, key.size()), key)) continue;
-    if (k.path.size() == key.size() || k.path[key.size()] == '\\') return true;
+  for (const auto& path : m_keys) {
+    if (path.size() < key.size()) continue;
+    if (!RegNameEquals(std::string_view(path).substr(0, key.size()), key)) continue;
+    if (path.size() == key.size() || path[key.size()] == '\\') return true;
   }
   return false;
 }
 
-std::vector<RegValue> CRegistry::Values(std::string_view key) const {
-  const Key* k = FindKey(key);
-  return k ? k->values : std::vector<RegValue>{};
+std::vector<std::vector<RegValue>> CRegistry::AllValues() const {
+  std::vector<std::vector<RegValue>> values(m_keys.size());
+  std::vector<std::unordered_map<std::string, std::size_t>> places(m_keys.size());
+  for (const Line& line : m_lines) {
+    if (line.key < 0 || !line.value) continue;
+    auto& list = values[static_cast<std::size_t>(line.key)];
+    auto [it, added] = places[static_cast<std::size_t>(line.key)].emplace(FoldName(line.value->name), list.size());
+    if (added) list.push_back(*line.value);
+    else list[it->second] = *line.value;
+  }
+  return values;
 }
 
-std::size_t CRegistry::CountValues(std::string_view key) const {
-  const Key* k = FindKey(key);
-  return k ? k->values.size() : 0;
+std::vector<RegValue> CRegistry::Values(std::string_view key) const {
+  int k = FindKey(key);
+  if (k < 0) return {};
+  return std::move(AllValues()[static_cast<std::size_t>(k)]);
 }
+
+std::size_t CRegistry::CountValues(std::string_view key) const { return Values(key).size(); }
 
 std::optional<RegValue> CRegistry::Value(std::string_view key, std::string_view name) const {
-  if (const Key* k = FindKey(key))
-    for (const auto& v : k->values)
-      if (RegNameEquals(v.name, name)) return v;
-  return std::nullopt;
+  std::optional<RegValue> found;
+  int k = FindKey(key);
+  for (const Line& line : m_lines)
+    if (k >= 0 && line.key == k && line.value && RegNameEquals(line.value->name, name)) found = line.value;
+  return found;
 }
 
 void CRegistry::Set(std::string_view key, RegValue value) {
-  Key& k = KeyFor(key);
-  for (auto& v : k.values)
-    if (RegNameEquals(v.name, value.name)) {
-      v = std::move(value);
-      return;
-    }
-  k.values.push_back(std::move(value));
+  int k = KeyFor(key);
+  std::size_t last = 0;  // the last line of the key: a new value goes behind it
+  bool present = false;
+  for (std::size_t i = 0; i < m_lines.size(); ++i) {
+    Line& line = m_lines[i];
+    if (line.key != k) continue;
+    last = i;
+    if (!line.value || !RegNameEquals(line.value->name, value.name)) continue;
+    // Every line of the name changes, so that which one wins does not matter.
+    present = true;
+    if (line.value->SameAs(value)) continue;
+    std::string name = line.value->name;  // keeps the spelling of the file
+    line.value = value;
+    line.value->name = std::move(name);
+    line.text = FormatValue(*line.value);
+  }
+  if (present) return;
+  std::string text = FormatValue(value);
+  m_lines.insert(m_lines.begin() + static_cast<std::ptrdiff_t>(last + 1), Line{std::move(text), k, std::move(value)});
 }
 
 void CRegistry::SetString(std::string_view key, std::string_view name, std::string_view text) {
@@ -248,98 +250,17 @@ void CRegistry::SetDword(std::string_view key, std::string_view name, DWORD valu
 
 void CRegistry::CreateKey(std::string_view key) { KeyFor(key); }
 
-std::string CRegistry::Serialize() const {
-  std::string out = "REGEDIT4\r\n";
-  for (const auto& line : m_preamble) out += line + "\r\n";
-  for (const auto& k : m_keys) {
-    out += "\r\n[" + k.path + "]\r\n";
-    std::size_t kept = 0;
-    auto writeKept = [&](std::size_t before) {
-      for (; kept < k.kept.size() && k.kept[kept].first <= before; ++kept) out += k.kept[kept].second + "\r\n";
-    };
-    for (std::size_t i = 0; i < k.values.size(); ++i) {
-      writeKept(i);
-      const RegValue& v = k.values[i];
-      out += v.name.empty() ? std::string("@") : Quote(v.name);
-      out += '=';
-      if (v.type == RegValue::Dword) {
-        char hex[16];
-        std::snprintf(hex, sizeof hex, "dword:%08x", v.dword);
-        out += hex;
-      } else {
-        out += Quote(v.text);
-      }
-      out += "\r\n";
-    }
-    writeKept(static_cast<std::size_t>(-1));
-  }
-  return out;
-}
-
-namespace {
-
-bool WriteAll(int fd, const std::string& data) {
-  std::size_t done = 0;
-  while (done < data.size()) {
-    ssize_t n = ::write(fd, data.data() + done, data.size() - done);
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) return false;
-    done += static_cast<std::size_t>(n);
+bool CRegistry::ReadsSameAs(const CRegistry& other) const {
+  if (m_keys.size() != other.m_keys.size()) return false;
+  auto mine = AllValues(), theirs = other.AllValues();
+  for (std::size_t k = 0; k < m_keys.size(); ++k) {
+    int o = other.FindKey(m_keys[k]);
+    if (o < 0) return false;
+    const auto& a = mine[k];
+    const auto& b = theirs[static_cast<std::size_t>(o)];
+    if (a.size() != b.size()) return false;
+    for (std::size_t i = 0; i < a.size(); ++i)
+      if (!a[i].SameAs(b[i])) return false;
   }
   return true;
-}
-
-}  // namespace
-
-bool CRegistry::Update(const std::string& path, const std::function<void(CRegistry&)>& change) {
-  std::string lockPath = path + ".lock";
-  int lockFd = ::open(lockPath.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
-  if (lockFd < 0) return false;
-  while (::flock(lockFd, LOCK_EX) != 0) {
-    if (errno != EINTR) {
-      int e = errno;
-      ::close(lockFd);
-      errno = e;
-      return false;
-    }
-  }
-  bool readOk = true;
-  CRegistry reg = Load(path, &readOk);
-  bool ok = false;
-  int e = 0;
-  if (readOk) {
-    change(reg);
-    std::string data = reg.Serialize();
-    auto tmp = CreateTempFile(DirectoryOf(path), ".registry.");
-    if (tmp) {
-      int fd = ::open(tmp->c_str(), O_WRONLY | O_TRUNC | O_CLOEXEC);
-      struct stat st;
-      // Keep the permissions of the file being replaced.
-      if (fd >= 0 && ::stat(path.c_str(), &st) == 0) ::fchmod(fd, st.st_mode & 07777);
-      else if (fd >= 0) ::fchmod(fd, 0644);
-      ok = fd >= 0 && WriteAll(fd, data) && ::fsync(fd) == 0;
-      e = errno;
-      if (fd >= 0) ::close(fd);
-      if (ok && ::rename(tmp->c_str(), path.c_str()) != 0) {
-        ok = false;
-        e = errno;
-      }
-      if (!ok) ::unlink(tmp->c_str());
-      if (ok) {
-        int dirFd = ::open(DirectoryOf(path).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-        if (dirFd >= 0) {
-          ::fsync(dirFd);
-          ::close(dirFd);
-        }
-      }
-    } else {
-      e = errno;
-    }
-  } else {
-    e = errno ? errno : EIO;
-  }
-  ::flock(lockFd, LOCK_UN);
-  ::close(lockFd);
-  errno = e;
-  return ok;
 }

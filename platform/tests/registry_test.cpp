@@ -1,16 +1,24 @@
 #include "platform/registry.h"
 
+#include <dirent.h>
+#include <grp.h>
 #include <gtest/gtest.h>
+#include <pwd.h>
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <csignal>
 #include <fstream>
+#include <functional>
 #include <iterator>
 #include <thread>
 #include <vector>
 
 #include "platform/file.h"
+#include "platform/message_box.h"
 #include "platform/paths.h"
 
 namespace {
@@ -77,6 +85,38 @@ TEST(Registry, SerializeParsesBackTheSame) {
   EXPECT_EQ(back.Value("HKEY_LOCAL_MACHINE\\Software\\Kolm\\Vamu Server", "counter")->dword, 0xFFFFFFFFu);
 }
 
+// Runs `body` as a user without privileges, so that permission cases hold under
+// root too (CI runs as root, and root reads and writes whatever it likes):
+// under root in a child process that becomes "nobody" and owns `dir`.
+void RunUnprivileged(const std::string& dir, const std::function<void()>& body) {
+  if (geteuid() != 0) {
+    body();
+    return;
+  }
+  passwd* nobody = getpwnam("nobody");
+  ASSERT_NE(nobody, nullptr);
+  ASSERT_EQ(chown(dir.c_str(), nobody->pw_uid, nobody->pw_gid), 0);
+  if (DIR* d = opendir(dir.c_str())) {
+    while (dirent* e = readdir(d)) {
+      if (std::string name = e->d_name; name != "." && name != "..") {
+        EXPECT_EQ(chown((dir + "/" + name).c_str(), nobody->pw_uid, nobody->pw_gid), 0);
+      }
+    }
+    closedir(d);
+  }
+  pid_t pid = fork();
+  ASSERT_GE(pid, 0);
+  if (pid == 0) {
+    if (setgroups(0, nullptr) != 0 || setgid(nobody->pw_gid) != 0 || setuid(nobody->pw_uid) != 0) _exit(2);
+    body();
+    _exit(::testing::Test::HasFailure() ? 1 : 0);
+  }
+  int status = 0;
+  ASSERT_EQ(waitpid(pid, &status, 0), pid);
+  ASSERT_TRUE(WIFEXITED(status));
+  EXPECT_EQ(WEXITSTATUS(status), 0) << "the case failed as an unprivileged user (2: could not become one)";
+}
+
 class RegistryFileTest : public ::testing::Test {
  protected:
   void SetUp() override {
@@ -86,9 +126,28 @@ class RegistryFileTest : public ::testing::Test {
     path = dir + "/registry.reg";
   }
   void TearDown() override {
-    DeleteFileAt(path);
-    DeleteFileAt(path + ".lock");
+    chmod(dir.c_str(), 0700);
+    for (const std::string& name : Listing()) DeleteFileAt(dir + "/" + name);
     rmdir(dir.c_str());
+  }
+  // Names in the directory, without "." and "..".
+  std::vector<std::string> Listing() const {
+    std::vector<std::string> names;
+    if (DIR* d = opendir(dir.c_str())) {
+      while (dirent* e = readdir(d))
+        if (std::string name = e->d_name; name != "." && name != "..") names.push_back(name);
+      closedir(d);
+    }
+    std::sort(names.begin(), names.end());
+    return names;
+  }
+  void Write(const std::string& file, const std::string& text) const {
+    std::ofstream out(file, std::ios::binary);
+    out << text;
+  }
+  std::string Read() const {
+    std::ifstream in(path, std::ios::binary);
+    return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
   }
   std::string dir, path;
 };
@@ -154,11 +213,27 @@ TEST_F(RegistryFileTest, UpdateKeepsWhatItDoesNotReadInItsPlace) {
 
 TEST_F(RegistryFileTest, FailedWriteLeavesTheFileAsItWas) {
   ASSERT_TRUE(CRegistry::Update(path, [](CRegistry& r) { r.SetString(kKey, "a", "old"); }));
-  if (geteuid() == 0) GTEST_SKIP() << "root writes into read-only directories";
-  chmod(dir.c_str(), 0500);
-  EXPECT_FALSE(CRegistry::Update(path, [](CRegistry& r) { r.SetString(kKey, "a", "new"); }));
-  chmod(dir.c_str(), 0700);
-  EXPECT_EQ(CRegistry::Load(path).Value(kKey, "a")->text, "old");
+  RunUnprivileged(dir, [&] {
+    chmod(dir.c_str(), 0500);
+    EXPECT_FALSE(CRegistry::Update(path, [](CRegistry& r) { r.SetString(kKey, "a", "new"); }));
+    chmod(dir.c_str(), 0700);
+    EXPECT_EQ(CRegistry::Load(path).Value(kKey, "a")->text, "old");
+  });
+}
+
+TEST_F(RegistryFileTest, FileWithoutReadPermissionIsNeverOverwritten) {
+  ASSERT_TRUE(CRegistry::Update(path, [](CRegistry& r) { r.SetString(kKey, "a", "old"); }));
+  RunUnprivileged(dir, [&] {
+    chmod(path.c_str(), 0200);
+    bool ok = true;
+    EXPECT_EQ(CRegistry::Load(path, &ok).CountValues(kKey), 0u);
+    EXPECT_FALSE(ok);
+    EXPECT_FALSE(CRegistry::Update(path, [](CRegistry& r) { r.SetString(kKey, "b", "new"); }));
+    chmod(path.c_str(), 0600);
+    CRegistry reg = CRegistry::Load(path);
+    EXPECT_EQ(reg.Value(kKey, "a")->text, "old");
+    EXPECT_FALSE(reg.Value(kKey, "b"));
+  });
 }
 
 TEST_F(RegistryFileTest, UnreadableFileIsNeverOverwritten) {
@@ -169,6 +244,154 @@ TEST_F(RegistryFileTest, UnreadableFileIsNeverOverwritten) {
   ASSERT_EQ(stat(path.c_str(), &st), 0);
   EXPECT_TRUE(S_ISDIR(st.st_mode));
   rmdir(path.c_str());
+}
+
+const std::string kServerKey = "HKEY_LOCAL_MACHINE\\Software\\Kolm\\Vamu Server";
+
+std::vector<std::string> Texts(const std::vector<RegValue>& values) {
+  std::vector<std::string> texts;
+  for (const auto& v : values) texts.push_back(v.name + "=" + v.text);
+  return texts;
+}
+
+TEST_F(RegistryFileTest, DamagedKeyLineNeverTakesAValueOfARepeatedKey) {
+  // The bases' key appears twice with a damaged key line between: the second
+  // base must stay where it is, under its own key line, through a visit count.
+  const std::string original =
+      "REGEDIT4\r\n\r\n"
+      "[HKEY_LOCAL_MACHINE\\Software\\Kolm\\File Server\\biblion]\r\n"
+      "\"1\"=\"/b/one.vq\"\r\n"
+      "[HKEY_LOCAL_MACHINE\\Software\\Kolm\\Vamu Server\\Publisher\r\n"
+      "\"Notice\"=\"n\"\r\n"
+      "[HKEY_LOCAL_MACHINE\\Software\\Kolm\\File Server\\biblion]\r\n"
+      "\"2\"=\"/b/two.vq\"\r\n"
+      "\r\n[HKEY_LOCAL_MACHINE\\Software\\Kolm\\Vamu Server]\r\n"
+      "\"Counter\"=dword:00000007\r\n";
+  Write(path, original);
+  ASSERT_TRUE(CRegistry::Update(path, [](CRegistry& r) { r.SetDword(kServerKey, "Counter", 8); }));
+  std::string expected = original;
+  expected.replace(expected.find("dword:00000007"), 14, "dword:00000008");
+  EXPECT_EQ(Read(), expected);
+  CRegistry reg = CRegistry::Load(path);
+  EXPECT_EQ(Texts(reg.Values(kKey)), (std::vector<std::string>{"1=/b/one.vq", "2=/b/two.vq"}));
+  // The lines below the damaged key line belong to no key.
+  EXPECT_FALSE(reg.HasKey(kServerKey + "\\Publisher"));
+  EXPECT_EQ(reg.CountValues(kServerKey), 1u);
+}
+
+TEST_F(RegistryFileTest, NewValueGoesAboveADamagedKeyLine) {
+  Write(path,
+        "REGEDIT4\r\n\r\n[HKEY_LOCAL_MACHINE\\Software\\Kolm\\Vamu Server]\r\n"
+        "\"Dir\"=\"/srv\"\r\n"
+        "[HKEY_LOCAL_MACHINE\\Software\\Kolm\\Vamu Server\\Commercials\r\n"
+        "\"Commercial1\"=\"a.gif;x\"\r\n");
+  for (DWORD visit = 1; visit <= 2; ++visit) {
+    ASSERT_TRUE(CRegistry::Update(path, [](CRegistry& r) {
+      auto v = r.Value(kServerKey, "Counter");
+      r.SetDword(kServerKey, "Counter", v ? v->dword + 1 : 1);
+    }));
+    auto counter = CRegistry::Load(path).Value(kServerKey, "Counter");
+    ASSERT_TRUE(counter) << "visit " << visit << " wrote a counter nobody reads";
+    EXPECT_EQ(counter->dword, visit);
+  }
+  EXPECT_EQ(Read(),
+            "REGEDIT4\r\n\r\n[HKEY_LOCAL_MACHINE\\Software\\Kolm\\Vamu Server]\r\n"
+            "\"Dir\"=\"/srv\"\r\n\"Counter\"=dword:00000002\r\n"
+            "[HKEY_LOCAL_MACHINE\\Software\\Kolm\\Vamu Server\\Commercials\r\n"
+            "\"Commercial1\"=\"a.gif;x\"\r\n");
+}
+
+TEST_F(RegistryFileTest, WriterChangesOnlyTheLinesOfTheValuesItChanges) {
+  // Spellings of the file (upper-case hex, blanks around '=', a repeated name)
+  // stay as they are unless their value changes; a repeated name changes on
+  // every line, so that the value read is the one written.
+  const std::string original =
+      "REGEDIT4\r\n\r\n[HKEY_LOCAL_MACHINE\\Software\\Kolm\\Vamu Server]\r\n"
+      "\"Counter\"=dword:0000002A\r\n"
+      "\"Dir\" = \"/srv\"\r\n"
+      "\"counter\"=dword:00000005\r\n";
+  Write(path, original);
+  EXPECT_EQ(CRegistry::Load(path).Value(kServerKey, "Counter")->dword, 5u);
+  ASSERT_TRUE(CRegistry::Update(path, [](CRegistry& r) { r.SetString(kServerKey, "dir", "/srv"); }));
+  EXPECT_EQ(Read(), original);
+  ASSERT_TRUE(CRegistry::Update(path, [](CRegistry& r) { r.SetDword(kServerKey, "COUNTER", 6); }));
+  EXPECT_EQ(Read(),
+            "REGEDIT4\r\n\r\n[HKEY_LOCAL_MACHINE\\Software\\Kolm\\Vamu Server]\r\n"
+            "\"Counter\"=dword:00000006\r\n"
+            "\"Dir\" = \"/srv\"\r\n"
+            "\"counter\"=dword:00000006\r\n");
+}
+
+TEST_F(RegistryFileTest, ChangeThatWouldNotReadBackIsRefusedAndLogged) {
+  const std::string original = "REGEDIT4\r\n\r\n[" + std::string(kKey) + "]\r\n\"1\"=\"/b/one.vq\"\r\n";
+  std::vector<std::string> log;
+  MessageSink previous = SetMessageSink([&](const std::string& text, const std::string&) { log.push_back(text); });
+  const std::vector<std::function<void(CRegistry&)>> changes = {
+      [](CRegistry& r) { r.SetString(kKey, "2", "/b/two.vq\r\n\"3\"=\"/b/three.vq"); },
+      [](CRegistry& r) { r.SetString(kKey, "a\nb", "x"); },
+      [](CRegistry& r) { r.SetString("-HKEY_LOCAL_MACHINE\\Software\\Kolm\\Gone", "x", "y"); },
+      [](CRegistry& r) { r.CreateKey("HKEY_LOCAL_MACHINE\\Software\\Kolm\\Bad\r\n\"9\"=\"z\""); },
+  };
+  for (std::size_t i = 0; i < changes.size(); ++i) {
+    Write(path, original);
+    errno = 0;
+    EXPECT_FALSE(CRegistry::Update(path, changes[i])) << "change " << i;
+    EXPECT_EQ(errno, EINVAL) << "change " << i;
+    EXPECT_EQ(Read(), original) << "change " << i;
+  }
+  SetMessageSink(previous);
+  ASSERT_EQ(log.size(), changes.size());
+  EXPECT_NE(log[0].find(path), std::string::npos);
+}
+
+TEST_F(RegistryFileTest, NextWriterRemovesWhatDeadWritersLeft) {
+  ASSERT_TRUE(CRegistry::Update(path, [](CRegistry& r) { r.SetString(kKey, "1", "/b/one.vq"); }));
+  // A writer of this file killed before its rename, one of the earlier naming
+  // (an hour old), one of the earlier naming made a moment ago (it may belong
+  // to a live writer of another registry file here), another file's writer.
+  Write(dir + "/.registry.reg.Ab12Cd", "REGEDIT4\r\n");
+  Write(dir + "/.registry.Xy98Zz", "REGEDIT4\r\n");
+  Write(dir + "/.registry.Fresh1", "REGEDIT4\r\n");
+  Write(dir + "/.other.reg.Qw12Er", "REGEDIT4\r\n");
+  Write(dir + "/.registry.reg.Ab12Cd.keep", "not a temporary file");
+  timespec times[2] = {{time(nullptr) - 3600, 0}, {time(nullptr) - 3600, 0}};
+  ASSERT_EQ(utimensat(AT_FDCWD, (dir + "/.registry.Xy98Zz").c_str(), times, 0), 0);
+  ASSERT_TRUE(CRegistry::Update(path, [](CRegistry& r) { r.SetString(kKey, "2", "/b/two.vq"); }));
+  EXPECT_EQ(Listing(), (std::vector<std::string>{".other.reg.Qw12Er", ".registry.Fresh1", ".registry.reg.Ab12Cd.keep",
+                                                 "registry.reg", "registry.reg.lock"}));
+  EXPECT_EQ(CRegistry::Load(path).CountValues(kKey), 2u);
+}
+
+TEST_F(RegistryFileTest, WriterKilledWhileWritingLeavesTheFileWholeAndTheNextOneTidies) {
+  // A registry of some megabytes, so that a writer spends long enough between
+  // making its temporary file and renaming it to be caught there.
+  std::string big = "REGEDIT4\r\n\r\n[" + std::string(kKey) + "]\r\n";
+  for (int i = 0; i < 40000; ++i) big += "\"" + std::to_string(i) + "\"=\"" + std::string(100, 'x') + "\"\r\n";
+  Write(path, big);
+  auto temporaries = [&] {
+    std::size_t n = 0;
+    for (const auto& name : Listing()) n += name.rfind(".registry.reg.", 0) == 0 && name != "registry.reg.lock";
+    return n;
+  };
+  bool caught = false;
+  for (int attempt = 0; attempt < 20 && !caught; ++attempt) {
+    pid_t pid = fork();
+    ASSERT_GE(pid, 0);
+    if (pid == 0) {
+      for (DWORD n = 0;; ++n) CRegistry::Update(path, [n](CRegistry& r) { r.SetDword(kServerKey, "Counter", n); });
+    }
+    // Kill the writer as soon as its temporary file appears.
+    for (int polls = 0; polls < 200000 && temporaries() == 0; ++polls) usleep(50);
+    kill(pid, SIGKILL);
+    waitpid(pid, nullptr, 0);
+    caught = temporaries() > 0;
+  }
+  ASSERT_TRUE(caught) << "no writer was caught between its temporary file and the rename";
+  CRegistry before = CRegistry::Load(path);
+  EXPECT_EQ(before.CountValues(kKey), 40000u);
+  ASSERT_TRUE(CRegistry::Update(path, [](CRegistry& r) { r.SetDword(kServerKey, "Counter", 0); }));
+  EXPECT_EQ(temporaries(), 0u);
+  EXPECT_EQ(CRegistry::Load(path).CountValues(kKey), 40000u);
 }
 
 TEST(RegistryPath, FollowsTheEnvironment) {
