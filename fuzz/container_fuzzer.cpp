@@ -1,0 +1,258 @@
+// A container from bytes: opened, walked, every item read, and checked by
+// `vamubase verify`.
+//
+// Input: the bytes of a container file.
+//
+// Properties, slot by slot:
+//  - the descriptor, the record and the contents agree: a slot with a
+//    record has a descriptor of the same name, the sizes GetFileSize and
+//    GetFileCompSize report are the record's; a slot without a descriptor
+//    has no record and no contents;
+//  - where the slot table lies in one block (layout flag 1), the descriptor
+//    read is the one the file holds at the slot word's offset, found by a
+//    reading of the format made here;
+//  - a full read into memory and one through a streaming destination give
+//    the same bytes, the declared contents length of them;
+// and against what verify says:
+//  - a container that cannot be opened is not healthy;
+//  - a healthy container reads completely: every item reads, its bytes are
+//    what the stored bytes decode to by zlib directly (the whole stream,
+//    checksum included) or the stored bytes themselves, every prefix read
+//    is a prefix of them, and every name finds its item;
+//  - a slot word that names a record the store cannot read makes the
+//    container damaged, not "empty".
+#include <cstring>
+#include <iostream>
+#include <optional>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include <zlib.h>
+
+#include "fuzz/fuzz_support.h"
+#include "kasten/file_server.h"
+#include "platform/file.h"
+#include "tools/vamubase/command.h"
+
+namespace {
+
+DWORD Word(std::string_view b, std::size_t at) {
+  auto u = [&](std::size_t k) { return static_cast<DWORD>(static_cast<unsigned char>(b[at + k])); };
+  return u(0) | u(1) << 8 | u(2) << 16 | u(3) << 24;
+}
+
+// The offsets of the slot words, read here from the bytes: in one block
+// after the header, or along the chain of blocks (a word 0 ends a block and
+// is followed by the offset of the next, 0 for none). A chain that leaves
+// the file, visits a word twice or ends before the slot count is damaged.
+struct SlotTable {
+  std::vector<DWORD> words;
+  bool damaged = false;
+};
+
+SlotTable ReadSlotTable(std::string_view bytes, DWORD count, bool contiguous) {
+  SlotTable t;
+  if (contiguous) {
+    for (DWORD i = 0; i < count; ++i) t.words.push_back(40 + 4 * i);  // the open checked that they fit
+    return t;
+  }
+  std::vector<bool> visited(bytes.size() + 1);
+  std::size_t pos = 40;
+  while (t.words.size() < count) {
+    if (pos + 4 > bytes.size() || visited[pos]) {
+      t.damaged = true;
+      break;
+    }
+    visited[pos] = true;
+    DWORD value = Word(bytes, pos);
+    if (value != 0) {
+      t.words.push_back(static_cast<DWORD>(pos));
+      pos += 4;
+      continue;
+    }
+    DWORD link = pos + 8 <= bytes.size() ? Word(bytes, pos + 4) : 0;
+    if (link < 40) {
+      t.damaged = true;  // the chain ends (or leaves the file) before the slot count
+      break;
+    }
+    pos = link;
+  }
+  return t;
+}
+
+// A destination that is not a plain memory file, as a streaming reader
+// (verify's counter, a disk file) is.
+class StreamingFile : public CMemFile {
+ public:
+  StreamingFile() : CMemFile(4096) {}
+};
+
+std::string Contents(const CMemFile& f) {
+  return std::string(reinterpret_cast<const char*>(f.GetBuffer()), static_cast<std::size_t>(f.GetLength()));
+}
+
+// `vamubase verify -q` on the file: true when it finds the base healthy.
+bool VerifySaysHealthy(const std::string& path) {
+  static const vamubase::Command* verify = vamubase::FindCommand("verify");
+  FUZZ_REQUIRE(verify, "vamubase has no verify command");
+  std::ostringstream sink;
+  std::streambuf* out = std::cout.rdbuf(sink.rdbuf());
+  std::streambuf* err = std::cerr.rdbuf(sink.rdbuf());
+  std::vector<std::string> args = {"-q", path};
+  int status;
+  try {
+    status = verify->run(args);
+  } catch (const CException&) {
+    status = vamubase::kFailed;  // the tool's main reports it as a failure too
+  }
+  std::cout.rdbuf(out);
+  std::cerr.rdbuf(err);
+  fuzz::QuietMessages();  // the tool set a sink of its own
+  FUZZ_REQUIRE(status == vamubase::kOk || status == vamubase::kFailed, "verify ended with usage status");
+  return status == vamubase::kOk;
+}
+
+// What the stored bytes of a record decode to, by zlib directly; nothing
+// when the stream is damaged, incomplete or its checksum is wrong.
+std::optional<std::string> Inflate(std::string_view stored, std::size_t limit) {
+  z_stream s{};
+  if (inflateInit2(&s, 15) != Z_OK) return std::nullopt;
+  std::string out;
+  s.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(stored.data()));
+  s.avail_in = static_cast<uInt>(stored.size());
+  int result = Z_OK;
+  char buf[4096];
+  while (result == Z_OK && out.size() <= limit) {
+    s.next_out = reinterpret_cast<Bytef*>(buf);
+    s.avail_out = sizeof buf;
+    result = inflate(&s, Z_NO_FLUSH);
+    out.append(buf, sizeof buf - s.avail_out);
+    if (result == Z_BUF_ERROR && s.avail_in == 0) break;
+  }
+  inflateEnd(&s);
+  if (result != Z_STREAM_END) return std::nullopt;
+  return out;
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+  static const bool quiet = (fuzz::QuietMessages(), true);
+  (void)quiet;
+  const std::string_view bytes(reinterpret_cast<const char*>(data), size);
+  static const std::string path = fuzz::ScratchDir() + "/container.vq";
+  fuzz::WriteFileBytes(path, bytes);
+
+  const bool healthy = VerifySaysHealthy(path);
+  CFileServer fs;
+  if (!fs.Init(path.c_str(), nullptr, CFile::modeRead)) {
+    FUZZ_REQUIRE(!healthy, "verify finds a container healthy that cannot be opened");
+    return 0;
+  }
+  const DWORD slots = fs.GetSize();
+  const SlotTable chain = ReadSlotTable(bytes, slots, fs.GetLayout() == 1);
+  if (chain.damaged) FUZZ_REQUIRE(!healthy, "verify finds a container healthy whose slot table is damaged");
+  for (DWORD i = 0; i < slots; ++i) {
+    const std::string at = "slot " + std::to_string(i) + ": ";
+    _FILEITEM* item = fs.GetItem(i);
+    CFileServer::ItemInfo info;
+    const bool record = fs.GetItemInfo(i, info);
+    const std::string name = item ? item->szName : "";
+    const WORD itemSize = item ? item->wSize : 0;
+    std::string descriptor = item ? std::string(reinterpret_cast<const char*>(item), item->wSize) : "";
+    const bool described = item != nullptr;
+    CFileServer::FreeFileItem(item);
+    FUZZ_REQUIRE(!record || (described && info.name == name), at + "a record without its descriptor");
+    FUZZ_REQUIRE(fs.GetFileSize(i) == (record ? info.contentsLength : 0), at + "GetFileSize is not the record's");
+    FUZZ_REQUIRE(fs.GetFileCompSize(i) == (record ? info.storedLength : 0), at + "GetFileCompSize is not the record's");
+
+    // The slot word and the descriptor, read here from the bytes.
+    if (i < chain.words.size()) {
+      DWORD word = Word(bytes, chain.words[i]);
+      if (word != 0xFFFFFFFF) {
+        bool fits = word >= 40 && word + 2ull <= size;
+        std::size_t length =
+            fits ? (static_cast<unsigned char>(bytes[word]) | static_cast<unsigned char>(bytes[word + 1]) << 8) : 0;
+        fits = fits && length >= 3 && word + length <= size &&
+               std::memchr(bytes.data() + word + 2, 0, length - 2) != nullptr;
+        if (!chain.damaged) {
+          if (fits)
+            FUZZ_REQUIRE(described && descriptor == bytes.substr(word, length),
+                         at + "the descriptor read is not the one at the slot word's offset");
+          else
+            FUZZ_REQUIRE(!described, at + "a descriptor read where the file holds none");
+        }
+        if (!fits) FUZZ_REQUIRE(!healthy, at + "verify counts a slot whose record cannot be read as healthy");
+      } else if (!chain.damaged) {
+        FUZZ_REQUIRE(!described, at + "an empty slot gives a descriptor");
+      }
+    } else if (!chain.damaged) {
+      FUZZ_REQUIRE(!described, at + "a descriptor for a slot the table does not reach");
+    }
+
+    if (!record) {
+      CMemFile none(4096);
+      _FILEITEM* got = nullptr;
+      try {
+        got = fs.GetFile(i, none, 0, FALSE);
+      } catch (const CException&) {
+      }
+      FUZZ_REQUIRE(!got, at + "contents read from a slot without a record");
+      continue;
+    }
+
+    // Full reads, into memory and through a streaming destination.
+    std::optional<std::string> full, streamed;
+    try {
+      CMemFile dst(4096);
+      if (_FILEITEM* got = fs.GetFile(i, dst, 0, FALSE)) {
+        FUZZ_REQUIRE(std::string(got->szName) == name, at + "GetFile hands out another descriptor");
+        CFileServer::FreeFileItem(got);
+        full = Contents(dst);
+      }
+    } catch (const CException&) {
+    }
+    try {
+      StreamingFile dst;
+      if (_FILEITEM* got = fs.GetFile(i, dst, 0, FALSE)) {
+        CFileServer::FreeFileItem(got);
+        streamed = Contents(dst);
+      }
+    } catch (const CException&) {
+    }
+    if (full) FUZZ_REQUIRE(full->size() == info.contentsLength, at + "a read of another length than declared");
+    FUZZ_REQUIRE(full.has_value() == streamed.has_value() && (!full || *full == *streamed),
+                 at + "reading into memory and streaming disagree");
+    if (!healthy) continue;
+
+    FUZZ_REQUIRE(full.has_value(), at + "verify finds the base healthy, but the item cannot be read");
+    const std::size_t dataAt = info.recordOffset + std::size_t{itemSize} + 12;
+    std::string_view stored = dataAt <= size ? bytes.substr(dataAt, info.storedLength) : std::string_view();
+    if (info.method == 0) {
+      FUZZ_REQUIRE(*full == stored, at + "a stored item reads otherwise than its stored bytes");
+    } else {
+      std::optional<std::string> expected = Inflate(stored, info.contentsLength);
+      FUZZ_REQUIRE(expected.has_value(), at + "verify finds the base healthy, but the stream is damaged");
+      FUZZ_REQUIRE(*full == *expected, at + "the item reads otherwise than its stream decodes");
+    }
+    for (DWORD limit : {1u, 7u, 100u, info.storedLength / 2}) {
+      CMemFile part(4096);
+      _FILEITEM* got = nullptr;
+      try {
+        got = fs.GetFile(i, part, limit, FALSE);
+      } catch (const CException&) {
+      }
+      FUZZ_REQUIRE(got, at + "verify finds the base healthy, but a read of " + std::to_string(limit) +
+                            " stored bytes fails");
+      CFileServer::FreeFileItem(got);
+      std::string prefix = Contents(part);
+      FUZZ_REQUIRE(full->compare(0, prefix.size(), prefix) == 0,
+                   at + "a read of " + std::to_string(limit) + " stored bytes is no prefix of the item");
+    }
+    DWORD found = fs.GetItemIndex(name.c_str());
+    FUZZ_REQUIRE(found != CFileServer::kNoItem, at + "verify finds the base healthy, but " + fuzz::Shown(name, 60) +
+                                                    " is not found by its name");
+  }
+  return 0;
+}
