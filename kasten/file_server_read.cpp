@@ -68,8 +68,10 @@ bool CFileServer::ReadRecord(DWORD index, Record& rec) {
   rec.contentsLength = le(4);
   rec.storedLength = le(8);
   rec.dataOffset = static_cast<DWORD>(data);
+  // A stored item's bytes are its contents: lengths that disagree are damage
+  // (a read would hand out more bytes than declared, or pad with zeros).
   rec.sound = data + rec.storedLength <= length &&
-              (rec.method == 0 ? rec.contentsLength <= length
+              (rec.method == 0 ? rec.contentsLength == rec.storedLength
                                : rec.contentsLength <= rec.storedLength * kMaxInflateRatio + 64);
   return true;
 }

@@ -1,6 +1,7 @@
 // Reading items: lookups by name with colliding hashes, prefixes of
 // contents, empty slots, and many readers at once.
 #include <atomic>
+#include <cstring>
 #include <map>
 #include <thread>
 #include <unordered_map>
@@ -150,6 +151,32 @@ TEST_F(ContainerTest, UnknownMethodIsRefusedWithAMessage) {
   EXPECT_EQ(Contents(ro, 0), "<none>");
   SetMessageSink(previous);
   EXPECT_EQ(messages, (std::vector<std::string>{"No compressor", "No compressor"}));
+}
+
+// A stored item's bytes are its contents: a record whose two lengths
+// disagree is damaged, and a read must neither hand out more bytes than the
+// contents length nor pad the stored bytes with zeros up to it.
+TEST_F(ContainerTest, StoredItemWhoseLengthsDisagreeIsNotRead) {
+  {
+    CFileServer fs(path.c_str(), &kGuid, CFile::modeReadWrite);
+    Add(fs, "S", "stored text", 0);
+  }
+  const std::string original = ReadWholeFile(path);
+  const DWORD record = WordAt(original, 40);
+  for (DWORD contents : {5u, 20u, 11u}) {
+    std::string bytes = original;
+    std::memcpy(&bytes[record + 4 + 4], &contents, 4);  // descriptor "S\0" is 4 bytes, then the method
+    {
+      CFile f(path.c_str(), CFile::modeCreate | CFile::modeWrite);
+      f.Write(bytes.data(), static_cast<UINT>(bytes.size()));
+    }
+    CFileServer ro(path.c_str(), nullptr, CFile::modeRead);
+    CFileServer::ItemInfo info;
+    ASSERT_TRUE(ro.GetItemInfo(0, info));
+    EXPECT_EQ(info.contentsLength, contents);
+    EXPECT_EQ(info.sound, contents == 11) << contents;
+    EXPECT_EQ(Contents(ro, 0), contents == 11 ? "stored text" : "<none>") << contents;
+  }
 }
 
 TEST_F(ContainerTest, ManyReadersAtOnceSeeTheSameItems) {
