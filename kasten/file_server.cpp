@@ -9,26 +9,18 @@
 #include <cstring>
 #include <memory>
 
+#include "kasten/container_header.h"
+#include "kasten/slot_chain.h"
+#include "platform/coding.h"
 #include "platform/message_box.h"
 
 namespace {
-
-// The reserved header word: one copy per process, loaded from every container
-// opened and written into every header (see the format comment).
-std::atomic<DWORD> g_dwReserved{0};
 
 // Open failures that waiting may cure besides a lock held by another process
 // (too many open files, a transient I/O error) are retried this often.
 constexpr int kOpenAttempts = 3;
 
-DWORD Le32(const BYTE* p) {
-  return static_cast<DWORD>(p[0]) | static_cast<DWORD>(p[1]) << 8 | static_cast<DWORD>(p[2]) << 16 |
-         static_cast<DWORD>(p[3]) << 24;
-}
-
 }  // namespace
-
-DWORD CFileServer::ReservedWord() { return g_dwReserved.load(); }
 
 CFileServer::CFileServer() = default;
 
@@ -56,103 +48,207 @@ DWORD CFileServer::FileLength() const {
 
 bool CFileServer::ReadAt(DWORD offset, void* buffer, UINT count) {
   m_pFile->Seek(offset, CFile::begin);
-  return m_pFile->Read(buffer, count) == count;
+  if (m_pFile->Read(buffer, count) != count) return false;
+  if (!m_pending.bytes.empty()) {
+    // A read-only container reads an interrupted change as made.
+    const ULONGLONG target = m_pending.target, n = m_pending.bytes.size();
+    const ULONGLONG from = std::max<ULONGLONG>(offset, target), to = std::min<ULONGLONG>(offset + ULONGLONG(count), target + n);
+    if (from < to)
+      std::memcpy(static_cast<BYTE*>(buffer) + (from - offset), m_pending.bytes.data() + (from - target), to - from);
+  }
+  return true;
 }
 
 DWORD CFileServer::ReadWord(DWORD offset) {
   BYTE b[4];
   if (!ReadAt(offset, b, 4)) throw CFileException(CFileException::endOfFile, 0, GetFilePath());
-  return Le32(b);
+  return DecodeLe32(b);
+}
+
+// Every change of the file goes through here: the first one of a writing
+// session puts the write mark into the header first (and on the disk), so
+// that a writer killed at any later moment leaves a file that says so.
+void CFileServer::WriteRaw(DWORD offset, const void* buffer, UINT count) {
+  if (!m_bWriting) WriteHeader();
+  m_pFile->Seek(offset, CFile::begin);
+  m_pFile->Write(buffer, count);
+}
+
+void CFileServer::SetFileLength(ULONGLONG length) {
+  if (!m_bWriting) WriteHeader();
+  m_pFile->SetLength(length);
 }
 
 void CFileServer::WriteAt(DWORD offset, const void* buffer, UINT count) {
-  m_pFile->Seek(offset, CFile::begin);
-  m_pFile->Write(buffer, count);
+  WriteRaw(offset, buffer, count);
   if (offset + count > m_dwLiveEnd) m_dwLiveEnd = offset + count;
   if (OverlapsDiskTable(offset, count)) m_bDiskTableHit = true;
 }
 
+// A change of words that the slot chain already reaches, cut half way, would
+// leave a word that is neither its old value nor its new one. The kernel
+// copies a write into the file a page at a time and the death of the writer
+// falls between pages only, and disks write a 512-byte sector whole: a change
+// inside one sector is never cut. One that crosses a sector boundary is
+// first written as a redo record behind the end of the file (target offset,
+// byte count, bytes) and named in the header; an open that finds it named
+// makes the change again. The record is cut off afterwards, so the file
+// ends as it would have without it.
+void CFileServer::WriteLive(DWORD offset, const void* buffer, UINT count) {
+  constexpr DWORD kSector = 512;
+  if (count == 0 || offset / kSector == (offset + count - 1) / kSector) {
+    WriteAt(offset, buffer, count);
+    return;
+  }
+  // Growing the slot table in place may write past the end of the file.
+  const DWORD end = std::max(FileLength(), offset + count);
+  std::vector<BYTE> redo(8 + static_cast<std::size_t>(count));
+  EncodeLe32(&redo[0], offset);
+  EncodeLe32(&redo[4], count);
+  std::memcpy(&redo[8], buffer, count);
+  WriteRaw(end, redo.data(), static_cast<UINT>(redo.size()));
+  m_dwRedo = end;
+  WriteHeader();
+  WriteAt(offset, buffer, count);
+  m_dwRedo = 0;
+  WriteHeader();
+  SetFileLength(end);
+}
+
 void CFileServer::WriteWord(DWORD offset, DWORD value) {
-  BYTE b[4] = {BYTE(value), BYTE(value >> 8), BYTE(value >> 16), BYTE(value >> 24)};
-  WriteAt(offset, b, 4);
+  BYTE b[4];
+  EncodeLe32(b, value);
+  WriteLive(offset, b, 4);
 }
 
-void CFileServer::WriteHeaderWith(DWORD hashOffset) {
-  BYTE h[32];
-  auto put = [&h](int at, DWORD v) {
-    h[at] = BYTE(v);
-    h[at + 1] = BYTE(v >> 8);
-    h[at + 2] = BYTE(v >> 16);
-    h[at + 3] = BYTE(v >> 24);
-  };
-  put(0, m_dwSize);
-  put(4, m_dwLayout);
-  put(8, m_Guid.Data1);
-  h[12] = BYTE(m_Guid.Data2);
-  h[13] = BYTE(m_Guid.Data2 >> 8);
-  h[14] = BYTE(m_Guid.Data3);
-  h[15] = BYTE(m_Guid.Data3 >> 8);
-  std::memcpy(h + 16, m_Guid.Data4, 8);
-  put(24, g_dwReserved.load());
-  put(28, hashOffset);
+void CFileServer::PutHeader(bool marked) {
+  ContainerHeader h;
+  h.slotCount = m_dwSize;
+  h.layout = m_dwLayout;
+  h.guid = m_Guid;
+  h.reserved = m_dwReserved;
+  // While marked the header names no table: the one on disk may be stale or
+  // half rewritten, and the table in memory is not written until Close.
+  h.hashOffset = marked ? 0 : m_dwHashOffset;
+  h.writeMark = marked ? ContainerHeader::kWriteMark : 0;
+  h.redoOffset = marked ? m_dwRedo : 0;
+  BYTE b[ContainerHeader::kSize];
+  h.Encode(b);
   m_pFile->Seek(0, CFile::begin);
-  m_pFile->Write(h, sizeof h);
+  m_pFile->Write(b, sizeof b);
 }
 
-void CFileServer::WriteHeader() { WriteHeaderWith(m_dwHashOffset); }
+void CFileServer::WriteHeader() {
+  const bool first = !m_bWriting;
+  m_bWriting = true;
+  PutHeader(true);
+  // The mark must be on the disk before any change it announces.
+  if (first) m_pFile->Flush();
+}
+
+// The end of a writing session: the table goes to the disk first, the header
+// that names it and drops the mark only when the table is there.
+void CFileServer::FinishWrite() {
+  if (m_dwHashOffset != 0) WriteHashTable();
+  m_pFile->Flush();
+  PutHeader(false);
+  m_pFile->Flush();
+  m_bWriting = false;
+}
 
 // --- Init / Close -----------------------------------------------------------
 
 void CFileServer::ReadHeaderAndTable(CFile& file) {
-  BYTE h[32];
+  BYTE raw[ContainerHeader::kSize];
   file.SeekToBegin();
   ULONGLONG length = file.GetLength();
-  if (length < kHeaderSize || length > 0xFFFFFFFFull || file.Read(h, sizeof h) != sizeof h)
+  if (length < kHeaderSize || length > 0xFFFFFFFFull || file.Read(raw, sizeof raw) != sizeof raw)
     throw CFileException(CFileException::invalidFile, 0, file.GetFilePath());
-  DWORD count = Le32(h);
-  DWORD layout = Le32(h + 4);
-  GUID guid;
-  guid.Data1 = Le32(h + 8);
-  guid.Data2 = static_cast<WORD>(h[12] | h[13] << 8);
-  guid.Data3 = static_cast<WORD>(h[14] | h[15] << 8);
-  std::memcpy(guid.Data4, h + 16, 8);
-  DWORD reserved = Le32(h + 24);
-  DWORD hashOffset = Le32(h + 28);
+  const ContainerHeader h = ContainerHeader::Decode(raw);
   // Every slot needs a word of its own after the header; a count beyond that,
   // or a table outside the file, is a damaged header.
-  if (count > (length - kHeaderSize) / 4 || (hashOffset != 0 && (hashOffset < kHeaderSize || hashOffset > length)))
+  if (h.slotCount > (length - kHeaderSize) / 4 ||
+      (h.hashOffset != 0 && (h.hashOffset < kHeaderSize || h.hashOffset > length)))
     throw CFileException(CFileException::invalidFile, 0, file.GetFilePath());
+  const bool interrupted = h.writeMark == ContainerHeader::kWriteMark;
 
   std::vector<HashEntry> table;
-  if (hashOffset != 0 && count > 0) {
+  DWORD tableBytes = 0;
+  if (h.hashOffset != 0 && h.slotCount > 0 && !interrupted) {
     // A table written by a writer that did not pad it to the slot count may
     // hold fewer entries; read what the file holds.
-    ULONGLONG fits = (length - hashOffset) / 8;
-    DWORD entries = static_cast<DWORD>(fits < count ? fits : count);
-    std::vector<BYTE> raw(static_cast<std::size_t>(entries) * 8);
-    file.Seek(hashOffset, CFile::begin);
-    if (file.Read(raw.data(), static_cast<UINT>(raw.size())) != raw.size())
+    ULONGLONG fits = (length - h.hashOffset) / 8;
+    DWORD entries = static_cast<DWORD>(fits < h.slotCount ? fits : h.slotCount);
+    std::vector<BYTE> bytes(static_cast<std::size_t>(entries) * 8);
+    file.Seek(h.hashOffset, CFile::begin);
+    if (file.Read(bytes.data(), static_cast<UINT>(bytes.size())) != bytes.size())
       throw CFileException(CFileException::endOfFile, 0, file.GetFilePath());
     table.reserve(entries);
     for (DWORD i = 0; i < entries; ++i) {
-      HashEntry e{Le32(&raw[i * 8]), Le32(&raw[i * 8 + 4])};
+      HashEntry e{DecodeLe32(&bytes[i * 8]), DecodeLe32(&bytes[i * 8 + 4])};
       // Entries that name no slot (padding, damage) could only ever answer "no item".
-      if (e.dwIndex < count) table.push_back(e);
+      if (e.dwIndex < h.slotCount) table.push_back(e);
     }
+    tableBytes = entries * 8;
   }
-  g_dwReserved = reserved;
-  m_dwSize = count;
-  m_dwLayout = layout;
-  m_Guid = guid;
-  m_dwHashOffset = hashOffset;
-  m_dwDiskTable = hashOffset;
-  m_dwDiskTableBytes = hashOffset != 0 && count > 0 ? static_cast<DWORD>(std::min<ULONGLONG>(count, (length - hashOffset) / 8) * 8) : 0;
+  m_dwReserved = h.reserved;
+  m_dwSize = h.slotCount;
+  m_dwLayout = h.layout;
+  m_Guid = h.guid;
+  m_dwHashOffset = h.hashOffset;
+  m_dwDiskTable = tableBytes ? h.hashOffset : 0;
+  m_dwDiskTableBytes = tableBytes;
   m_aHash = std::move(table);
+  m_bInterrupted = interrupted;
+  if (interrupted && h.redoOffset != 0) ReadRedoRecord(file, h.redoOffset);
+}
+
+// A redo record that cannot be read whole was never named by the header
+// (it is written before it is named): the change it would hold was not begun.
+void CFileServer::ReadRedoRecord(CFile& file, DWORD offset) {
+  const ULONGLONG length = file.GetLength();
+  BYTE head[8];
+  if (offset < kHeaderSize || offset + 8ull > length) return;
+  file.Seek(offset, CFile::begin);
+  if (file.Read(head, 8) != 8) return;
+  const DWORD target = DecodeLe32(head), count = DecodeLe32(head + 4);
+  if (count == 0 || offset + 8ull + count > length || target < kHeaderSize || target + ULONGLONG(count) > offset) return;
+  std::vector<BYTE> bytes(count);
+  if (file.Read(bytes.data(), count) != count) return;
+  m_pending = PendingChange{offset, target, std::move(bytes)};
 }
 
 bool CFileServer::OverlapsDiskTable(ULONGLONG offset, ULONGLONG count) const {
   return m_dwDiskTableBytes != 0 && offset < static_cast<ULONGLONG>(m_dwDiskTable) + m_dwDiskTableBytes &&
          offset + count > m_dwDiskTable;
+}
+
+// A writer was killed after it had begun to change the file. What it wrote
+// is sound up to the slot chain (every record and block is written before the
+// word that makes it reachable), but the header's slot count and the table
+// may lag behind: the chain is taken as it stands and the table is built anew
+// from the descriptors. A writable container writes both at Close; until then
+// the mark stays, so a second kill is recovered the same way.
+void CFileServer::RecoverInterruptedWrite() {
+  CSingleLock lock(m_mutexFile);
+  if (IsWritable()) {
+    m_bWriting = true;  // the mark is on the disk already
+    if (!m_pending.bytes.empty()) {
+      PendingChange change = std::move(m_pending);
+      m_pending = PendingChange{};
+      WriteRaw(change.target, change.bytes.data(), static_cast<UINT>(change.bytes.size()));
+      WriteHeader();  // no longer names the record
+      SetFileLength(change.record);
+    }
+  }
+  SlotChain chain = WalkChain(kNoItem);
+  m_dwSize = static_cast<DWORD>(chain.slots.size());
+  m_slotWords = std::move(chain.slots);
+  m_bSlotWordsValid = true;
+  // A contiguous table is a valid chained one; the reverse is not known here.
+  m_dwLayout = 0;
+  m_dwHashOffset = 0;
+  RebuildHashTable();
 }
 
 BOOL CFileServer::Init(const char* path, const GUID* guid, UINT openFlags) {
@@ -189,7 +285,19 @@ BOOL CFileServer::Init(const char* path, const GUID* guid, UINT openFlags) {
       }
     }
     m_nOpenFlags = openFlags;
-    if (IsWritable()) ComputeLiveEnd();
+    try {
+      if (m_bInterrupted) RecoverInterruptedWrite();
+      if (IsWritable()) ComputeLiveEnd();
+    } catch (const CException&) {
+      // The file cannot be walked (an I/O error): as unopenable as a damaged header.
+      std::unique_ptr<CFile> file(m_pFile);
+      m_pFile = nullptr;
+      file->Abort();
+      ResetState();
+      return FALSE;
+    }
+    // The rebuilt table goes behind everything the file holds.
+    if (m_bInterrupted && IsWritable()) m_dwHashOffset = std::max(FileLength(), m_dwLiveEnd);
     StartPerformanceThread();
     return TRUE;
   }
@@ -203,7 +311,7 @@ BOOL CFileServer::Init(const char* path, const GUID* guid, UINT openFlags) {
     if (!file->Open(path, CFile::modeCreate | CFile::modeReadWrite, &error)) return FALSE;
     m_pFile = file.get();
     m_pFile->SetLength(kHeaderSize);
-    WriteHeader();
+    PutHeader(false);
   } catch (const CException&) {
     m_pFile = nullptr;
     file->Abort();
@@ -221,6 +329,7 @@ void CFileServer::ResetState() {
   m_dwSize = 0;
   m_dwLayout = 1;
   m_dwHashOffset = 0;
+  m_dwReserved = 0;
   m_nOpenFlags = 0;
   m_aHash.clear();
   m_slotWords.clear();
@@ -229,6 +338,10 @@ void CFileServer::ResetState() {
   m_dwDiskTable = 0;
   m_dwDiskTableBytes = 0;
   m_bDiskTableHit = false;
+  m_bWriting = false;
+  m_bInterrupted = false;
+  m_dwRedo = 0;
+  m_pending = PendingChange{};
 }
 
 void CFileServer::Close() {
@@ -238,13 +351,12 @@ void CFileServer::Close() {
   CSingleLock lock(m_mutexFile);
   std::unique_ptr<CFile> file(m_pFile);
   try {
-    if (IsWritable()) {
-      if (m_dwHashOffset != 0) WriteHashTable();
-      WriteHeader();
-    }
+    // A container that was not changed is left as it is, byte for byte.
+    if (IsWritable() && m_bWriting) FinishWrite();
     m_pFile = nullptr;
     file->Close();
   } catch (...) {
+    // The mark stays in the file: the next open rebuilds what is missing.
     m_pFile = nullptr;
     file->Abort();
     ResetState();
@@ -260,7 +372,8 @@ void CFileServer::Close() {
 // the file when something was written behind that position since. The table on
 // disk always has exactly slot-count entries: slots without an entry get
 // padding entries that name no slot (0xFFFFFFFF), so a reader that reads
-// slot-count entries never reads anything else.
+// slot-count entries never reads anything else. The header names no table
+// meanwhile (the write mark is set), so a table cut short is never read.
 std::vector<BYTE> CFileServer::TableImage(const std::vector<HashEntry>& entries, DWORD slotCount) {
   std::vector<HashEntry> table;
   table.reserve(slotCount);
@@ -270,9 +383,8 @@ std::vector<BYTE> CFileServer::TableImage(const std::vector<HashEntry>& entries,
   qsort(table.data(), table.size(), sizeof(HashEntry), CompareHash);
   std::vector<BYTE> raw(table.size() * 8);
   for (std::size_t i = 0; i < table.size(); ++i) {
-    DWORD v[2] = {table[i].dwIndex, table[i].dwHash};
-    for (int k = 0; k < 2; ++k)
-      for (int j = 0; j < 4; ++j) raw[i * 8 + k * 4 + j] = BYTE(v[k] >> (8 * j));
+    EncodeLe32(&raw[i * 8], table[i].dwIndex);
+    EncodeLe32(&raw[i * 8 + 4], table[i].dwHash);
   }
   return raw;
 }
@@ -282,11 +394,10 @@ void CFileServer::WriteHashTable() {
   DWORD length = FileLength();
   const bool inPlace = m_dwHashOffset == m_dwDiskTable && raw.size() <= m_dwDiskTableBytes && !m_bDiskTableHit;
   if (!inPlace && m_dwHashOffset < m_dwLiveEnd) m_dwHashOffset = length > m_dwLiveEnd ? length : m_dwLiveEnd;
-  m_pFile->Seek(m_dwHashOffset, CFile::begin);
-  if (!raw.empty()) m_pFile->Write(raw.data(), static_cast<UINT>(raw.size()));
+  if (!raw.empty()) WriteRaw(m_dwHashOffset, raw.data(), static_cast<UINT>(raw.size()));
   // When nothing live lies behind the table, cut what an older, longer table left.
   DWORD end = m_dwHashOffset + static_cast<DWORD>(raw.size());
-  if (end < length && end >= m_dwLiveEnd) m_pFile->SetLength(end);
+  if (end < length && end >= m_dwLiveEnd) SetFileLength(end);
   m_dwDiskTable = m_dwHashOffset;
   m_dwDiskTableBytes = static_cast<DWORD>(raw.size());
   m_bDiskTableHit = false;
@@ -315,6 +426,18 @@ void CFileServer::EndOfPerformanceThread() {
 
 // --- slot walk ------------------------------------------------------------------
 
+SlotChain CFileServer::WalkChain(DWORD limit) {
+  // The file's read-ahead window serves the words of a block; a jump to the
+  // next block reads only a little.
+  auto word = [this](DWORD at, DWORD& value) {
+    BYTE b[4];
+    if (!ReadAt(at, b, 4)) return false;
+    value = DecodeLe32(b);
+    return true;
+  };
+  return WalkSlotChain(word, FileLength(), limit);
+}
+
 // Finds the slot words by walking the chain from offset 40, once; later
 // lookups and every write keep the list current. A damaged chain (a link
 // outside the file, a loop) ends the walk: the slots it did not reach hold no
@@ -322,36 +445,12 @@ void CFileServer::EndOfPerformanceThread() {
 void CFileServer::EnsureSlotWords() {
   if (m_bSlotWordsValid) return;
   m_slotWords.clear();
-  DWORD length = FileLength();
   if (m_dwLayout == 1) {
+    DWORD length = FileLength();
     for (DWORD i = 0; i < m_dwSize && kHeaderSize + 4ull * i + 4 <= length; ++i)
       m_slotWords.push_back(kHeaderSize + 4 * i);
-    m_bSlotWordsValid = true;
-    return;
-  }
-  // The file's read-ahead window serves the words of a block; a jump to the
-  // next block reads only a little.
-  auto word = [&](DWORD at, DWORD& value) {
-    BYTE b[4];
-    if (!ReadAt(at, b, 4)) return false;
-    value = Le32(b);
-    return true;
-  };
-  ULONGLONG budget = length / 4 + 2;  // every word of a sound chain is visited once
-  DWORD pos = kHeaderSize;
-  m_slotWords.reserve(m_dwSize);
-  while (m_slotWords.size() < m_dwSize && budget-- > 0) {
-    DWORD value;
-    if (pos > length - 4 || !word(pos, value)) break;
-    if (value != 0) {
-      m_slotWords.push_back(pos);
-      pos += 4;
-      continue;
-    }
-    DWORD link;
-    if (pos > length - 8 || !word(pos + 4, link) || link == 0) break;
-    if (link < kHeaderSize || link > length - 4) break;
-    pos = link;
+  } else {
+    m_slotWords = WalkChain(m_dwSize).slots;
   }
   m_bSlotWordsValid = true;
 }

@@ -3,14 +3,17 @@
 // raw or as zlib streams. The document index (`CDocServer`) derives from it
 // and learns of every change through the protected hooks.
 //
-// Container file (integers little-endian, offsets absolute):
+// Container file (integers little-endian, offsets absolute; docs/formats.md
+// gives every field with its purpose):
 //
 //   0  DWORD  slot count (empty slots included)
 //   4  DWORD  layout flag: 1 contiguous slot table, 0 chained
 //   8  GUID   container GUID (16 bytes)
-//  24  DWORD  reserved word, carried unchanged (one copy per process)
+//  24  DWORD  reserved word, carried unchanged (per container)
 //  28  DWORD  hash table offset; 0 = no table in the file
-//  32  8      reserved, zero
+//  32  DWORD  write mark: 0, or "WRIT" while a writer has changed the file
+//             and not closed it (the header then names no table)
+//  36  DWORD  0; while marked, the offset of a pending redo record or 0
 //  40  slot table: words; an item record offset, 0xFFFFFFFF for an empty slot,
 //      or 0 = end of block, followed by a link to the next block (0 = none).
 //      Contiguous: slot i at 40 + 4i, then 0 and 0.
@@ -34,6 +37,7 @@
 #include <vector>
 
 #include "kasten/file_item.h"
+#include "kasten/slot_chain.h"
 #include "platform/file.h"
 #include "platform/sync.h"
 #include "platform/windows_types.h"
@@ -157,8 +161,15 @@ class CFileServer {
   bool GetItemInfo(DWORD index, ItemInfo& info);
   // Name of the backup that Compact leaves beside path ("base.dat" -> "base.bak").
   static std::string BackupName(const std::string& path);
-  // The reserved header word this process carries into every header.
-  static DWORD ReservedWord();
+  // The reserved header word of this container: read from its header, 0 for
+  // a container created here, carried unchanged into every header it writes
+  // (Compact's new file included).
+  DWORD ReservedWord() const { return m_dwReserved; }
+  // True when the container was found with the write mark of a writer that
+  // did not finish (killed, or its Close failed). Its slot count and hash
+  // table were then rebuilt from the slot chain; a writable container writes
+  // them back at Close.
+  bool FoundInterruptedWrite() const { return m_bInterrupted; }
 
  protected:
   static int CompareHash(const void* a, const void* b);
@@ -180,11 +191,28 @@ class CFileServer {
   bool ReadAt(DWORD offset, void* buffer, UINT count);
   bool OverlapsDiskTable(ULONGLONG offset, ULONGLONG count) const;
   DWORD ReadWord(DWORD offset);
+  // WriteRaw and SetFileLength change the file; the first change of a
+  // session writes the marked header first. WriteAt also counts what it
+  // writes as live (items, slot blocks).
+  void WriteRaw(DWORD offset, const void* buffer, UINT count);
+  void SetFileLength(ULONGLONG length);
   void WriteAt(DWORD offset, const void* buffer, UINT count);
+  // A change of words the slot chain already reaches: never left half done
+  // by a writer's death (see the definition).
+  void WriteLive(DWORD offset, const void* buffer, UINT count);
   void WriteWord(DWORD offset, DWORD value);
+  // The header as it stands in memory; marked: with the write mark and no table.
+  void PutHeader(bool marked);
+  // The marked header (begins a writing session when none is open).
   void WriteHeader();
-  void WriteHeaderWith(DWORD hashOffset);
+  // Writes the table, then the unmarked header naming it; ends the session.
+  void FinishWrite();
   void ReadHeaderAndTable(CFile& file);
+  // The redo record a marked header names, if it can be read.
+  void ReadRedoRecord(CFile& file, DWORD offset);
+  void RecoverInterruptedWrite();
+  // Walks the slot chain, collecting at most `limit` slots.
+  SlotChain WalkChain(DWORD limit);
   void ResetState();
   void WriteHashTable();
   void RebuildHashTable();
@@ -196,7 +224,7 @@ class CFileServer {
   _FILEITEM* ReadItemAt(DWORD recordOffset, DWORD fileLength);
   bool ReadRecord(DWORD index, Record& rec);
   bool EncodeRecord(CFile& src, const _FILEITEM* item, DWORD method, CMemFile& record);
-  DWORD InsertRecord(CMemFile& record, const _FILEITEM* item, DWORD index);
+  DWORD InsertRecord(CMemFile& record, const _FILEITEM* item, DWORD index, bool replacing);
   void MarkEmpty(DWORD index);
   void UpdateHash(const _FILEITEM* item, DWORD index, bool slotWasFree);
   void StartPerformanceThread();
@@ -215,5 +243,16 @@ class CFileServer {
   DWORD m_dwDiskTable = 0;
   DWORD m_dwDiskTableBytes = 0;
   bool m_bDiskTableHit = false;
+  DWORD m_dwReserved = 0;      // reserved header word of this container
+  bool m_bWriting = false;     // the write mark is in the file (a change since Init)
+  bool m_bInterrupted = false; // the mark was found at Init
+  DWORD m_dwRedo = 0;          // the redo record the header names now (during WriteLive)
+  // A redo record found at Init: its offset, and the change it holds. A
+  // read-only container reads the file as if the change were made.
+  struct PendingChange {
+    DWORD record = 0;
+    DWORD target = 0;
+    std::vector<BYTE> bytes;
+  } m_pending;
   std::thread m_performanceThread;
 };

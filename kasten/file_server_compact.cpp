@@ -7,20 +7,15 @@
 #include <cstdlib>
 #include <memory>
 
+#include "kasten/container_header.h"
 #include "kasten/file_server.h"
+#include "platform/coding.h"
 #include "platform/message_box.h"
 #include "platform/paths.h"
 
 namespace {
 
 constexpr std::size_t kCopyBuffer = 100000;
-
-void PutLe32(BYTE* p, DWORD v) {
-  p[0] = BYTE(v);
-  p[1] = BYTE(v >> 8);
-  p[2] = BYTE(v >> 16);
-  p[3] = BYTE(v >> 24);
-}
 
 // Copies count bytes from src at `from` to dst at `to` through buffer.
 void CopyBytes(CFile& src, DWORD from, CFile& dst, DWORD to, DWORD count, BYTE* buffer, std::size_t size) {
@@ -82,15 +77,11 @@ BOOL CFileServer::Compact() {
 
     const DWORD slotsEnd = kHeaderSize + 4 * live + 8;
     std::vector<BYTE> header(slotsEnd, 0);
-    PutLe32(&header[0], live);
-    PutLe32(&header[4], 1);
-    PutLe32(&header[8], m_Guid.Data1);
-    header[12] = BYTE(m_Guid.Data2);
-    header[13] = BYTE(m_Guid.Data2 >> 8);
-    header[14] = BYTE(m_Guid.Data3);
-    header[15] = BYTE(m_Guid.Data3 >> 8);
-    std::memcpy(&header[16], m_Guid.Data4, 8);
-    PutLe32(&header[24], ReservedWord());
+    ContainerHeader image;
+    image.slotCount = live;
+    image.layout = 1;
+    image.guid = m_Guid;
+    image.reserved = m_dwReserved;
 
     std::vector<HashEntry> table;
     table.reserve(live);
@@ -114,7 +105,7 @@ BOOL CFileServer::Compact() {
         throw CFileException(CFileException::diskFull, EFBIG, tempPath);
       }
       CopyBytes(*m_pFile, rec.offset, out, pos, size, buffer.get(), kCopyBuffer);
-      PutLe32(&header[kHeaderSize + 4 * copied], pos);
+      EncodeLe32(&header[kHeaderSize + 4 * copied], pos);
       table.push_back({copied, MakeHash(LastComponent(rec.item->szName))});
       FreeFileItem(rec.item);
       pos += size;
@@ -124,7 +115,8 @@ BOOL CFileServer::Compact() {
     out.Seek(pos, CFile::begin);
     if (!raw.empty()) out.Write(raw.data(), static_cast<UINT>(raw.size()));
     out.SetLength(pos + raw.size());
-    PutLe32(&header[28], pos);
+    image.hashOffset = pos;
+    image.Encode(header.data());
     out.Seek(0, CFile::begin);
     out.Write(header.data(), static_cast<UINT>(header.size()));
     out.Flush();
@@ -169,12 +161,14 @@ BOOL CFileServer::Union(CFileServer* first, CFileServer* second) {
   const DWORD n = static_cast<DWORD>(fromFirst.size() + fromSecond.size());
   const DWORD s = GetSystemFilesCount();
 
-  m_pFile->SetLength(0);
   m_aHash.clear();
   m_dwHashOffset = 0;
   m_dwSize = 0;
   m_dwLayout = 1;
+  m_dwDiskTable = m_dwDiskTableBytes = 0;
+  m_bDiskTableHit = false;
   WriteHeader();
+  SetFileLength(kHeaderSize);
   // Slot words for every item, then s words of 0 kept for the system files:
   // with the marker and link behind them they form a run of zeros, into which
   // the system files' slots grow in place, keeping the table contiguous.
@@ -185,7 +179,7 @@ BOOL CFileServer::Union(CFileServer* first, CFileServer* second) {
   DWORD pos = slotsEnd;
   DWORD dest = 0;
   m_dwLiveEnd = slotsEnd;
-  m_pFile->SetLength(slotsEnd);
+  SetFileLength(slotsEnd);
   for (CFileServer* src : {first, second}) {
     CSingleLock srcLock(src->m_mutexFile);
     for (DWORD i : src == first ? fromFirst : fromSecond) {
@@ -197,13 +191,12 @@ BOOL CFileServer::Union(CFileServer* first, CFileServer* second) {
       DWORD size = rec.dataOffset - rec.offset + rec.storedLength;
       FreeFileItem(rec.item);
       CopyBytes(*src->m_pFile, rec.offset, *m_pFile, pos, size, buffer.get(), kCopyBuffer);
-      PutLe32(&slots[4 * dest], pos);
+      EncodeLe32(&slots[4 * dest], pos);
       pos += size;
       ++dest;
     }
   }
-  m_pFile->Seek(kHeaderSize, CFile::begin);
-  m_pFile->Write(slots.data(), static_cast<UINT>(slots.size()));
+  WriteRaw(kHeaderSize, slots.data(), static_cast<UINT>(slots.size()));
   m_dwLiveEnd = pos;
 
   m_dwLayout = 1;

@@ -11,18 +11,8 @@
 
 #include "kasten/codec.h"
 #include "kasten/file_server.h"
+#include "platform/coding.h"
 #include "platform/message_box.h"
-
-namespace {
-
-void PutLe32(BYTE* p, DWORD v) {
-  p[0] = BYTE(v);
-  p[1] = BYTE(v >> 8);
-  p[2] = BYTE(v >> 16);
-  p[3] = BYTE(v >> 24);
-}
-
-}  // namespace
 
 // Builds the whole item record in memory: descriptor, method, contents length,
 // stored length, stored bytes. False (nothing written) for a descriptor that
@@ -41,9 +31,9 @@ bool CFileServer::EncodeRecord(CFile& src, const _FILEITEM* item, DWORD method, 
   record.Write(fields, 12);
   codec->Compress(&src, &record);
   DWORD stored = static_cast<DWORD>(record.GetLength()) - item->wSize - 12;
-  PutLe32(fields, method);
-  PutLe32(fields + 4, static_cast<DWORD>(contents));
-  PutLe32(fields + 8, stored);
+  EncodeLe32(fields, method);
+  EncodeLe32(fields + 4, static_cast<DWORD>(contents));
+  EncodeLe32(fields + 8, stored);
   std::memcpy(record.GetBuffer() + item->wSize, fields, 12);
   return true;
 }
@@ -53,7 +43,7 @@ DWORD CFileServer::InsertFile(CFile& src, const _FILEITEM* item, DWORD index, DW
   CSingleLock lock(m_mutexFile);
   CMemFile record(4096);
   if (!EncodeRecord(src, item, method, record)) return kNoItem;
-  return InsertRecord(record, item, index);
+  return InsertRecord(record, item, index, false);
 }
 
 DWORD CFileServer::AddFile(CFile& src, const _FILEITEM* item, DWORD method) {
@@ -68,11 +58,7 @@ DWORD CFileServer::ReplaceFile(CFile& src, const _FILEITEM* item, DWORD index, D
   // Encode before the old item is let go, so a failure cannot lose it.
   CMemFile record(4096);
   if (!EncodeRecord(src, item, method, record)) return kNoItem;
-  if (index < m_dwSize) {
-    MarkEmpty(index);
-    OnRemove(index);
-  }
-  return InsertRecord(record, item, index);
+  return InsertRecord(record, item, index, index < m_dwSize);
 }
 
 void CFileServer::RemoveFile(DWORD index) {
@@ -89,13 +75,16 @@ void CFileServer::MarkEmpty(DWORD index) {
   m_dwLayout = 0;
 }
 
-DWORD CFileServer::InsertRecord(CMemFile& record, const _FILEITEM* item, DWORD index) {
+// `replacing`: the slot's item gives way to the new one. The slot word is
+// switched from the old record to the new one in one write, so that a writer
+// killed in between leaves one of the two, never an empty slot.
+DWORD CFileServer::InsertRecord(CMemFile& record, const _FILEITEM* item, DWORD index, bool replacing) {
   bool slotWasFree = true;
   if (index >= m_dwSize) SetSize(index + 1, FALSE);
   EnsureSlotWords();
   if (index >= m_slotWords.size()) throw CFileException(CFileException::invalidFile, 0, GetFilePath());
   const DWORD b = m_slotWords[index];
-  const DWORD cur = ReadWord(b);
+  const DWORD cur = replacing ? kNoItem : ReadWord(b);
   const DWORD length = FileLength();
   const UINT recordSize = static_cast<UINT>(record.GetLength());
 
@@ -115,7 +104,7 @@ DWORD CFileServer::InsertRecord(CMemFile& record, const _FILEITEM* item, DWORD i
     BYTE block[20];
     UINT blockSize = 0;
     auto put = [&](DWORD v) {
-      PutLe32(block + blockSize, v);
+      EncodeLe32(block + blockSize, v);
       blockSize += 4;
     };
     put(0);  // the new slot; its value is known once the block size is
@@ -124,13 +113,13 @@ DWORD CFileServer::InsertRecord(CMemFile& record, const _FILEITEM* item, DWORD i
     if (next != 0) put(0);
     put(cont);
     const DWORD D = L + blockSize;
-    PutLe32(block, D);
+    EncodeLe32(block, D);
     WriteAt(D, record.GetBuffer(), recordSize);
     WriteAt(L, block, blockSize);
     BYTE link[8];
-    PutLe32(link, 0);
-    PutLe32(link + 4, L);
-    WriteAt(b, link, 8);
+    EncodeLe32(link, 0);
+    EncodeLe32(link + 4, L);
+    WriteLive(b, link, 8);
 
     m_slotWords[index] = L + 4;
     if (next != 0 && index + 1 < m_slotWords.size()) m_slotWords[index + 1] = L + 8;
@@ -140,6 +129,7 @@ DWORD CFileServer::InsertRecord(CMemFile& record, const _FILEITEM* item, DWORD i
     OnInsert(index);
   } else {
     WriteAt(length, record.GetBuffer(), recordSize);
+    if (replacing) OnRemove(index);
     WriteWord(b, length);
   }
   UpdateHash(item, index, slotWasFree);
@@ -187,7 +177,7 @@ DWORD CFileServer::SetSize(DWORD count, BOOL lock) {
     // never walks into the slots given up here.
     if (count > 0 && count <= m_slotWords.size()) {
       BYTE end[8] = {};
-      WriteAt(m_slotWords[count - 1] + 4, end, 8);
+      WriteLive(m_slotWords[count - 1] + 4, end, 8);
     }
     if (m_slotWords.size() > count) m_slotWords.resize(count);
     m_aHash.erase(std::remove_if(m_aHash.begin(), m_aHash.end(), [count](const HashEntry& e) { return e.dwIndex >= count; }),
@@ -211,14 +201,17 @@ DWORD CFileServer::SetSize(DWORD count, BOOL lock) {
     }
     const DWORD start = room ? tail : length;
     std::vector<BYTE> block((static_cast<std::size_t>(n) + 2) * 4, 0);
-    for (DWORD i = 0; i < n; ++i) PutLe32(&block[i * 4], kNoItem);
-    WriteAt(start, block.data(), static_cast<UINT>(block.size()));
+    for (DWORD i = 0; i < n; ++i) EncodeLe32(&block[i * 4], kNoItem);
+    // In place the block replaces words the chain reaches (its end marker);
+    // at the end of the file nothing reaches it until the link below.
+    if (room) WriteLive(start, block.data(), static_cast<UINT>(block.size()));
+    else WriteAt(start, block.data(), static_cast<UINT>(block.size()));
     if (!room) {
       // The old end of block links to the new block.
       BYTE link[8];
-      PutLe32(link, 0);
-      PutLe32(link + 4, start);
-      WriteAt(tail, link, 8);
+      EncodeLe32(link, 0);
+      EncodeLe32(link + 4, start);
+      WriteLive(tail, link, 8);
     }
     for (DWORD i = 0; i < n; ++i) m_slotWords.push_back(start + 4 * i);
     m_dwSize = count;
@@ -253,7 +246,7 @@ void CFileServer::CreateHashTable() {
   if (!IsWritable()) return;
   CSingleLock lock(m_mutexFile);
   RebuildHashTable();
-  WriteHeaderWith(0);
+  WriteHeader();
   m_dwHashOffset = FileLength();
 }
 

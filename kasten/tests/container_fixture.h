@@ -7,6 +7,7 @@
 #include <unistd.h>
 
 #include <cstdlib>
+#include <fstream>
 #include <string>
 
 #include "kasten/file_server.h"
@@ -90,6 +91,30 @@ inline DWORD WordAt(const std::string& bytes, std::size_t at) {
   DWORD v = 0;
   for (int i = 3; i >= 0; --i) v = v << 8 | static_cast<unsigned char>(bytes.at(at + i));
   return v;
+}
+
+#ifndef KASTEN_TEST_DIR
+#define KASTEN_TEST_DIR "."
+#endif
+
+// Runs the independent reader of the format (read_container.py, with
+// Python's own zlib) on the container at path, against what this store reads
+// from it: slot by slot the name ("<none>" for no item) and the contents,
+// written below `scratch`. Returns the reader's exit status (0: agreed) and
+// the command in *command.
+inline int RunIndependentReader(const std::string& path, const std::string& scratch, std::string* command) {
+  const std::string expected = scratch + "/expected";
+  std::system(("rm -rf '" + expected + "' && mkdir '" + expected + "'").c_str());
+  {
+    CFileServer fs(path.c_str(), nullptr, CFile::modeRead);
+    for (DWORD i = 0; i < fs.GetSize(); ++i) {
+      std::ofstream out(expected + "/" + std::to_string(i), std::ios::binary);
+      std::string name = NameAt(fs, i);
+      out << name << '\n' << (name == "<none>" ? std::string() : Contents(fs, i));
+    }
+  }
+  *command = "python3 '" KASTEN_TEST_DIR "/read_container.py' '" + path + "' '" + expected + "'";
+  return std::system(command->c_str());
 }
 
 }  // namespace kasten_test

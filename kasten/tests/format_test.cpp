@@ -150,5 +150,57 @@ TEST_F(ContainerTest, GuidSurvivesAndCanBeChanged) {
   EXPECT_TRUE(fs.GetGuid() == other);
 }
 
+// Sets the reserved header word (offset 24) of a closed container.
+void SetReservedWord(const std::string& path, DWORD value) {
+  CFile f(path.c_str(), CFile::modeReadWrite);
+  BYTE b[4] = {BYTE(value), BYTE(value >> 8), BYTE(value >> 16), BYTE(value >> 24)};
+  f.Seek(24, CFile::begin);
+  f.Write(b, 4);
+}
+
+TEST_F(ContainerTest, ReservedWordBelongsToEachContainer) {
+  const std::string a = path, b = dir + "/other.dat", fresh = dir + "/fresh.dat";
+  {
+    CFileServer fs(a.c_str(), &kGuid, CFile::modeReadWrite);
+    Add(fs, "A", "a");
+    CFileServer other(b.c_str(), &kGuid, CFile::modeReadWrite);
+    Add(other, "B", "b");
+  }
+  SetReservedWord(a, 7);
+  SetReservedWord(b, 0xCAFEBABE);
+  {
+    CFileServer writer(a.c_str(), nullptr, CFile::modeReadWrite);
+    CFileServer reader(b.c_str(), nullptr, CFile::modeRead);  // opened after A: must not change A's word
+    EXPECT_EQ(reader.ReservedWord(), 0xCAFEBABEu);
+    EXPECT_EQ(writer.ReservedWord(), 7u);
+    Add(writer, "A2", "a2");
+    // A container created now starts with 0, whatever was opened before.
+    CFileServer created(fresh.c_str(), &kGuid, CFile::modeReadWrite);
+    Add(created, "C", "c");
+  }
+  EXPECT_EQ(WordAt(ReadWholeFile(a), 24), 7u);
+  EXPECT_EQ(WordAt(ReadWholeFile(b), 24), 0xCAFEBABEu);
+  EXPECT_EQ(WordAt(ReadWholeFile(fresh), 24), 0u);
+}
+
+TEST_F(ContainerTest, CompactCarriesANonzeroReservedWord) {
+  {
+    CFileServer fs(path.c_str(), &kGuid, CFile::modeReadWrite);
+    Add(fs, "A", "a");
+    Add(fs, "B", "b");
+  }
+  SetReservedWord(path, 0x89ABCDEF);
+  {
+    CFileServer fs(path.c_str(), nullptr, CFile::modeReadWrite);
+    fs.RemoveFile(0);
+    ASSERT_TRUE(fs.Compact());
+    EXPECT_EQ(fs.ReservedWord(), 0x89ABCDEFu);
+  }
+  const std::string compacted = ReadWholeFile(path);
+  EXPECT_EQ(WordAt(compacted, 0), 1u);  // compacted indeed
+  EXPECT_EQ(WordAt(compacted, 24), 0x89ABCDEFu);
+  EXPECT_EQ(WordAt(ReadWholeFile(dir + "/base.bak"), 24), 0x89ABCDEFu);
+}
+
 }  // namespace
 }  // namespace kasten_test

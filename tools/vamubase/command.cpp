@@ -116,6 +116,10 @@ bool OpenBase(CFileServer& base, const std::string& path, bool writable) {
     Fail(path + ": cannot open (not a base, damaged header, or no permission)");
     return false;
   }
+  if (base.FoundInterruptedWrite())
+    std::cerr << "vamubase: " << path << ": the last write to this base did not finish (the writer was killed or failed); "
+              << (writable ? "its slot count and name table are rebuilt from the items on disk\n"
+                           : "it is read as the items on disk stand, and the next writing command rebuilds its name table\n");
   return true;
 }
 
