@@ -1,5 +1,6 @@
 #include "kasten/codec.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdint>
 #include <cstdlib>
@@ -60,8 +61,9 @@ void Codec::Compress(CFile* src, CFile* dst) {
   DoCompress();
 }
 
-void Codec::Decompress(CFile* src, CFile* dst, DWORD inputLimit, DWORD outputLimit) {
+void Codec::Decompress(CFile* src, CFile* dst, DWORD inputLimit, DWORD outputLimit, DWORD storedLength) {
   Operation op(m_pSrc, m_pDst, m_bCancel, m_bDecompressing, src, dst);
+  m_dwStoredLength = storedLength;
   DoDecompress(inputLimit, outputLimit);
 }
 
@@ -96,7 +98,7 @@ void StoredCodec::DoDecompress(DWORD inputLimit, DWORD) {
   while (left > 0) {
     UINT want = left < kStoredBlock ? left : kStoredBlock;
     UINT n = ReadBlock(m_pWork, want);
-    if (n == 0) throw CFileException(CFileException::endOfFile);
+    if (n == 0) throw CFileException(CFileException::endOfFile, 0, m_pSrc->GetFilePath());
     WriteBlock(m_pWork, n);
     left -= n;
   }
@@ -147,75 +149,122 @@ void ZlibCodec::DoCompress() {
   WriteBlock(m_out, kBufferSize - m_stream.avail_out);
 }
 
-void ZlibCodec::DoDecompress(DWORD inputLimit, DWORD outputLimit) {
-  // A plain memory file is filled in place: the same bytes, one copy fewer.
-  if (typeid(*m_pDst) == typeid(CMemFile)) {
-    InflateIntoMemory(static_cast<CMemFile&>(*m_pDst), inputLimit, outputLimit);
-    return;
-  }
-  ResetStream();
-  CheckZlibResult(inflateInit2(&m_stream, 15));
-  struct End {
-    z_stream* s;
-    ~End() { inflateEnd(s); }
-  } end{&m_stream};
-  UINT filled = 0;  // bytes waiting in the output buffer
-  for (;;) {
-    if (m_stream.total_in == inputLimit || m_stream.total_out == outputLimit) break;
-    if (m_stream.avail_in == 0) {
-      DWORD left = inputLimit - static_cast<DWORD>(m_stream.total_in);
-      UINT n = ReadBlock(m_in, left < kBufferSize ? left : kBufferSize);
-      m_stream.next_in = m_in;
-      m_stream.avail_in = n;
+// Where inflated bytes go: straight into a plain memory file, which grows
+// as the stream really produces (a damaged contents length is never
+// allocated), or through the 512-byte output buffer into any other file.
+class ZlibCodec::Sink {
+ public:
+  Sink(ZlibCodec& codec, DWORD storedLength, DWORD outputLimit) : m_codec(codec) {
+    if (typeid(*codec.m_pDst) == typeid(CMemFile)) {
+      m_memory = static_cast<CMemFile*>(codec.m_pDst);
+      // One window holds a document of any ratio deflate reaches on real
+      // text; a larger contents length must be produced before it is given room.
+      const ULONGLONG plausible = static_cast<ULONGLONG>(storedLength) * 16 + 65536;
+      m_window = static_cast<std::size_t>(std::min<ULONGLONG>(outputLimit, plausible));
     }
-    if (filled == kBufferSize) {
-      WriteBlock(m_out, kBufferSize);
-      filled = 0;
-    }
-    // Never produce more than the output limit: a damaged contents length
-    // or an over-long stream cannot make the item grow past what it declares.
-    DWORD room = outputLimit - static_cast<DWORD>(m_stream.total_out);
-    UINT avail = kBufferSize - filled;
-    if (room < avail) avail = room;
-    m_stream.next_out = m_out + filled;
-    m_stream.avail_out = avail;
-    int result = inflate(&m_stream, Z_NO_FLUSH);
-    filled += avail - m_stream.avail_out;
-    if (result == Z_STREAM_END) break;
-    CheckZlibResult(result);
   }
-  WriteBlock(m_out, filled);
-}
+  // Room for at most `want` (> 0) bytes.
+  void Open(z_stream& s, DWORD want) {
+    if (m_memory) {
+      std::size_t n = std::min<std::size_t>(want, std::max(m_window, m_produced));
+      s.next_out = m_memory->PrepareWrite(n);
+      s.avail_out = static_cast<uInt>(n);
+      m_open = n;
+      return;
+    }
+    if (m_filled == kBufferSize) Flush();
+    UINT n = std::min<UINT>(want, kBufferSize - m_filled);
+    s.next_out = m_codec.m_out + m_filled;
+    s.avail_out = n;
+    m_open = n;
+  }
+  // Counts what the last inflate call wrote into the room given.
+  void Close(const z_stream& s) {
+    std::size_t got = m_open - s.avail_out;
+    m_produced += got;
+    if (m_memory) m_memory->CommitWrite(got);
+    else m_filled += static_cast<UINT>(got);
+  }
+  void Flush() {
+    if (!m_memory && m_filled) m_codec.WriteBlock(m_codec.m_out, m_filled);
+    m_filled = 0;
+  }
 
-void ZlibCodec::InflateIntoMemory(CMemFile& dst, DWORD inputLimit, DWORD outputLimit) {
+ private:
+  ZlibCodec& m_codec;
+  CMemFile* m_memory = nullptr;
+  std::size_t m_window = 0;
+  std::size_t m_open = 0;
+  std::size_t m_produced = 0;
+  UINT m_filled = 0;
+};
+
+// Inflates at most inputLimit stored bytes into at most outputLimit bytes and
+// checks the stream against the record (storedLength, outputLimit = the
+// contents length):
+// - a stream that ends must end exactly at the stored length, having
+//   produced exactly the contents length; zlib has checked its Adler-32 then;
+// - a stream that produces more than the contents length is damaged (one
+//   more byte is asked for to find out, into a scratch buffer);
+// - a stream given all its stored bytes must end.
+// A prefix (inputLimit below the stored length) ends where its input does.
+// Damage throws CZLibException: dataError for a checksum or length that
+// disagrees, bufferError for a stream cut short.
+void ZlibCodec::DoDecompress(DWORD inputLimit, DWORD outputLimit) {
   ResetStream();
   CheckZlibResult(inflateInit2(&m_stream, 15));
   struct End {
     z_stream* s;
     ~End() { inflateEnd(s); }
   } end{&m_stream};
-  // Wide input: zlib copies its output into its window on every call, so
-  // feeding it 512 bytes at a time would cost a second copy of the document.
-  std::unique_ptr<BYTE[]> input(new BYTE[kWideInput]);
-  BYTE* out = dst.PrepareWrite(outputLimit);
-  m_stream.next_out = out;
-  m_stream.avail_out = outputLimit;
-  struct Commit {
-    CMemFile& dst;
-    z_stream& s;
-    ~Commit() { dst.CommitWrite(s.total_out); }
-  } commit{dst, m_stream};
+  // Wide input into memory: zlib copies its output into its window on every
+  // call, so feeding it 512 bytes at a time would cost a second copy of the document.
+  const bool wide = typeid(*m_pDst) == typeid(CMemFile);
+  std::unique_ptr<BYTE[]> wideInput(wide ? new BYTE[kWideInput] : nullptr);
+  BYTE* const input = wide ? wideInput.get() : m_in;
+  const UINT inputSize = wide ? kWideInput : kBufferSize;
+  Sink sink(*this, m_dwStoredLength, outputLimit);
+  DWORD consumed = 0;  // bytes read from the source
+  bool ended = false;
   for (;;) {
-    if (m_stream.total_in == inputLimit || m_stream.total_out == outputLimit) break;
-    if (m_stream.avail_in == 0) {
-      DWORD left = inputLimit - static_cast<DWORD>(m_stream.total_in);
-      UINT n = ReadBlock(input.get(), left < kWideInput ? left : kWideInput);
-      m_stream.next_in = input.get();
+    if (m_stream.avail_in == 0 && consumed < inputLimit) {
+      DWORD left = inputLimit - consumed;
+      UINT n = ReadBlock(input, left < inputSize ? left : inputSize);
+      if (n == 0) throw CFileException(CFileException::endOfFile, 0, m_pSrc->GetFilePath());
+      consumed += n;
+      m_stream.next_in = input;
       m_stream.avail_in = n;
     }
-    int result = inflate(&m_stream, Z_NO_FLUSH);
-    if (result == Z_STREAM_END) break;
+    const DWORD produced = static_cast<DWORD>(m_stream.total_out);
+    BYTE probe[64];
+    const bool probing = produced == outputLimit;
+    if (probing) {
+      m_stream.next_out = probe;
+      m_stream.avail_out = sizeof probe;
+    } else {
+      sink.Open(m_stream, outputLimit - produced);
+    }
+    const int result = inflate(&m_stream, Z_NO_FLUSH);
+    if (probing) {
+      if (m_stream.avail_out != sizeof probe) throw CZLibException(CZLibException::dataError);  // longer than declared
+    } else {
+      sink.Close(m_stream);
+    }
+    if (result == Z_STREAM_END) {
+      ended = true;
+      break;
+    }
+    // No progress possible: every byte given has been used.
+    if (result == Z_BUF_ERROR && m_stream.avail_in == 0) break;
     CheckZlibResult(result);
+    if (m_stream.avail_in == 0 && consumed == inputLimit && m_stream.avail_out != 0) break;
+  }
+  sink.Flush();
+  if (ended) {
+    if (m_stream.total_out != outputLimit || m_stream.total_in != m_dwStoredLength)
+      throw CZLibException(CZLibException::dataError);
+  } else if (inputLimit >= m_dwStoredLength) {
+    throw CZLibException(CZLibException::bufferError);  // the whole stream, and no end
   }
 }
 

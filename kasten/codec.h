@@ -20,8 +20,10 @@ class Codec {
   // Reads the source from its current position to its end and writes the
   // encoded bytes to the destination.
   void Compress(CFile* src, CFile* dst);
-  // Decodes at most inputLimit source bytes into at most outputLimit bytes.
-  void Decompress(CFile* src, CFile* dst, DWORD inputLimit, DWORD outputLimit);
+  // Decodes at most inputLimit source bytes into at most outputLimit bytes,
+  // the contents length of the item; storedLength is the item's whole stored
+  // length, against which the codec checks where its stream ends.
+  void Decompress(CFile* src, CFile* dst, DWORD inputLimit, DWORD outputLimit, DWORD storedLength);
 
  protected:
   virtual int ReadByte();
@@ -37,6 +39,7 @@ class Codec {
   BOOL m_bCompressing = FALSE;
   BOOL m_bDecompressing = FALSE;
   void* m_pWork = nullptr;  // the codec's working storage
+  DWORD m_dwStoredLength = 0;  // of the item being decoded
 };
 
 // Method 0: the contents as they are, copied in 16384-byte blocks.
@@ -51,7 +54,9 @@ class StoredCodec : public Codec {
 };
 
 // Methods 1 and 2: one zlib stream (RFC 1950) at the default level, 15-bit
-// window, memory level 8, default strategy, through 512-byte buffers.
+// window, memory level 8, default strategy, through 512-byte buffers. Reading
+// checks the stream against the record: Adler-32, contents length, stored
+// length (see DoDecompress).
 class ZlibCodec : public Codec {
  public:
   static constexpr UINT kBufferSize = 512;
@@ -64,9 +69,9 @@ class ZlibCodec : public Codec {
   void DoDecompress(DWORD inputLimit, DWORD outputLimit) override;
 
  private:
+  class Sink;
   // A fresh stream state whose allocations go through this codec.
   void ResetStream();
-  void InflateIntoMemory(CMemFile& dst, DWORD inputLimit, DWORD outputLimit);
 
   z_stream m_stream{};
   BYTE m_in[kBufferSize];

@@ -120,11 +120,10 @@ _FILEITEM* CFileServer::GetFile(DWORD index, CFile& dst, DWORD limit, BOOL perce
   DWORD inputLimit;
   try {
     if (limit == 0) {
-      // The destination ends up exactly contents-length long; growing it is
-      // left to the end so that the new bytes are not cleared only to be overwritten.
+      // The destination ends up exactly contents-length long: what it held
+      // beyond is cut, and the codec raises rather than deliver fewer bytes.
       inputLimit = rec.storedLength;
       if (dst.GetLength() > rec.contentsLength) dst.SetLength(rec.contentsLength);
-      if (auto* memory = dynamic_cast<CMemFile*>(&dst)) memory->Reserve(rec.contentsLength);
     } else if (percent) {
       // In 64 bits: a 32-bit product would wrap for items above 42 MB.
       inputLimit = static_cast<DWORD>(static_cast<ULONGLONG>(rec.storedLength) * (limit < 100 ? limit : 100) / 100);
@@ -133,8 +132,7 @@ _FILEITEM* CFileServer::GetFile(DWORD index, CFile& dst, DWORD limit, BOOL perce
     }
     dst.Seek(0, CFile::begin);
     m_pFile->Seek(rec.dataOffset, CFile::begin);
-    codec->Decompress(m_pFile, &dst, inputLimit, rec.contentsLength);
-    if (limit == 0 && dst.GetLength() < rec.contentsLength) dst.SetLength(rec.contentsLength);
+    codec->Decompress(m_pFile, &dst, inputLimit, rec.contentsLength, rec.storedLength);
   } catch (...) {
     FreeFileItem(rec.item);
     throw;
