@@ -12,13 +12,15 @@
 //    read is the one the file holds at the slot word's offset, found by a
 //    reading of the format made here;
 //  - a full read into memory and one through a streaming destination give
-//    the same bytes, the declared contents length of them;
+//    the same bytes; a full read succeeds exactly when the record is sound
+//    as read here (stored bytes of the contents length; or one whole zlib
+//    stream, checksum included, ending with the stored bytes and yielding the
+//    contents length), and gives those bytes;
 // and against what verify says:
 //  - a container that cannot be opened is not healthy;
-//  - a healthy container reads completely: every item reads, its bytes are
-//    what the stored bytes decode to by zlib directly (the whole stream,
-//    checksum included) or the stored bytes themselves, every prefix read
-//    is a prefix of them, and every name finds its item;
+//  - every prefix read of a sound item succeeds and is a prefix of it;
+//  - a container verify finds healthy reads completely: every item reads
+//    and every name finds its item;
 //  - a slot word that names a record the store cannot read makes the
 //    container damaged, not "empty".
 #include <cstring>
@@ -113,9 +115,17 @@ bool VerifySaysHealthy(const std::string& path) {
   return status == vamubase::kOk;
 }
 
-// What the stored bytes of a record decode to, by zlib directly; nothing
-// when the stream is damaged, incomplete or its checksum is wrong.
-std::optional<std::string> Inflate(std::string_view stored, std::size_t limit) {
+// What a record's contents are, read here from the bytes: the stored bytes
+// themselves (method 0, both lengths equal), or what zlib makes of them
+// (methods 1 and 2): one whole stream, checksum included, that ends with the
+// stored bytes and yields exactly the contents length. Nothing when the
+// record is damaged.
+std::optional<std::string> Decode(std::string_view bytes, std::size_t dataAt, const CFileServer::ItemInfo& info) {
+  if (dataAt > bytes.size() || bytes.size() - dataAt < info.storedLength) return std::nullopt;
+  std::string_view stored = bytes.substr(dataAt, info.storedLength);
+  if (info.method == 0)
+    return info.contentsLength == info.storedLength ? std::optional<std::string>(stored) : std::nullopt;
+  if (info.method != 1 && info.method != 2) return std::nullopt;
   z_stream s{};
   if (inflateInit2(&s, 15) != Z_OK) return std::nullopt;
   std::string out;
@@ -123,16 +133,15 @@ std::optional<std::string> Inflate(std::string_view stored, std::size_t limit) {
   s.avail_in = static_cast<uInt>(stored.size());
   int result = Z_OK;
   char buf[4096];
-  while (result == Z_OK && out.size() <= limit) {
+  while (result == Z_OK && out.size() <= info.contentsLength) {
     s.next_out = reinterpret_cast<Bytef*>(buf);
     s.avail_out = sizeof buf;
     result = inflate(&s, Z_NO_FLUSH);
     out.append(buf, sizeof buf - s.avail_out);
-    if (result == Z_BUF_ERROR && s.avail_in == 0) break;
   }
+  const bool whole = result == Z_STREAM_END && s.avail_in == 0 && out.size() == info.contentsLength;
   inflateEnd(&s);
-  if (result != Z_STREAM_END) return std::nullopt;
-  return out;
+  return whole ? std::optional<std::string>(std::move(out)) : std::nullopt;
 }
 
 }  // namespace
@@ -152,7 +161,12 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   }
   const DWORD slots = fs.GetSize();
   const SlotTable chain = ReadSlotTable(bytes, slots, fs.GetLayout() == 1);
-  if (chain.damaged) FUZZ_REQUIRE(!healthy, "verify finds a container healthy whose slot table is damaged");
+  // What makes the container damaged, as the walk below sees it; checked
+  // against verify at the end, so that the reads are checked first.
+  std::string damage = chain.damaged ? "its slot table is damaged" : "";
+  auto damaged = [&damage](const std::string& what) {
+    if (damage.empty()) damage = what;
+  };
   for (DWORD i = 0; i < slots; ++i) {
     const std::string at = "slot " + std::to_string(i) + ": ";
     _FILEITEM* item = fs.GetItem(i);
@@ -183,7 +197,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
           else
             FUZZ_REQUIRE(!described, at + "a descriptor read where the file holds none");
         }
-        if (!fits) FUZZ_REQUIRE(!healthy, at + "verify counts a slot whose record cannot be read as healthy");
+        if (!fits) damaged(at + "its record cannot be read");
       } else if (!chain.damaged) {
         FUZZ_REQUIRE(!described, at + "an empty slot gives a descriptor");
       }
@@ -221,20 +235,16 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
       }
     } catch (const CException&) {
     }
-    if (full) FUZZ_REQUIRE(full->size() == info.contentsLength, at + "a read of another length than declared");
     FUZZ_REQUIRE(full.has_value() == streamed.has_value() && (!full || *full == *streamed),
                  at + "reading into memory and streaming disagree");
-    if (!healthy) continue;
-
-    FUZZ_REQUIRE(full.has_value(), at + "verify finds the base healthy, but the item cannot be read");
-    const std::size_t dataAt = info.recordOffset + std::size_t{itemSize} + 12;
-    std::string_view stored = dataAt <= size ? bytes.substr(dataAt, info.storedLength) : std::string_view();
-    if (info.method == 0) {
-      FUZZ_REQUIRE(*full == stored, at + "a stored item reads otherwise than its stored bytes");
-    } else {
-      std::optional<std::string> expected = Inflate(stored, info.contentsLength);
-      FUZZ_REQUIRE(expected.has_value(), at + "verify finds the base healthy, but the stream is damaged");
-      FUZZ_REQUIRE(*full == *expected, at + "the item reads otherwise than its stream decodes");
+    const std::optional<std::string> expected = Decode(bytes, info.recordOffset + std::size_t{itemSize} + 12, info);
+    FUZZ_REQUIRE(full.has_value() || !expected.has_value(), at + "a sound item cannot be read");
+    FUZZ_REQUIRE(!full.has_value() || expected.has_value(), at + "a damaged item is read (" +
+                                                                std::to_string(full ? full->size() : 0) + " bytes)");
+    if (full) FUZZ_REQUIRE(*full == *expected, at + "the item reads otherwise than its record decodes");
+    if (!full) {
+      damaged(at + "its item cannot be read");
+      continue;
     }
     for (DWORD limit : {1u, 7u, 100u, info.storedLength / 2}) {
       CMemFile part(4096);
@@ -243,16 +253,15 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         got = fs.GetFile(i, part, limit, FALSE);
       } catch (const CException&) {
       }
-      FUZZ_REQUIRE(got, at + "verify finds the base healthy, but a read of " + std::to_string(limit) +
-                            " stored bytes fails");
+      FUZZ_REQUIRE(got, at + "a read of " + std::to_string(limit) + " stored bytes of a sound item fails");
       CFileServer::FreeFileItem(got);
       std::string prefix = Contents(part);
       FUZZ_REQUIRE(full->compare(0, prefix.size(), prefix) == 0,
                    at + "a read of " + std::to_string(limit) + " stored bytes is no prefix of the item");
     }
-    DWORD found = fs.GetItemIndex(name.c_str());
-    FUZZ_REQUIRE(found != CFileServer::kNoItem, at + "verify finds the base healthy, but " + fuzz::Shown(name, 60) +
-                                                    " is not found by its name");
+    if (fs.GetItemIndex(name.c_str()) == CFileServer::kNoItem)
+      damaged(at + fuzz::Shown(name, 60) + " is not found by its name");
   }
+  FUZZ_REQUIRE(!healthy || damage.empty(), "verify finds a container healthy, but " + damage);
   return 0;
 }

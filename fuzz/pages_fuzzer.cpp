@@ -7,18 +7,20 @@
 //
 // Input: the query string, a line break, the translated path (for
 // portico.dll/NAME.ATT references), a line break, the method (GET when
-// there is none).
+// there is none), a line break, the browser's user agent.
 //
 // Properties:
 //  - no request makes a page fail: the entry answers every request with a
 //    page (or, for a request that names neither a command nor a reference,
 //    with nothing), never with the error status of a page that threw;
 //  - the response header is sent at most once, and before any body byte;
+//  - the log field ends within its 80 bytes;
 //  - nothing the request carries reaches the page as markup: a tag "<x7y"
 //    (written as it stands or percent-encoded) never appears in the body.
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <memory>
 #include <string>
 
@@ -127,9 +129,13 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   std::string rest = nl == std::string::npos ? "" : input.substr(nl + 1);
   nl = rest.find('\n');
   std::string path = rest.substr(0, nl);
-  std::string method = nl == std::string::npos ? "GET" : rest.substr(nl + 1);
+  rest = nl == std::string::npos ? "" : rest.substr(nl + 1);
+  nl = rest.find('\n');
+  std::string method = rest.empty() ? "GET" : rest.substr(0, nl);
+  std::string agent = nl == std::string::npos ? "test-agent" : rest.substr(nl + 1);
 
   portico::test::TestRequest request(query, method, path);
+  request.variables["HTTP_USER_AGENT"] = agent;
   portico::test::Response r = portico::test::Query(*site->extension, request);
   // VAMU_FUZZ_SHOW=1 prints each response, for looking into an input by hand.
   static const bool show = std::getenv("VAMU_FUZZ_SHOW") != nullptr;
@@ -138,6 +144,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
                                                  ") failed");
   FUZZ_REQUIRE(r.headerCount <= 1, "the header was sent " + std::to_string(r.headerCount) + " times");
   FUZZ_REQUIRE(r.body.empty() || r.headerCount == 1, "a body without a header");
+  FUZZ_REQUIRE(std::memchr(request.Ecb()->lpszLogData, 0, HSE_LOG_BUFFER_LEN) != nullptr,
+               "the log field is not terminated");
   FUZZ_REQUIRE(!ContainsNoCase(r.body, "<x7y"),
                "the request's markup reaches the page of " + fuzz::Shown(query) + ": " + fuzz::Shown(r.body, 400));
   return 0;
