@@ -159,6 +159,32 @@ class CFileServer {
   };
   // False for an empty slot or a descriptor that cannot be read.
   bool GetItemInfo(DWORD index, ItemInfo& info);
+
+  // What Verify finds wrong: in a slot (its item's name when it can be
+  // read), or in the container as a whole (slot kNoItem).
+  struct Finding {
+    DWORD slot = kNoItem;
+    std::string item;
+    std::string what;
+  };
+  struct Report {
+    DWORD slots = 0;  // the header's slot count
+    DWORD items = 0;  // slots holding an item whose record can be read
+    DWORD empty = 0;
+    std::vector<Finding> findings;
+    bool Sound() const { return findings.empty(); }
+  };
+  // Checks everything the format lets a reader see: the header's fields,
+  // the slot chain (loops, links and slots outside the file, its length
+  // against the slot count, the contiguous layout), every record (descriptor,
+  // method, lengths, stored bytes inside the file, no two records or a record
+  // and the slot words or table sharing bytes), the hash table (inside the
+  // file, in order, one entry per item carrying its name's hash, nothing
+  // beyond the slot count but padding, every name found) and, with
+  // `contents`, every stream read whole (checksums and lengths). A writable
+  // container is checked as it stands in memory where it differs from the
+  // file (a rebuilt table not yet written). Reads only; takes the file mutex.
+  Report Verify(bool contents);
   // Name of the backup that Compact leaves beside path ("base.dat" -> "base.bak").
   static std::string BackupName(const std::string& path);
   // The reserved header word of this container: read from its header, 0 for
@@ -229,6 +255,8 @@ class CFileServer {
   void UpdateHash(const _FILEITEM* item, DWORD index, bool slotWasFree);
   void StartPerformanceThread();
   void StopPerformanceThread();
+  // Parts of Verify (file_server_verify.cpp).
+  class Verifier;
 
   // Offsets of the slot words in chain order, found by one walk of the chain
   // and kept current by every write, so that no lookup walks the chain again.

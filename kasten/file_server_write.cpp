@@ -173,11 +173,12 @@ DWORD CFileServer::SetSize(DWORD count, BOOL lock) {
   if (count < m_dwSize) {
     m_bStop = TRUE;
     { CSingleLock maint(m_mutexMaint); }
-    // End the chain right behind the new last slot, so that growing again
-    // never walks into the slots given up here.
-    if (count > 0 && count <= m_slotWords.size()) {
+    // End the chain right behind the new last slot (at offset 40 when none
+    // is left), so that neither growing again nor a walk of the whole chain
+    // reaches the slots given up here.
+    if (count <= m_slotWords.size()) {
       BYTE end[8] = {};
-      WriteLive(m_slotWords[count - 1] + 4, end, 8);
+      WriteLive(count > 0 ? m_slotWords[count - 1] + 4 : kHeaderSize, end, 8);
     }
     if (m_slotWords.size() > count) m_slotWords.resize(count);
     m_aHash.erase(std::remove_if(m_aHash.begin(), m_aHash.end(), [count](const HashEntry& e) { return e.dwIndex >= count; }),

@@ -1,9 +1,16 @@
 // The base tool as an editor uses it: each command, its messages and exit
 // statuses, and a damaged base found by verify.
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <chrono>
 #include <fstream>
+#include <sstream>
+#include <thread>
 
 #include "kasten/file_server.h"
 #include "tools/tests/tool_runner.h"
@@ -153,6 +160,83 @@ TEST_F(VamubaseTest, VerifyFindsDamage) {
   EXPECT_NE(bad.out.find("slot 0: A.HTM"), std::string::npos) << bad.out;
   EXPECT_EQ(bad.out.find("slot 1"), std::string::npos);
   EXPECT_EQ(Run({"verify", WriteFile("garbage.vq", "not a base at all, not even close")}).status, 1);
+}
+
+// The editor's accident of the field: `vamubase add` killed in the middle
+// of a run. The base is recognised, the next writer repairs it, verify passes
+// and every document the killed run reported added is found by name.
+TEST_F(VamubaseTest, AddKilledMidRunIsRepairedByTheNextWriter) {
+  ASSERT_EQ(Run({"create", base}).status, 0);
+  ASSERT_EQ(Run({"add", base, WriteFile("FIRST.HTM", "<HTML>pierwszy</HTML>")}).status, 0);
+  std::vector<std::string> args = {VAMUBASE, "add", "-v", base};
+  for (int i = 0; i < 400; ++i) {
+    std::string text = "<HTML><P>Art. " + std::to_string(i) + ". ";
+    for (int k = 0; k < 200; ++k) text += "przepis " + std::to_string(i * k) + " ";
+    args.push_back(WriteFile("D" + std::to_string(1000 + i) + ".HTM", text + "</HTML>"));
+  }
+  const std::string progress = dir + "/progress";
+  pid_t pid = fork();
+  ASSERT_GE(pid, 0);
+  if (pid == 0) {
+    int out = open(progress.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    dup2(out, 1);
+    std::vector<char*> argv;
+    for (auto& a : args) argv.push_back(a.data());
+    argv.push_back(nullptr);
+    execv(VAMUBASE, argv.data());
+    _exit(127);
+  }
+  // Kill it once it has added a few documents, while its write mark is set.
+  auto lines = [&] {
+    std::string text = tool_test::Slurp(progress);
+    return std::count(text.begin(), text.end(), '\n');
+  };
+  auto marked = [&] { return tool_test::Slurp(base).substr(32, 4) == "WRIT"; };
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
+  while (!(lines() >= 20 && marked()) && std::chrono::steady_clock::now() < deadline)
+    std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  kill(pid, SIGKILL);
+  int status = 0;
+  waitpid(pid, &status, 0);
+  ASSERT_TRUE(WIFSIGNALED(status)) << "the run ended before it could be killed";
+  std::istringstream reported(tool_test::Slurp(progress));
+  std::vector<std::string> added;
+  for (std::string line; std::getline(reported, line);) added.push_back(line.substr(line.find('\t') + 1));
+  ASSERT_GE(added.size(), 20u);
+  ASSERT_LT(added.size(), 400u);
+
+  Result before = Run({"verify", base});
+  EXPECT_EQ(before.status, 1);
+  EXPECT_NE(before.out.find("did not finish"), std::string::npos) << before.out;
+  Result next = Run({"add", base, WriteFile("LAST.HTM", "<HTML>ostatni</HTML>")});
+  EXPECT_EQ(next.status, 0) << next.err;
+  EXPECT_NE(next.err.find(base + ": the last write to this base did not finish"), std::string::npos) << next.err;
+  Result after = Run({"verify", base});
+  EXPECT_EQ(after.status, 0) << after.out << after.err;
+  for (const std::string& name : added) {
+    Result got = Run({"extract", base, name});
+    ASSERT_EQ(got.status, 0) << name << ": " << got.err;
+    EXPECT_EQ(got.out, tool_test::Slurp(dir + "/" + name)) << name;
+  }
+  EXPECT_EQ(Run({"extract", base, "FIRST.HTM"}).out, "<HTML>pierwszy</HTML>");
+  EXPECT_EQ(Run({"extract", base, "LAST.HTM"}).out, "<HTML>ostatni</HTML>");
+}
+
+TEST_F(VamubaseTest, AddRefusesADamagedBase) {
+  ASSERT_EQ(Run({"create", base}).status, 0);
+  for (const char* n : {"A.HTM", "B.HTM", "C.HTM"}) ASSERT_EQ(Run({"add", base, WriteFile(n, n)}).status, 0);
+  ASSERT_EQ(Run({"compact", base}).status, 0);
+  // The slot words of items 0 and 1 swapped: every record is whole, but the
+  // name table sends each name to the other's slot.
+  std::string bytes = tool_test::Slurp(base);
+  for (int i = 0; i < 4; ++i) std::swap(bytes[40 + i], bytes[44 + i]);
+  std::ofstream(base, std::ios::binary | std::ios::trunc) << bytes;
+  Result add = Run({"add", base, WriteFile("D.HTM", "d")});
+  EXPECT_EQ(add.status, 1);
+  EXPECT_NE(add.err.find(base + ": the base is damaged"), std::string::npos) << add.err;
+  EXPECT_NE(add.err.find("slot 0: B.HTM: its name table entry holds hash"), std::string::npos) << add.err;
+  EXPECT_EQ(tool_test::Slurp(base), bytes);  // nothing written
+  EXPECT_EQ(Run({"verify", base}).status, 1);
 }
 
 }  // namespace

@@ -7,6 +7,7 @@
 #include <memory>
 
 #include "concorda/doc_server.h"
+#include "concorda/index_verify.h"
 #include "kasten/file_server.h"
 #include "platform/file.h"
 #include "tools/vamubase/command.h"
@@ -29,6 +30,15 @@ const char* MethodName(DWORD method) {
     case 1:
     case 2: return "zlib";
     default: return "unknown";
+  }
+}
+
+// The container's findings, one a line: "slot N: NAME: what", or "BASE: what"
+// for the base as a whole.
+void PrintFindings(const std::string& base, const CFileServer::Report& report, std::ostream& out) {
+  for (const auto& f : report.findings) {
+    if (f.slot == CFileServer::kNoItem) out << base << ": " << f.what << "\n";
+    else out << "slot " << f.slot << ": " << (f.item.empty() ? "" : f.item + ": ") << f.what << "\n";
   }
 }
 
@@ -62,6 +72,12 @@ int Add(std::vector<std::string>& args) {
   // Bases are opened with their index, so that what changes is indexed too.
   CDocServer fs;
   if (!OpenBase(fs, args[0], true)) return kFailed;
+  // Writing into a damaged base would bury the damage under new items.
+  if (const CFileServer::Report report = fs.Verify(true); !report.Sound()) {
+    PrintFindings(args[0], report, std::cerr);
+    return Fail(args[0] + ": the base is damaged (" + std::to_string(report.findings.size()) +
+                " problems, listed above; vamubase verify shows them too); nothing added");
+  }
   const DWORD method = stored ? 0 : 1;
   const char* keyString = keys ? keys->c_str() : nullptr;
   // New documents go in front of the index's own items, so that the
@@ -86,7 +102,8 @@ int Add(std::vector<std::string>& args) {
                          : fs.AddFile(src, item, keyString, method);
     CFileServer::FreeFileItem(item);
     if (result == CFileServer::kNoItem) return Fail(file + ": not added");
-    if (verbose) std::cout << result << "\t" << itemName << "\n";
+    // One line per item as soon as it is in: a run cut short shows what went in.
+    if (verbose) std::cout << result << "\t" << itemName << std::endl;
   }
   fs.Close();
   return kOk;
@@ -187,70 +204,21 @@ int Merge(std::vector<std::string>& args) {
   return kOk;
 }
 
-// A destination that counts what a read delivers and keeps nothing.
-class CountingFile : public CMemFile {
- public:
-  ULONGLONG written = 0;
-  void Write(const void*, UINT count) override { written += count; }
-  void SetLength(ULONGLONG) override {}
-};
-
 int Verify(std::vector<std::string>& args) {
   bool quiet = TakeFlag(args, "--quiet") || TakeFlag(args, "-q");
+  bool index = TakeFlag(args, "--index");
   if (!NoOptionsLeft("verify", args)) return kUsage;
   if (args.size() != 1) return Usage("verify", "give one base");
-  CFileServer fs;
+  CDocServer fs;
   if (!OpenBase(fs, args[0], false)) return kFailed;
-  DWORD items = 0, empty = 0, damaged = 0;
-  auto report = [&](DWORD slot, const std::string& what) {
-    ++damaged;
-    std::cout << "slot " << slot << ": " << what << "\n";
-  };
-  for (DWORD i = 0; i < fs.GetSize(); ++i) {
-    CFileServer::ItemInfo info;
-    if (!fs.GetItemInfo(i, info)) {
-      _FILEITEM* item = fs.GetItem(i);
-      if (item) {
-        CFileServer::FreeFileItem(item);
-        report(i, "record cannot be read");
-      } else {
-        ++empty;  // an empty slot or a descriptor that cannot be read: GetItem tells none apart
-      }
-      continue;
-    }
-    ++items;
-    if (!info.sound) {
-      report(i, info.name + ": lengths do not fit the file");
-      continue;
-    }
-    try {
-      CountingFile sink;
-      _FILEITEM* item = fs.GetFile(i, sink, 0, FALSE);
-      if (!item) {
-        report(i, info.name + ": cannot be read (method " + std::to_string(info.method) + ")");
-        continue;
-      }
-      CFileServer::FreeFileItem(item);
-      if (sink.written != info.contentsLength)
-        report(i, info.name + ": holds " + std::to_string(sink.written) + " bytes, declares " +
-                      std::to_string(info.contentsLength));
-    } catch (const CException& e) {
-      report(i, info.name + ": " + e.GetErrorMessage());
-      continue;
-    }
-    DWORD found = fs.GetItemIndex(info.name.c_str());
-    if (found != i) {
-      // Another slot of the same name comes first, or the name is not in the table.
-      _FILEITEM* other = found == CFileServer::kNoItem ? nullptr : fs.GetItem(found);
-      bool sameName = other && info.name == other->szName;
-      CFileServer::FreeFileItem(other);
-      if (!sameName) report(i, info.name + ": not found by its name");
-    }
-  }
+  CFileServer::Report report = fs.Verify(true);
+  // The index is checked only in a container whose items can be trusted.
+  if (index && report.Sound()) report.findings = concorda::VerifyIndex(fs);
+  PrintFindings(args[0], report, std::cout);
   if (!quiet)
-    std::cerr << args[0] << ": " << fs.GetSize() << " slots, " << items << " items, " << empty << " empty, " << damaged
-              << " damaged\n";
-  return damaged ? kFailed : kOk;
+    std::cerr << args[0] << ": " << report.slots << " slots, " << report.items << " items, " << report.empty
+              << " empty, " << report.findings.size() << " damaged\n";
+  return report.Sound() ? kOk : kFailed;
 }
 
 }  // namespace
@@ -279,8 +247,11 @@ VAMUBASE_COMMAND(compact, "compact", "BASE", "rewrite a base without dead space,
                  Compact);
 VAMUBASE_COMMAND(merge, "merge", "NEW FIRST SECOND", "make a new base holding the items of two compacted bases", "",
                  Merge);
-VAMUBASE_COMMAND(verify, "verify", "[-q] BASE",
-                 "read every slot and item; report damage (exit status 1 when there is any)",
-                 "  -q, --quiet  no summary line\n", Verify);
+VAMUBASE_COMMAND(verify, "verify", "[-q] [--index] BASE",
+                 "check the header, slot chain, records, name table and every stream; report damage "
+                 "(exit status 1 when there is any)",
+                 "  -q, --quiet  no summary line\n"
+                 "  --index      also check that the word index loads and agrees with the documents\n",
+                 Verify);
 
 }  // namespace vamubase
