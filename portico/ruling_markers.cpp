@@ -8,6 +8,7 @@
 #include <memory>
 
 #include "biblion/srv_srv.h"
+#include "platform/message_box.h"
 #include "portico/document.h"
 #include "portico/extension.h"
 #include "portico/request.h"
@@ -209,30 +210,61 @@ void SortAndMerge(std::vector<RulingMarker>& list) {
   list = std::move(merged);
 }
 
+namespace {
+
+// A damaged base must cost the reader a ruling icon, never the act: what
+// cannot be read is left out with a log line.
+void LogLeftOut(DWORD act, const std::string& what, const char* reason) {
+  MessageBox("Topic&" + Decimal(act) + ": " + what + " left out (" + (reason ? reason : "unknown exception") + ")",
+             "portico");
+}
+
+// The markers of act `act` from the rulings that concern it; empty when it has none.
+std::vector<RulingMarker> CollectMarkers(const CSrvSrv& catalogue, DWORD act) {
+  std::vector<RulingMarker> markers;
+  std::string prefix;
+  std::vector<DWORD> rulings;
+  try {
+    std::unique_ptr<_FILEITEM, void (*)(_FILEITEM*)> item(catalogue.GetItem(act), &CSrvSrv::FreeFileItem);
+    if (!item) return markers;
+    prefix = ActPrefix(StoredName(item.get()));
+    rulings = FindKeyItems(catalogue, prefix + "OO");
+  } catch (const std::exception& e) {
+    LogLeftOut(act, "the rulings of the act", e.what());
+    return markers;
+  } catch (...) {
+    LogLeftOut(act, "the rulings of the act", nullptr);
+    return markers;
+  }
+  for (DWORD ruling : rulings) {
+    const char* reason = nullptr;
+    std::string what;
+    const std::size_t before = markers.size();
+    try {
+      CPageText text;
+      if (!ReadItem(catalogue, ruling, kRulingReadLimit, text)) continue;
+      text.CutAtZero();
+      ReadReferences(text.View(), prefix, ruling, markers);
+      continue;
+    } catch (const std::exception& e) {
+      what = e.what();
+      reason = what.c_str();
+    } catch (...) {
+    }
+    markers.resize(before);  // nothing of a ruling that failed half-way
+    LogLeftOut(act, "ruling " + Decimal(ruling), reason);
+  }
+  return markers;
+}
+
+}  // namespace
+
 void WriteWithRulingMarkers(const CPorticoExtension& extension, CRequest& request, const char* body,
                             std::size_t length, DWORD act) {
-  const CSrvSrv& catalogue = extension.Main();
-  std::string name;
-  {
-    std::unique_ptr<_FILEITEM, void (*)(_FILEITEM*)> item(catalogue.GetItem(act), &CSrvSrv::FreeFileItem);
-    if (!item) {
-      WriteChunked(request, body, length);
-      return;
-    }
-    name = StoredName(item.get());
-  }
-  const std::string prefix = ActPrefix(name);
-  std::vector<DWORD> rulings = FindKeyItems(catalogue, prefix + "OO");
-  if (rulings.empty()) {
+  std::vector<RulingMarker> markers = CollectMarkers(extension.Main(), act);
+  if (markers.empty()) {
     WriteChunked(request, body, length);
     return;
-  }
-  std::vector<RulingMarker> markers;
-  for (DWORD ruling : rulings) {
-    CPageText text;
-    if (!ReadItem(catalogue, ruling, kRulingReadLimit, text)) continue;
-    text.CutAtZero();
-    ReadReferences(text.View(), prefix, ruling, markers);
   }
   SortAndMerge(markers);
 

@@ -3,10 +3,12 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <fstream>
 #include <random>
 #include <string>
 #include <vector>
 
+#include "kasten/file_server.h"
 #include "portico/ruling_markers.h"
 #include "portico/tests/harness.h"
 
@@ -51,9 +53,26 @@ TEST(AddMarkers, HugeRangeDoesNotExpand) {
   list.clear();
   AddMarkers(list, "B1-999999999999999999999999", "t");
   EXPECT_EQ(Keys(list), (std::vector<std::string>{"B1"}));
-  list.clear();
+}
+
+TEST(AddMarkers, RangeCapIsAThousandEntries) {
+  // 1000 numbers expand, one entry per number; 1001 numbers give one entry.
+  std::vector<RulingMarker> list;
   AddMarkers(list, "B1-1000", "t");
-  EXPECT_EQ(list.size(), 1000u);
+  ASSERT_EQ(list.size(), 1000u);
+  EXPECT_EQ(list.front().key, "B1");
+  EXPECT_EQ(list[499].key, "B500");
+  EXPECT_EQ(list.back().key, "B1000");
+  list.clear();
+  AddMarkers(list, "B1-1001", "t");
+  EXPECT_EQ(Keys(list), (std::vector<std::string>{"B1"}));
+  list.clear();
+  AddMarkers(list, "B0-999UST2", "t");
+  ASSERT_EQ(list.size(), 1000u);
+  EXPECT_EQ(list.back().key, "B999UST2");
+  list.clear();
+  AddMarkers(list, "B0-1000UST2", "t");
+  EXPECT_EQ(Keys(list), (std::vector<std::string>{"B0UST2"}));
 }
 
 TEST(AddMarkers, ReversedAndOneSidedRanges) {
@@ -225,6 +244,42 @@ TEST_F(MarkerTest, OddReferencesDoNotReadOutsideTheText) {
          "ABC123.ART.5UST2PKT3LIT4=z\r\nABC123.ART.5UST2PKT=y"});
   std::string body = ActBody();
   EXPECT_NE(body.find("Inny artykuł."), std::string::npos);
+}
+
+// Overwrites the stored (deflated) bytes of slot `slot` behind the zlib header,
+// so that inflating it fails.
+void DamageStoredBytes(const std::string& base, DWORD slot) {
+  CFileServer::ItemInfo info;
+  {
+    CFileServer fs;
+    ASSERT_TRUE(fs.Init(base.c_str(), nullptr, CFile::modeRead));
+    ASSERT_TRUE(fs.GetItemInfo(slot, info));
+  }
+  ASSERT_EQ(info.method, 2u);
+  ASSERT_GT(info.storedLength, 40u);
+  std::fstream file(base, std::ios::in | std::ios::out | std::ios::binary);
+  unsigned char size[2];
+  file.seekg(info.recordOffset);
+  file.read(reinterpret_cast<char*>(size), 2);
+  const std::size_t data = info.recordOffset + (size[0] | size[1] << 8) + 12;
+  file.seekp(static_cast<std::streamoff>(data + 2));
+  file << std::string(info.storedLength - 2, '\xFF');
+  ASSERT_TRUE(file.good());
+}
+
+TEST_F(MarkerTest, UnreadableRulingIsLeftOutAndTheActShownWhole) {
+  MessageCapture log;
+  std::vector<Item> items{{"ACTS\\ABC123D01456.HTM", kAct, ""},
+                          {"ORZ1.HTM", Ruling("ABC123.ART.1=D\r\n") + Noise(3000), "ABC123OO"},
+                          {"ORZ2.HTM", Ruling("ABC123.ART.5=X\r\n"), "ABC123OO"}};
+  DamageStoredBytes(site.AddBase(items), 1);
+  ext = StartExtension(site);
+  Response r = Query(*ext, "Topic&0");
+  EXPECT_EQ(r.result, static_cast<DWORD>(HSE_STATUS_SUCCESS));
+  EXPECT_EQ(ActBody(), Body({{"<P>Art. 5. ", Icon("2&X")}}));
+  EXPECT_NE(r.body.find("Vamu Qad - akty normatywne i orzeczenia</A></FONT></BODY></HTML>"), std::string::npos);
+  ASSERT_FALSE(log.lines.empty());
+  EXPECT_NE(log.lines[0].find("Topic&0: ruling 1 left out ("), std::string::npos) << log.lines[0];
 }
 
 }  // namespace
