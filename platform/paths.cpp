@@ -4,6 +4,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <vector>
@@ -27,6 +28,32 @@ std::optional<std::string> CreateTempFile(const std::string& dir, const std::str
   if (fd < 0) return std::nullopt;
   ::close(fd);
   return std::string(buf.data());
+}
+
+namespace {
+
+std::optional<std::string> RealPath(const std::string& path) {
+  char* real = ::realpath(path.c_str(), nullptr);
+  if (!real) return std::nullopt;
+  std::string result(real);
+  std::free(real);
+  return result;
+}
+
+}  // namespace
+
+std::optional<std::string> CanonicalPathInside(const std::string& dir, const std::string& name) {
+  std::optional<std::string> root = RealPath(dir);
+  if (!root) return std::nullopt;
+  std::optional<std::string> file = RealPath(dir + "/" + name);
+  if (!file) return std::nullopt;
+  const std::string& inside = *root == "/" ? std::string() : *root;
+  if (file->size() <= inside.size() + 1 || file->compare(0, inside.size(), inside) != 0 ||
+      (*file)[inside.size()] != '/') {
+    errno = EACCES;
+    return std::nullopt;
+  }
+  return file;
 }
 
 std::string DirectoryOf(const std::string& path) {

@@ -17,5 +17,11 @@ std::optional<std::string> CreateTempFile(const std::string& dir, const std::str
 // such library is loaded.
 std::optional<std::string> LoadedModuleDirectory(const std::string& name);
 
+// The canonical path (no symbolic links, no "." or "..") of `name` below
+// `dir`, when the file exists and its canonical path lies inside the canonical
+// `dir`; nothing otherwise, with errno set (EACCES for a path that leads out of
+// the directory). The rule by which a site serves only its own files.
+std::optional<std::string> CanonicalPathInside(const std::string& dir, const std::string& name);
+
 // The directory part of a path ("." when there is none).
 std::string DirectoryOf(const std::string& path);

@@ -1,10 +1,12 @@
 #include "portico/document.h"
 
+#include <cerrno>
 #include <cstdlib>
 #include <cstring>
 
 #include "biblion/srv_srv.h"
 #include "platform/file.h"
+#include "platform/paths.h"
 #include "portico/extension.h"
 #include "portico/settings.h"
 #include "portico/text.h"
@@ -143,10 +145,13 @@ CPageText ReadStaticPage(const std::string& fileName) {
   // Without an installation directory there are no static pages (and the
   // name must not be taken relative to the file-system root).
   if (dir.empty()) throw CFileException(CFileException::fileNotFound, 0, fileName);
-  std::string path = dir + "/" + fileName;
+  // The static path's rule: a file is read only when its canonical path lies
+  // inside the installation directory (a link out of it is refused).
+  std::optional<std::string> path = CanonicalPathInside(dir, fileName);
+  if (!path) CFileException::ThrowOsError(errno, dir + "/" + fileName);
   CFile file;
   CFileException error;
-  if (!file.Open(path.c_str(), CFile::modeRead | CFile::shareDenyNone, &error)) throw error;
+  if (!file.Open(path->c_str(), CFile::modeRead | CFile::shareDenyNone, &error)) throw error;
   CMemFile memory(4096);
   char buffer[65536];
   while (UINT n = file.Read(buffer, sizeof buffer)) memory.Write(buffer, n);

@@ -106,7 +106,8 @@ std::vector<DWORD> FindKeyItems(const CSrvSrv& catalogue, const std::string& key
 std::vector<DWORD> FindWordItems(const CSrvSrv& catalogue, const std::string& query);
 
 // Reads a static page of the installation directory (Setup\Dir) whole.
-// Throws CFileException when it cannot be opened.
+// Throws CFileException when it cannot be opened or leads out of the
+// directory (a symbolic link to a file elsewhere).
 CPageText ReadStaticPage(const std::string& fileName);
 
 // Deletes every comment ("<!--" through the next "-->"; a comment without

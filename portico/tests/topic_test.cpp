@@ -2,6 +2,8 @@
 // line, synchronisation name, static pages, publisher footer.
 #include <gtest/gtest.h>
 
+#include <filesystem>
+#include <fstream>
 #include <string>
 
 #include "portico/document.h"
@@ -126,6 +128,32 @@ TEST_F(TopicTest, SynchroValueAndKeyWithoutAt) {
 TEST_F(TopicTest, NotesPageHasNoScript) {
   EXPECT_EQ(Query(*ext, "Topic&-4").body,
             "<HTML><HEAD>" + kDecl + "</HEAD><BODY" + kPlainBody + ">notatki" + footer + "</BODY></HTML>");
+}
+
+TEST_F(TopicTest, StaticPagesAreReadOnlyFromInsideTheSiteDirectory) {
+  namespace fs = std::filesystem;
+  std::ofstream(site.root + "/outside.htm") << "<HTML><BODY>tajne</BODY></HTML>";
+  fs::create_directories(site.dir + "/sub");
+  std::ofstream(site.dir + "/sub/notes.htm") << "<HTML><BODY>notatki z podkatalogu</BODY></HTML>";
+  fs::remove(site.dir + "/Search.htm");
+  fs::remove(site.dir + "/Notes.htm");
+  fs::create_symlink("../outside.htm", site.dir + "/Search.htm");
+  fs::create_symlink(site.root + "/outside.htm", site.dir + "/Home.htm");
+  fs::create_symlink("sub/../../outside.htm", site.dir + "/Bookmark.htm");
+  fs::create_symlink("sub/notes.htm", site.dir + "/Notes.htm");  // a link that stays inside
+  MessageCapture log;
+  for (const char* query : {"Topic&-1", "Topic&-2", "Topic&-5"}) {
+    Response r = Query(*ext, query);
+    EXPECT_EQ(r.result, static_cast<DWORD>(HSE_STATUS_ERROR)) << query;
+    EXPECT_EQ(r.body.find("tajne"), std::string::npos) << query;
+  }
+  EXPECT_EQ(log.lines.size(), 3u);
+  EXPECT_NE(Query(*ext, "Topic&-4").body.find("notatki z podkatalogu"), std::string::npos);
+  // The installation directory may itself be reached through a link.
+  fs::create_directory_symlink(site.dir, site.root + "/link");
+  site.SetSetting("Setup", "Dir", site.root + "/link");
+  EXPECT_NE(Query(*ext, "Topic&-4").body.find("notatki z podkatalogu"), std::string::npos);
+  EXPECT_EQ(Query(*ext, "Topic&-2").body.find("tajne"), std::string::npos);
 }
 
 TEST_F(TopicTest, NotADocumentShowsTheNotFoundPage) {
