@@ -1,5 +1,6 @@
 #include "biblion/act_cache.h"
 
+#include <cerrno>
 #include <cstring>
 #include <filesystem>
 #include <system_error>
@@ -96,7 +97,8 @@ bool LoadActCache(const std::string& path, const std::vector<GUID>& guids, const
   }
 }
 
-bool WriteActCache(const std::string& path, const std::vector<GUID>& guids, const std::vector<ActEntry>& entries) {
+bool WriteActCache(const std::string& path, const std::vector<GUID>& guids, const std::vector<ActEntry>& entries,
+                   std::string* why) {
   std::vector<BYTE> image;
   image.reserve(8 + 16 * guids.size() + 12 * entries.size());
   PutWord(image, static_cast<DWORD>(guids.size()));
@@ -109,7 +111,10 @@ bool WriteActCache(const std::string& path, const std::vector<GUID>& guids, cons
   }
   const std::string name = path.substr(path.find_last_of('/') + 1);
   auto temp = CreateTempFile(DirectoryOf(path), name + ".");
-  if (!temp) return false;
+  if (!temp) {
+    if (why) *why = std::strerror(errno);
+    return false;
+  }
   try {
     CFile file(temp->c_str(), CFile::modeWrite | CFile::shareDenyNone);
     file.Write(image.data(), static_cast<UINT>(image.size()));
@@ -122,8 +127,10 @@ bool WriteActCache(const std::string& path, const std::vector<GUID>& guids, cons
                                fs::perms::others_read);
     fs::rename(*temp, path);
     return true;
-  } catch (const CException&) {
-  } catch (const std::filesystem::filesystem_error&) {
+  } catch (const CException& e) {
+    if (why) *why = e.what();
+  } catch (const std::filesystem::filesystem_error& e) {
+    if (why) *why = e.code().message();
   }
   DeleteFileAt(*temp);
   return false;

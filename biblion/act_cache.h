@@ -1,4 +1,5 @@
-// The cache file of a catalogue's table of acts, "<catalogue>.itt": read at
+// The cache file of a catalogue's table of acts, "<catalogue>-<digest>.itt"
+// in the cache directory (CSrvSrv::SetCacheDirectory): read at
 // start-up by `CSrvSrv` instead of reading every document, written after the
 // table was built. Little-endian words:
 //
@@ -29,7 +30,9 @@ bool LoadActCache(const std::string& path, const std::vector<GUID>& guids, const
 
 // Writes the cache: into a temporary file beside `path`, forced to disk, then
 // renamed over `path`, so that a crash leaves the old cache or the new one and
-// never a part of one. False (and no file left behind) on any failure.
-bool WriteActCache(const std::string& path, const std::vector<GUID>& guids, const std::vector<ActEntry>& entries);
+// never a part of one. False (and no file left behind, *why telling the
+// reason when given) on any failure.
+bool WriteActCache(const std::string& path, const std::vector<GUID>& guids, const std::vector<ActEntry>& entries,
+                   std::string* why = nullptr);
 
 }  // namespace biblion

@@ -1,13 +1,18 @@
 // CSrvSrv: the table of acts, loaded from its cache file or built from the
 // item names and the titles of the documents, and the queries on it.
 #include <algorithm>
+#include <cstdint>
+#include <cstdio>
 #include <cstring>
+#include <filesystem>
+#include <string_view>
+#include <system_error>
 
 #include "biblion/act_cache.h"
 #include "biblion/act_parse.h"
 #include "biblion/srv_srv.h"
 #include "concorda/doc_server.h"
-#include "platform/paths.h"
+#include "platform/message_box.h"
 
 namespace {
 
@@ -21,29 +26,47 @@ std::string_view DescriptorName(const _FILEITEM* item) {
   return std::string_view(item->szName, strnlen(item->szName, room));
 }
 
+// The rules by which the table is built from names and titles. A change of
+// them changes the name of every cache file, so a table built by the old
+// rules is never loaded (its format and its checks could not tell).
+constexpr std::uint64_t kTableRules = 1;
+
+// "<catalogue>-<16 hex digits>.itt": the digits are a digest (64-bit FNV-1a)
+// of the rules and the bases' paths, so that catalogues over other bases
+// (a second server sharing the directory) never share a cache file.
+std::string CacheFileName(const std::string& catalogue, const std::vector<std::string>& baseFiles) {
+  std::uint64_t h = 0xcbf29ce484222325ull;
+  auto mixByte = [&h](unsigned char c) { h = (h ^ c) * 0x100000001b3ull; };
+  auto mix = [&](std::string_view bytes) {
+    // Each part led by its length: "ab","c" differs from "a","bc".
+    for (int k = 0; k < 8; ++k) mixByte(static_cast<unsigned char>(std::uint64_t{bytes.size()} >> (8 * k)));
+    for (unsigned char c : bytes) mixByte(c);
+  };
+  mix(std::to_string(kTableRules));
+  for (const std::string& file : baseFiles) {
+    std::error_code ec;
+    std::filesystem::path canonical = std::filesystem::weakly_canonical(file, ec);
+    mix(ec ? file : canonical.string());
+  }
+  std::string name = catalogue;
+  for (char& c : name)
+    if (c == '/') c = '_';  // the catalogue name names a file, never a directory
+  char digest[17];
+  std::snprintf(digest, sizeof digest, "%016llx", static_cast<unsigned long long>(h));
+  return name + "-" + digest + ".itt";
+}
+
 }  // namespace
 
 void CSrvSrv::LoadOrBuildTable() {
-  std::string dir;
-  if (m_bCacheDirSet)
-    dir = m_strCacheDir;
-  else if (auto module = LoadedModuleDirectory("portico"))
-    dir = *module;
-  else
-    dir = DirectoryOf(m_aBases.front()->GetFilePath());
-  if (!dir.empty()) {
-    std::string file = m_strName + ".itt";
-    for (char& c : file)
-      if (c == '/') c = '_';  // the catalogue name names a file, never a directory
-    m_strCachePath = dir + "/" + file;
-  }
-
   std::vector<GUID> guids;
   std::vector<std::string> files;
   for (const CDocServer* base : m_aBases) {
     guids.push_back(base->GetGuid());
     files.push_back(base->GetFilePath());
   }
+  if (!m_strCacheDir.empty()) m_strCachePath = m_strCacheDir + "/" + CacheFileName(m_strName, files);
+
   std::vector<biblion::ActEntry> entries;
   if (!m_strCachePath.empty() && biblion::LoadActCache(m_strCachePath, guids, files, entries)) {
     m_table.AssignSorted(std::move(entries));
@@ -52,8 +75,14 @@ void CSrvSrv::LoadOrBuildTable() {
   }
   BuildTable(entries);
   m_table.Assign(std::move(entries));
-  // A cache that cannot be written costs the next start a rebuild, nothing more.
-  if (!m_strCachePath.empty()) biblion::WriteActCache(m_strCachePath, guids, m_table.Entries());
+  if (m_strCachePath.empty()) return;
+  // A cache that cannot be written costs every start a rebuild, nothing more;
+  // the operator learns why.
+  std::string why;
+  if (!biblion::WriteActCache(m_strCachePath, guids, m_table.Entries(), &why))
+    MessageBox("No cache of the table of acts: cannot write " + m_strCachePath + " (" + why +
+                   "); the table is built at every start",
+               "SrvSrv");
 }
 
 void CSrvSrv::BuildTable(std::vector<biblion::ActEntry>& entries) const {

@@ -74,10 +74,7 @@ BOOL CSrvSrv::OpenBases(const std::vector<std::string>& paths) {
   return m_aBases.empty() ? FALSE : TRUE;
 }
 
-void CSrvSrv::SetCacheDirectory(const std::string& directory) {
-  m_strCacheDir = directory;
-  m_bCacheDirSet = true;
-}
+void CSrvSrv::SetCacheDirectory(const std::string& directory) { m_strCacheDir = directory; }
 
 void CSrvSrv::Close() {
   for (CDocServer* base : m_aBases) {

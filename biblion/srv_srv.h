@@ -26,7 +26,8 @@
 // Failures: lookups answer 0xFFFFFFFF or null; reading a damaged item throws
 // the store's exceptions (CFileException, CZLibException) to the caller, as
 // CFileServer::GetFile does. Bases that cannot be opened are left out with a
-// message; a cache file that cannot be read or written costs a rebuild.
+// message; a cache file that cannot be read or written costs a rebuild (a
+// write that fails is logged).
 #pragma once
 
 #include <cstddef>
@@ -69,10 +70,11 @@ class CSrvSrv {
   // The same over a list of container paths instead of the registry (the
   // tools); name names the catalogue and its cache file.
   BOOL Init(const char* name, const std::vector<std::string>& paths);
-  // Where the cache file "<name>.itt" lives. Default: beside the loaded
-  // "portico" library; without one (tools, tests) beside the first base's
-  // container file. An empty directory means no cache: the table is built at
-  // every Init. Set before Init.
+  // The directory of the table's cache file, "<name>-<digest>.itt", the digest
+  // taken from the bases' paths so that catalogues over other bases never
+  // share a file. Default (and empty): no cache, the table is built at every
+  // Init. A cache that cannot be written is logged and costs the next start a
+  // rebuild. Set before Init.
   void SetCacheDirectory(const std::string& directory);
   // Closes and releases every base; the table of acts stays until destruction.
   void Close();
@@ -167,7 +169,6 @@ class CSrvSrv {
   biblion::CActTable m_table;
   std::string m_strName;
   std::string m_strCacheDir;     // as set; see SetCacheDirectory
-  bool m_bCacheDirSet = false;
   std::string m_strCachePath;    // chosen by Init
   bool m_bTableFromCache = false;
 };

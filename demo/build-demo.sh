@@ -4,6 +4,7 @@
 #   OUT/bases/spis.vq               the contents catalogue ("TOC")
 #   OUT/site/                       the installation directory (the static site)
 #   OUT/registry.reg                the registry file naming all of them
+#   OUT/cache/                      the state directory (the server's cache files)
 # usage: demo/build-demo.sh [--site-only] BIN_DIR OUT   (BIN_DIR holds vamudemo and vamubase)
 #   --site-only  only refresh OUT/site from site/ (the bases and the registry stay)
 set -euo pipefail
@@ -29,8 +30,18 @@ copy_site() {
   rm -rf "$out/site"
   mv "$out/site.new" "$out/site"
 }
+# The state directory: the server's cache files (the table of acts). A demo
+# registry written before it existed gets the value added.
+state_dir() {
+  mkdir -p "$out/cache"
+  if [ -f "$out/registry.reg" ] && ! grep -q '"CacheDir"=' "$out/registry.reg"; then
+    printf '\r\n[HKEY_LOCAL_MACHINE\\Software\\Kolm\\Vamu Server\\Setup]\r\n"CacheDir"="%s"\r\n' "$out/cache" \
+      >> "$out/registry.reg"
+  fi
+}
 if [ $site_only = yes ]; then
   copy_site
+  state_dir
   exit 0
 fi
 
@@ -62,7 +73,8 @@ copy_site
 {
   printf 'REGEDIT4\r\n\r\n'
   printf '[HKEY_LOCAL_MACHINE\\Software\\Kolm\\Vamu Server]\r\n"Counter"=dword:00000000\r\n\r\n'
-  printf '[HKEY_LOCAL_MACHINE\\Software\\Kolm\\Vamu Server\\Setup]\r\n"Dir"="%s"\r\n\r\n' "$out/site"
+  printf '[HKEY_LOCAL_MACHINE\\Software\\Kolm\\Vamu Server\\Setup]\r\n"Dir"="%s"\r\n"CacheDir"="%s"\r\n\r\n' \
+    "$out/site" "$out/cache"
   printf '[HKEY_LOCAL_MACHINE\\Software\\Kolm\\Vamu Server\\Commercials]\r\n'
   printf '"Commercial1"="reklama1.gif;Vamu Qad - Dz.U. i M.P. w jednym miejscu"\r\n'
   printf '"Commercial2"="reklama2.gif;Orzeczenia przy artykułach"\r\n' | iconv -f UTF-8 -t CP1250
@@ -75,5 +87,6 @@ copy_site
   printf '[HKEY_LOCAL_MACHINE\\Software\\Kolm\\File Server\\TOC]\r\n"1"="%s"\r\n' "$out/bases/spis.vq"
 } > "$out/registry.reg.new"
 mv "$out/registry.reg.new" "$out/registry.reg"
+state_dir
 rm -rf "$stage"
 echo "demo: bases, site and registry in $out"

@@ -5,6 +5,7 @@
 
 #include "platform/message_box.h"
 #include "portico/request.h"
+#include "portico/settings.h"
 
 namespace portico {
 
@@ -24,6 +25,7 @@ CPorticoExtension::~CPorticoExtension() {
 void CPorticoExtension::SetCacheDirectory(const std::string& directory) {
   m_main.SetCacheDirectory(directory);
   m_contents.SetCacheDirectory(directory);
+  m_bCacheDirectorySet = true;
 }
 
 BOOL CPorticoExtension::GetExtensionVersion(HSE_VERSION_INFO* info) {
@@ -41,6 +43,12 @@ BOOL CPorticoExtension::GetExtensionVersion(HSE_VERSION_INFO* info) {
 void CPorticoExtension::Initialise() {
   // The results are not examined: pages work with whatever the catalogues
   // hold, and the ready signal is set in any case.
+  if (!m_bCacheDirectorySet) {
+    // Never beside the programs: their directory need not be writable, and
+    // servers of other bases may share it.
+    std::string dir = ReadSetting("Setup", "CacheDir");
+    SetCacheDirectory(dir.empty() ? kDefaultCacheDirectory : dir);
+  }
   try {
     m_main.Init(nullptr);
   } catch (const std::exception& e) {

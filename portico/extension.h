@@ -64,9 +64,12 @@ class CPorticoExtension {
   // The Topic pages of large documents, shared by all requests.
   CPageCache& PageCache() { return m_pageCache; }
 
-  // Where both catalogues keep their cache files (default: beside the
-  // loaded library). Must be called before GetExtensionVersion.
+  // Where both catalogues keep their cache files, instead of the registry's
+  // Setup\CacheDir (default kDefaultCacheDirectory); empty: no cache. Must be
+  // called before GetExtensionVersion.
   void SetCacheDirectory(const std::string& directory);
+  // The state directory of an installation whose registry names none.
+  static constexpr const char* kDefaultCacheDirectory = "/var/cache/vamu";
 
  private:
   void Initialise();
@@ -76,6 +79,7 @@ class CPorticoExtension {
   CSrvSrv m_contents;
   std::thread m_thread;  // the initialisation thread while it may run
   std::atomic<bool> m_bStarted{false};
+  bool m_bCacheDirectorySet = false;
   CSearchCache m_searchCache;
   CPageCache m_pageCache;
 };

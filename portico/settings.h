@@ -5,6 +5,8 @@
 //
 // Keys and value names the extension reads:
 //   Setup\Dir              installation directory (static pages, images)
+//   Setup\CacheDir         state directory: the catalogues' cache files
+//                          (default /var/cache/vamu)
 //   Publisher\Notice       text of the publisher footer under every document
 //   Publisher\Address      address the footer links to (opened in the whole window)
 //   Commercials\Commercial<n>, Counter   (footer frame and frameset pages)

@@ -71,6 +71,14 @@ bool CFileQueue::QueueCopySection(const CInfFile& inf, const std::string& copySe
   }
   std::string sourceDir = SourceDir(inf, copySection, target);
   bool ok = true;
+  // The destination is made even for a section without files: an empty
+  // section names a directory the installation needs (the state directory).
+  if (PathBelowRoot(*dest, target.root)) {
+    m_dirs.push_back(*dest);
+  } else if (inf.Lines(copySection).empty()) {
+    report(*dest + " is not below the installation root " + target.root);
+    ok = false;
+  }
   for (const InfLine& line : inf.Lines(copySection)) {
     std::vector<std::string> fields = inf.Substituted(line);
     // A line "name = ..." is not a file entry of a copy section.
@@ -103,6 +111,14 @@ bool CFileQueue::QueueFile(const std::string& sourceDir, const std::string& sour
 
 bool CFileQueue::Commit(const Report& report, CopyCounts* counts) {
   CopyCounts local;
+  bool dirsMade = true;
+  for (const std::string& dir : m_dirs) {
+    std::string why;
+    if (!MakeDirectories(dir, &why)) {
+      report("cannot make the directory " + dir + ": " + why);
+      dirsMade = false;
+    }
+  }
   for (const QueuedCopy& copy : m_copies) {
     struct stat from;
     if (::stat(copy.source.c_str(), &from) != 0) {
@@ -139,5 +155,5 @@ bool CFileQueue::Commit(const Report& report, CopyCounts* counts) {
     }
   }
   if (counts) *counts = local;
-  return local.failed == 0;
+  return dirsMade && local.failed == 0;
 }

@@ -41,14 +41,17 @@ class CFileQueue {
   bool QueueSection(const CInfFile& inf, std::string_view section, const InstallTarget& target,
                     const Report& report);
 
-  // Copies every queued file whose target is missing or older than its
-  // source; a file present that is as new or newer is kept. The copy takes
-  // the source's mode and modification time, so a second installation from
-  // the same files copies nothing. A copy that fails is reported and skipped
-  // (its target stays as it was); the others go on. False when any failed.
+  // Makes the destination directory of every queued section (also of a
+  // section without files), then copies every queued file whose target is
+  // missing or older than its source; a file present that is as new or newer
+  // is kept. The copy takes the source's mode and modification time, so a
+  // second installation from the same files copies nothing. A directory or a
+  // copy that fails is reported and skipped (its target stays as it was); the
+  // others go on. False when any failed.
   bool Commit(const Report& report, CopyCounts* counts = nullptr);
 
   const std::vector<QueuedCopy>& Copies() const { return m_copies; }
+  const std::vector<std::string>& Directories() const { return m_dirs; }
 
  private:
   bool QueueCopySection(const CInfFile& inf, const std::string& copySection, const InstallTarget& target,
@@ -57,4 +60,5 @@ class CFileQueue {
                  const std::string& targetName, const InstallTarget& target, const Report& report);
 
   std::vector<QueuedCopy> m_copies;
+  std::vector<std::string> m_dirs;  // destination directories of the queued sections
 };

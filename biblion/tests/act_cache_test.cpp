@@ -110,6 +110,21 @@ TEST_F(ActCacheTest, OtherBasesAreNotTrusted) {
   EXPECT_FALSE(Load(out));
 }
 
+TEST_F(ActCacheTest, ABaseWithTheCachesOwnTimeMakesItStale) {
+  // A base written within the same clock tick as the cache may have changed
+  // after it: equal times are not trusted, a base older by a second is.
+  ASSERT_TRUE(biblion::WriteActCache(cache, {kA, kB}, entries));
+  const auto written = std::filesystem::last_write_time(cache);
+  std::vector<ActEntry> out;
+  std::filesystem::last_write_time(baseB, written);
+  EXPECT_FALSE(Load(out));
+  EXPECT_TRUE(out.empty());
+  std::filesystem::last_write_time(baseB, written - std::chrono::seconds(1));
+  EXPECT_TRUE(Load(out));
+  std::filesystem::last_write_time(baseA, written);
+  EXPECT_FALSE(Load(out));
+}
+
 TEST_F(ActCacheTest, ABaseChangedAfterTheCacheMakesItStale) {
   ASSERT_TRUE(biblion::WriteActCache(cache, {kA, kB}, entries));
   std::vector<ActEntry> out;

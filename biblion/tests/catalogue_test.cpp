@@ -1,5 +1,6 @@
 // The catalogue over real bases: the registry's list, combined indices,
 // lookups by name, the table of acts read from the documents, and its cache.
+#include <algorithm>
 #include <filesystem>
 #include <fstream>
 
@@ -243,10 +244,22 @@ class CacheTest : public CatalogueTest {
   // Entries of a fresh catalogue over the registered bases; fromCache tells how it got them.
   std::vector<biblion::ActEntry> Open(bool& fromCache, const std::string& name = "biblion") {
     CSrvSrv cat;
+    cat.SetCacheDirectory(CacheDir());
     EXPECT_TRUE(cat.Init(name.c_str()));
     fromCache = cat.TableFromCache();
     cachePath = cat.GetCachePath();
     return cat.GetActEntries();
+  }
+  std::string CacheDir() {
+    std::filesystem::create_directories(dir.File("cache"));
+    return dir.File("cache");
+  }
+  // The cache files in the cache directory.
+  std::vector<std::string> CacheFiles() {
+    std::vector<std::string> names;
+    for (const auto& e : std::filesystem::directory_iterator(CacheDir())) names.push_back(e.path().filename().string());
+    std::sort(names.begin(), names.end());
+    return names;
   }
   static bool Same(const std::vector<biblion::ActEntry>& x, const std::vector<biblion::ActEntry>& y) {
     if (x.size() != y.size()) return false;
@@ -258,18 +271,59 @@ class CacheTest : public CatalogueTest {
   std::string a, b, cachePath;
 };
 
-TEST_F(CacheTest, SecondStartLoadsTheCacheBesideTheFirstBase) {
+TEST_F(CacheTest, SecondStartLoadsTheCacheFromTheCacheDirectory) {
   Register({a, b});
   bool fromCache = true;
   auto built = Open(fromCache);
   EXPECT_FALSE(fromCache);
-  // No extension library in this process: the cache lies beside base 0.
-  EXPECT_EQ(cachePath, dir.File("biblion.itt"));
-  ASSERT_TRUE(std::filesystem::exists(cachePath));
+  // "<catalogue>-<16 hex digits>.itt" in the cache directory, nothing else.
+  ASSERT_EQ(CacheFiles().size(), 1u);
+  const std::string file = CacheFiles()[0];
+  EXPECT_EQ(cachePath, dir.File("cache/" + file));
+  EXPECT_EQ(file.size(), std::string("biblion-0123456789abcdef.itt").size());
+  EXPECT_EQ(file.find_first_not_of("0123456789abcdef", 8), 24u) << file;
+  EXPECT_EQ(file.rfind("biblion-", 0), 0u);
   auto loaded = Open(fromCache);
   EXPECT_TRUE(fromCache);
   EXPECT_TRUE(Same(built, loaded));
   EXPECT_EQ(std::filesystem::file_size(cachePath), 4 + 2 * 16 + 4 + 12 * built.size());
+}
+
+TEST_F(CacheTest, CataloguesOverOtherBasesNeverShareACacheFile) {
+  // Two servers share the cache directory, one serves a and b, the other b
+  // alone: each keeps its own cache file and loads it at its next start.
+  bool fromCache = true;
+  Register({a, b});
+  auto both = Open(fromCache);
+  const std::string bothPath = cachePath;
+  Register({b});
+  auto one = Open(fromCache);
+  EXPECT_FALSE(fromCache);
+  EXPECT_NE(cachePath, bothPath);
+  Register({a, b});
+  EXPECT_TRUE(Same(Open(fromCache), both));
+  EXPECT_TRUE(fromCache);
+  Register({b});
+  EXPECT_TRUE(Same(Open(fromCache), one));
+  EXPECT_TRUE(fromCache);
+  EXPECT_EQ(CacheFiles().size(), 2u);
+  // The same bases reached through a link are the same catalogue.
+  std::filesystem::create_directory_symlink(dir.Path(), dir.File("alias"));
+  Register({dir.File("alias/a.vq"), dir.File("alias/b.vq")});
+  Open(fromCache);
+  EXPECT_TRUE(fromCache);
+  EXPECT_EQ(cachePath, bothPath);
+}
+
+TEST_F(CacheTest, NoCacheDirectoryMeansNoCacheFile) {
+  Register({a, b});
+  CSrvSrv cat;
+  ASSERT_TRUE(cat.Init(nullptr));
+  EXPECT_EQ(cat.GetCachePath(), "");
+  EXPECT_FALSE(cat.TableFromCache());
+  EXPECT_EQ(cat.GetActEntries().size(), 6u);
+  for (const auto& name : dir.Files()) EXPECT_EQ(name.find(".itt"), std::string::npos) << name;
+  EXPECT_TRUE(messages.empty());
 }
 
 TEST_F(CacheTest, ReorderedBasesRebuildTheTable) {
@@ -282,6 +336,7 @@ TEST_F(CacheTest, ReorderedBasesRebuildTheTable) {
   ASSERT_EQ(ab.size(), ba.size());
   // The newer copy of the first text is now the one in base 1 (formerly base 0).
   CSrvSrv cat;
+  cat.SetCacheDirectory(CacheDir());
   ASSERT_TRUE(cat.Init(nullptr));
   EXPECT_TRUE(cat.TableFromCache());  // the rebuilt table was cached again
   EXPECT_EQ(cat.GetIndex(R(0, 97, 12, 34), R(0, 97, 12, 34)), 1u << 16);
@@ -298,6 +353,7 @@ TEST_F(CacheTest, ReplacedBaseRebuildsTheTable) {
   Open(fromCache);
   EXPECT_FALSE(fromCache);
   CSrvSrv cat;
+  cat.SetCacheDirectory(CacheDir());
   ASSERT_TRUE(cat.Init(nullptr));
   V years;
   cat.GetYears(R(0, 0, 0, 0), years);
@@ -323,6 +379,7 @@ TEST_F(CacheTest, BaseChangedInPlaceRebuildsTheTable) {
   // as changed after it; let the clock move on before the next start.
   Age(b);
   CSrvSrv cat;
+  cat.SetCacheDirectory(CacheDir());
   ASSERT_TRUE(cat.Init(nullptr));
   EXPECT_TRUE(cat.TableFromCache());
   V numbers;
@@ -343,7 +400,7 @@ TEST_F(CacheTest, DamagedCacheIsRebuiltAndRewritten) {
   EXPECT_TRUE(fromCache);
 }
 
-TEST_F(CacheTest, UnwritableCacheCostsOnlyTheRebuild) {
+TEST_F(CacheTest, UnwritableCacheCostsOnlyTheRebuildAndIsLogged) {
   Register({a, b});
   for (int round = 0; round < 2; ++round) {
     CSrvSrv cat;
@@ -352,25 +409,32 @@ TEST_F(CacheTest, UnwritableCacheCostsOnlyTheRebuild) {
     EXPECT_FALSE(cat.TableFromCache());
     EXPECT_EQ(cat.GetActEntries().size(), 6u);
   }
-  EXPECT_TRUE(messages.empty());
+  ASSERT_EQ(messages.size(), 2u);
+  EXPECT_EQ(messages[0].rfind("SrvSrv: No cache of the table of acts: cannot write " + dir.File("no/such/dir/biblion-"), 0),
+            0u)
+      << messages[0];
+  EXPECT_NE(messages[0].find("(No such file or directory)"), std::string::npos) << messages[0];
   CSrvSrv none;
   none.SetCacheDirectory("");
   ASSERT_TRUE(none.Init(nullptr));
   EXPECT_EQ(none.GetCachePath(), "");
-  EXPECT_FALSE(std::filesystem::exists(dir.File("biblion.itt")));
+  EXPECT_EQ(messages.size(), 2u);
 }
 
 TEST_F(CacheTest, SuppressedTableNeitherBuildsNorWrites) {
   Register({a}, "TOC");
   CSrvSrv toc;
   toc.m_bNoTable = TRUE;
+  toc.SetCacheDirectory(CacheDir());
   ASSERT_TRUE(toc.Init("TOC"));
   EXPECT_TRUE(toc.GetActEntries().empty());
-  EXPECT_FALSE(std::filesystem::exists(dir.File("TOC.itt")));
+  EXPECT_TRUE(CacheFiles().empty());
   CSrvSrv withTable;
+  withTable.SetCacheDirectory(CacheDir());
   ASSERT_TRUE(withTable.Init("TOC"));
-  EXPECT_EQ(withTable.GetCachePath(), dir.File("TOC.itt"));
-  EXPECT_TRUE(std::filesystem::exists(dir.File("TOC.itt")));
+  ASSERT_EQ(CacheFiles().size(), 1u);
+  EXPECT_EQ(withTable.GetCachePath(), dir.File("cache/" + CacheFiles()[0]));
+  EXPECT_EQ(CacheFiles()[0].rfind("TOC-", 0), 0u);
 }
 
 }  // namespace

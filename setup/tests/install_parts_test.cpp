@@ -184,6 +184,32 @@ TEST_F(CopyQueue, CommitCopiesModeAndTimeOfTheSource) {
   EXPECT_EQ(counts.kept, 1);
 }
 
+TEST_F(CopyQueue, SectionWithoutFilesMakesItsDirectory) {
+  CInfFile inf = Parse(
+      "[Install]\nCopyFiles = State, Elsewhere\n"
+      "[DestinationDirs]\nState = %24%/var/cache/vamu\nElsewhere = /var/cache/other\n"
+      "[State]\n[Elsewhere]\n");
+  inf.Define("24", dir_ + "/root");
+  InstallTarget target{dir_, dir_ + "/root", ""};
+  CFileQueue queue;
+  std::vector<std::string> problems;
+  EXPECT_FALSE(queue.QueueSection(inf, "Install", target, [&](const std::string& p) { problems.push_back(p); }));
+  ASSERT_EQ(problems.size(), 1u);
+  EXPECT_NE(problems[0].find("/var/cache/other is not below the installation root"), std::string::npos);
+  EXPECT_TRUE(queue.Copies().empty());
+  CopyCounts counts;
+  ASSERT_TRUE(queue.Commit([](const std::string& p) { ADD_FAILURE() << p; }, &counts));
+  EXPECT_TRUE(std::filesystem::is_directory(dir_ + "/root/var/cache/vamu"));
+  EXPECT_FALSE(std::filesystem::exists("/var/cache/other"));
+  // A file where the directory should be is reported.
+  std::filesystem::remove(dir_ + "/root/var/cache/vamu");
+  std::ofstream(dir_ + "/root/var/cache/vamu") << "x";
+  problems.clear();
+  EXPECT_FALSE(queue.Commit([&](const std::string& p) { problems.push_back(p); }, &counts));
+  ASSERT_EQ(problems.size(), 1u);
+  EXPECT_EQ(problems[0].rfind("cannot make the directory " + dir_ + "/root/var/cache/vamu", 0), 0u) << problems[0];
+}
+
 TEST(SystemCheck, LinuxFrom310) {
   EXPECT_TRUE(IsSupportedSystem("Linux", "6.1.0-18-amd64"));
   EXPECT_TRUE(IsSupportedSystem("Linux", "3.10.0-1160.el7.x86_64"));

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <filesystem>
 #include <fstream>
 
 #include "tools/tests/tool_runner.h"
@@ -97,7 +98,12 @@ TEST_F(CatalogueCommandsTest, UsageErrorsAndMissingBases) {
 
 TEST_F(CatalogueCommandsTest, CacheAndRegistry) {
   ASSERT_EQ(Run({"acts", "--cache", dir, a, b}).status, 0);
-  EXPECT_EQ(access((dir + "/biblion.itt").c_str(), F_OK), 0);
+  std::size_t caches = 0;  // "biblion-<digest>.itt"
+  for (const auto& e : std::filesystem::directory_iterator(dir)) {
+    std::string name = e.path().filename().string();
+    caches += name.rfind("biblion-", 0) == 0 && name.size() > 12 && name.substr(name.size() - 4) == ".itt";
+  }
+  EXPECT_EQ(caches, 1u);
   std::string registry = dir + "/registry.reg";
   std::ofstream(registry) << "REGEDIT4\r\n\r\n[HKEY_LOCAL_MACHINE\\Software\\Kolm\\File Server\\test]\r\n\"1\"=\"" << b
                           << "\"\r\n";
