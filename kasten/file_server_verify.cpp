@@ -185,6 +185,12 @@ class CFileServer::Verifier {
       entries = m_fs.m_aHash;
     } else if (m_header.hashOffset == 0) {
       if (count > 0) Add(kNoItem, "the base has no name table (header offset 28 is 0): no item can be found by name");
+      // A base that held items keeps a table when it is emptied; with neither
+      // slots nor table, the bytes behind the header belong to nothing (a
+      // header zeroed with the first slot words looks like this).
+      else if (m_length > kHeaderSize + 8)
+        Add(kNoItem, "the base counts no slots and names no name table, yet its file holds " +
+                         std::to_string(m_length - kHeaderSize) + " bytes behind the header: its header looks lost");
       return;
     } else {
       const ULONGLONG start = m_header.hashOffset, bytes = 8ull * count;

@@ -205,6 +205,15 @@ TEST_F(VerifyTest, NameTableThatDoesNotMatchTheNames) {
   ExpectFinding(d, CFileServer::kNoItem, "past the end");
 }
 
+// A zeroed first sector: slot count, table offset and the first slot words
+// all 0 would read as a base without items.
+TEST_F(VerifyTest, HeaderZeroedWithTheFirstSlotWords) {
+  for (std::string b : {Compacted(), Chained()}) {
+    std::fill(b.begin(), b.begin() + 64, '\0');
+    ExpectFinding(b, CFileServer::kNoItem, "its header looks lost");
+  }
+}
+
 TEST_F(VerifyTest, ReservedHeaderBytes) {
   std::string b = Compacted();
   PutWord(b, 32, 1);
