@@ -4,6 +4,7 @@
 
 #include "biblion/srv_srv.h"
 #include "portico/extension.h"
+#include "portico/settings.h"
 #include "portico/text.h"
 #include "portico/toc.h"
 #include "portico/tree_script.h"
@@ -23,6 +24,17 @@ std::string Padded(DWORD value, int width) {
   std::string digits = Decimal(value);
   if (digits.size() < static_cast<std::size_t>(width)) digits.insert(0, width - digits.size(), '0');
   return digits;
+}
+
+// The names of the bases carry two-digit years; the pivot (Setup\YearPivot)
+// tells the centuries apart: below it 20xx, from it on 19xx. 50 serves the
+// journals from 1950 to 2049; a collection that reaches back further needs a
+// lower pivot, and no pivot tells 1918 from 2018.
+constexpr DWORD kDefaultYearPivot = 50;
+
+DWORD YearPivot() {
+  std::optional<DWORD> pivot = ReadNumberSetting("Setup", "YearPivot");
+  return pivot ? std::min<DWORD>(*pivot, 100) : kDefaultYearPivot;
 }
 
 std::string Placeholder(const std::string& childName) {
@@ -102,6 +114,11 @@ std::string RenderVersion(const CPorticoExtension& extension, _RNP act, const st
 
 DWORD JournalOfLetter(char letter) { return letter == 'M' ? _RNP::kMP : _RNP::kDzU; }
 
+DWORD FullYear(DWORD year, DWORD pivot) {
+  if (year >= 100) return year;
+  return year < pivot ? 2000 + year : 1900 + year;
+}
+
 DWORD NameField(std::string_view name, std::size_t pos, std::size_t width) {
   if (name.size() <= pos) return 0;
   return static_cast<DWORD>(std::max(DecimalValue(name.substr(pos, width)), 0));
@@ -129,7 +146,14 @@ ActNode ParseActNodeName(std::string_view name) {
 std::vector<DWORD> TreeChildren(const CSrvSrv& catalogue, TreeLevel level, _RNP ref, _RNP* act) {
   std::vector<DWORD> list;
   switch (level) {
-    case TreeLevel::kYears: catalogue.GetYears(ref, list); break;
+    case TreeLevel::kYears: {
+      catalogue.GetYears(ref, list);
+      // Reversed below: oldest first here, by the full year.
+      const DWORD pivot = YearPivot();
+      std::stable_sort(list.begin(), list.end(),
+                       [pivot](DWORD a, DWORD b) { return FullYear(a, pivot) < FullYear(b, pivot); });
+      break;
+    }
     case TreeLevel::kNumbers: catalogue.GetNumbers(ref, list); break;
     case TreeLevel::kPositions: catalogue.GetPositions(ref, list); break;
     case TreeLevel::kVersions: {
@@ -146,11 +170,12 @@ std::vector<DWORD> TreeChildren(const CSrvSrv& catalogue, TreeLevel level, _RNP 
 std::string RenderLevel(const CPorticoExtension& extension, TreeLevel level, _RNP ref,
                         const std::vector<DWORD>& children) {
   const std::string prefix = NodePrefix(level, ref);
+  const DWORD pivot = level == TreeLevel::kYears ? YearPivot() : 0;
   std::string out;
   for (DWORD v : children) {
     switch (level) {
       case TreeLevel::kYears:
-        out += "1 -id" + QuotedCaption("Rocznik " + Decimal(v)) + Placeholder(prefix + Padded(v, 2));
+        out += "1 -id" + QuotedCaption("Rocznik " + Decimal(FullYear(v, pivot))) + Placeholder(prefix + Padded(v, 2));
         break;
       case TreeLevel::kNumbers:
         out += "1 -id" + QuotedCaption("Numer " + Decimal(v)) + Placeholder(prefix + Padded(v, 4));
@@ -167,9 +192,7 @@ std::string RenderLevel(const CPorticoExtension& extension, TreeLevel level, _RN
 std::string ActTreeLevel(const CPorticoExtension& extension, std::string_view name) {
   const ActNode node = ParseActNodeName(name);
   if (node.level == TreeLevel::kContents) {
-    std::string lines = ContentsTreeLines(ReadContents(extension, node.nItem).View());
-    if (!lines.empty()) lines.pop_back();  // the level is delivered without its last byte
-    return lines;
+    return ContentsTreeLines(ReadContents(extension, node.nItem).View());
   }
   _RNP ref = node.ref;
   std::vector<DWORD> children = TreeChildren(extension.Main(), node.level, ref, &ref);

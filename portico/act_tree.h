@@ -50,10 +50,15 @@ ActNode ParseActNodeName(std::string_view name);
 DWORD NameField(std::string_view name, std::size_t pos, std::size_t width);
 // The journal code of a name letter: 1 for "M", 0 for any other.
 DWORD JournalOfLetter(char letter);
+// The year a two-digit year stands for: 2000 + year below the pivot, else
+// 1900 + year (a value of 100 or more is taken as it is).
+DWORD FullYear(DWORD year, DWORD pivot);
 
 // The children of a node of level kYears, kNumbers, kPositions or kVersions
-// in the order the tree shows them (the catalogue's order reversed). For
-// kVersions *act (when given) receives the act's full reference.
+// in the order the tree shows them: the catalogue's order reversed, years
+// newest first by their full year (FullYear with the registry's
+// Setup\YearPivot, default 50). For kVersions *act (when given) receives the
+// act's full reference.
 std::vector<DWORD> TreeChildren(const CSrvSrv& catalogue, TreeLevel level, _RNP ref, _RNP* act = nullptr);
 
 // The tree script of a list of children of `ref` at `level` (not kContents):

@@ -23,7 +23,7 @@ constexpr char kCounter[] = "Counter";
 constexpr char kCommercials[] = "Commercials";
 constexpr char kFootMark[] = "<!--FOOT";
 constexpr std::size_t kFootMarkLength = sizeof kFootMark - 1;
-constexpr char kPlaceholder[] = "<HTML><BODY><CENTER><FONT SIZE=3>Miejsce na Twoją reklamę.</CENTER><BODY><HTML>";
+constexpr char kPlaceholder[] = "<HTML><BODY><CENTER><FONT SIZE=3>Miejsce na Twoją reklamę.</CENTER></BODY></HTML>";
 constexpr char kFooterBody[] = " BGCOLOR=#FFFFFF> <FONT SIZE=\"-1\">";
 
 // Adds one to the visit counter. CRegistry::Update holds the registry's
@@ -67,12 +67,13 @@ std::string AdvertisementPage() {
     image = value.substr(0, semicolon);
     alt = value.substr(semicolon + 1);
   }
-  // The expiry date lies in the past: every reload makes a new choice.
+  // The expiry date lies in the past: every reload makes a new choice. The
+  // body tag is a plain one: the footer page gives it its background and font.
   std::string page =
-      "<HTML><HEAD> <META HTTP-EQUIV=\"Expires\" CONTENT=\"Tue, 04 Dec 1996 21:29:02 GMT\">"
-      "<BODY BGCOLOR=\"#FFFFFF\"><CENTER><IMG SRC=\"" + image;
+      "<HTML><HEAD> <META HTTP-EQUIV=\"Expires\" CONTENT=\"Tue, 04 Dec 1996 21:29:02 GMT\"></HEAD>"
+      "<BODY><CENTER><IMG SRC=\"" + image;
   if (!alt.empty()) page += "\" ALT=\"" + alt;
-  return page + "\"></CENTER><BODY><HTML>";
+  return page + "\"></CENTER></BODY></HTML>";
 }
 
 // The footer text of a document: its "<!--FOOT" page (to the next "-->", or
@@ -102,7 +103,8 @@ DWORD MainPage(CPorticoExtension& extension, CRequest& request, const std::strin
       "<HTML>\r\n<HEAD>\r\n</HEAD>\r\n<FRAMESET ROWS=\"*,120\">\r\n"
       "<FRAME NAME=VAMUTEXT FRAMEBORDER=0 src=portico.dll?Topic&" + Decimal(index) +
       ">\r\n<FRAME NAME=VAMUFOOT src=portico.dll?Foot&-3>\r\n"
-      "<NOFRAMES>Potrzebujesz Internet Explorer 3.0 lub wyżej aby korzystać z serwisu Vamu Qad'97</NOFRAMES>"
+      "<NOFRAMES>Ta strona wymaga przeglądarki z ramkami. <A HREF=\"portico.dll?Topic&" + Decimal(index) +
+      "\">Tekst dokumentu bez ramek</A></NOFRAMES>"
       "</FRAMESET>\r\n</HTML>");
   RunEpilogue(request);
   return HSE_STATUS_SUCCESS;

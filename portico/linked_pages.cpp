@@ -1,6 +1,7 @@
 // The lists attached to an act: LinkedDoc (the acts that share a key with
 // it) and LinkedOrz (the stored list of its court rulings). Both open in
 // the footer frame from the button bar and the frameset variables.
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -18,13 +19,19 @@ DWORD LinkedDocPage(CPorticoExtension& extension, CRequest& request, const std::
   request.SendHeader();
   std::size_t amp = arguments.find('&');
   const std::string key = arguments.substr(0, amp);
-  // The item to leave out (the act shown); 0 when none is given.
-  const std::int32_t excluded = amp == std::string::npos ? 0 : DecimalValue(std::string_view(arguments).substr(amp + 1));
+  // The item to leave out (the act shown); none when no item is named (no
+  // second argument, or one without digits), so item 0 is listed too.
+  std::optional<DWORD> excluded;
+  if (amp != std::string::npos) {
+    std::size_t digitsEnd = 0;
+    const std::int32_t value = DecimalValue(std::string_view(arguments).substr(amp + 1), &digitsEnd);
+    if (digitsEnd != 0) excluded = static_cast<DWORD>(value);
+  }
 
   extension.WaitReady();
   std::vector<DWORD> items;
   for (DWORD index : FindKeyItems(extension.Main(), key))
-    if (index != static_cast<DWORD>(excluded)) items.push_back(index);
+    if (index != excluded) items.push_back(index);
 
   const std::string header = "Akty Powiązane (" + Decimal(static_cast<std::int64_t>(items.size())) + " pozycji)";
   WriteDocList(extension, request, items, header, "Brak Aktów Powiązanych", nullptr);

@@ -117,7 +117,8 @@ BOOL WritePage(CRequest& request, const char* text, std::size_t length, const ch
       break;
     }
   }
-  // No head: one is made behind a leading "<HTML>" tag.
+  // No head: one is made behind a leading "<HTML>" tag, behind its ">" also
+  // when the tag has attributes ("<HTML lang=pl>").
   const bool needHead = !headTagSeen;
   if (needHead) {
     std::size_t i = all.find('<');
@@ -125,9 +126,8 @@ BOOL WritePage(CRequest& request, const char* text, std::size_t length, const ch
       std::size_t j = i + 1;
       while (j < length && IsBlank(all[j])) ++j;
       if (j + 4 <= length && EqualsNoCase(all.substr(j, 4), "HTML")) {
-        j += 4;
-        while (j < length && IsBlank(all[j])) ++j;
-        insert = j + 1;
+        std::size_t close = all.find('>', j + 4);
+        if (close != npos) insert = close + 1;
       }
     }
   }

@@ -62,6 +62,18 @@ std::string ReadSetting(std::string_view section, std::string_view name) {
   return value->text.substr(0, kMaxSetting);
 }
 
+std::optional<DWORD> ReadNumberSetting(std::string_view section, std::string_view name) {
+  std::shared_ptr<const CRegistry> registry = CurrentRegistry();
+  std::optional<RegValue> value = registry->Value(SettingsKey(section), name);
+  if (!value) return std::nullopt;
+  if (value->type == RegValue::Dword) return value->dword;
+  // A decimal string: digits only, at most nine of them.
+  const std::string& text = value->text;
+  if (text.empty() || text.size() > 9 || text.find_first_not_of("0123456789") != std::string::npos)
+    return std::nullopt;
+  return static_cast<DWORD>(std::stoul(text));
+}
+
 std::size_t CountSettings(std::string_view section) {
   return CurrentRegistry()->CountValues(SettingsKey(section));
 }

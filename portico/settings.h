@@ -7,6 +7,8 @@
 //   Setup\Dir              installation directory (static pages, images)
 //   Setup\CacheDir         state directory: the catalogues' cache files
 //                          (default /var/cache/vamu)
+//   Setup\YearPivot        two-digit years below it are 20xx, the others
+//                          19xx, in the contents tree (default 50)
 //   Publisher\Notice       text of the publisher footer under every document
 //   Publisher\Address      address the footer links to (opened in the whole window)
 //   Commercials\Commercial<n>, Counter   (footer frame and frameset pages)
@@ -17,8 +19,11 @@
 #pragma once
 
 #include <cstddef>
+#include <optional>
 #include <string>
 #include <string_view>
+
+#include "platform/windows_types.h"
 
 namespace portico {
 
@@ -32,6 +37,10 @@ constexpr std::size_t kMaxSetting = 199;
 // section: the key itself), cut to kMaxSetting bytes. Empty when the file,
 // the key or the value is missing or the value is not a string.
 std::string ReadSetting(std::string_view section, std::string_view name);
+
+// The number value `name` of the section: a dword, or a string of at most
+// nine decimal digits. Nothing when it is missing or neither.
+std::optional<DWORD> ReadNumberSetting(std::string_view section, std::string_view name);
 
 // Number of values in the section; 0 when the key is missing.
 std::size_t CountSettings(std::string_view section);

@@ -2,6 +2,7 @@
 // line and the synchronisation name.
 #include <algorithm>
 #include <cstring>
+#include <vector>
 
 #include "biblion/srv_srv.h"
 #include "portico/extension.h"
@@ -41,46 +42,75 @@ std::string RulingsToken(const CSrvSrv& catalogue, const std::string& storedName
 
 bool IsBlankAt(const char* d, std::size_t i) { return IsBlank(d[i]); }
 
-// Rewrites one link tag: d[begin, close) is the tag behind its "<".
+// One attribute of a tag: its name and its value (quotes included; empty
+// when the attribute has none), as positions in the text.
+struct Attribute {
+  std::size_t name, nameEnd, value, valueEnd;
+};
+
+// The attributes of the tag d[begin, close) behind its name. A name starts
+// only behind white space and outside a quoted value, so neither a value
+// ("retarget") nor a longer name ("DATA-TARGET") is taken for an attribute.
+std::vector<Attribute> Attributes(const char* d, std::size_t begin, std::size_t close) {
+  std::vector<Attribute> list;
+  std::size_t i = begin;
+  while (i < close && IsBlankAt(d, i)) ++i;
+  while (i < close && !IsBlankAt(d, i)) ++i;  // the tag name
+  while (i < close) {
+    if (!IsBlankAt(d, i)) {  // text glued to a value starts nothing
+      while (i < close && !IsBlankAt(d, i)) ++i;
+      continue;
+    }
+    while (i < close && IsBlankAt(d, i)) ++i;
+    if (i == close) break;
+    Attribute a{i, i, 0, 0};
+    while (a.nameEnd < close && !IsBlankAt(d, a.nameEnd) && d[a.nameEnd] != '=') ++a.nameEnd;
+    a.value = a.valueEnd = a.nameEnd;
+    std::size_t k = a.nameEnd;
+    while (k < close && IsBlankAt(d, k)) ++k;
+    if (k < close && d[k] == '=') {
+      ++k;
+      while (k < close && IsBlankAt(d, k)) ++k;
+      a.value = k;
+      if (k < close && (d[k] == '"' || d[k] == '\'')) {
+        const char* quote = static_cast<const char*>(std::memchr(d + k + 1, d[k], close - k - 1));
+        k = quote ? static_cast<std::size_t>(quote - d) + 1 : close;
+      } else {
+        while (k < close && !IsBlankAt(d, k)) ++k;
+      }
+      a.valueEnd = k;
+    }
+    i = std::max(a.valueEnd, a.nameEnd);
+    list.push_back(a);
+  }
+  return list;
+}
+
+const Attribute* Named(const std::vector<Attribute>& list, const char* d, std::string_view name) {
+  for (const Attribute& a : list)
+    if (EqualsNoCase(std::string_view(d + a.name, a.nameEnd - a.name), name)) return &a;
+  return nullptr;
+}
+
+// Rewrites one link tag: d[begin, close) is the tag behind its "<". A link
+// whose reference holds "MAIN" and that has a target attribute loses the
+// target and links to "Topic" instead; the text keeps its length.
 void RewriteTag(char* d, std::size_t begin, std::size_t close) {
-  std::string_view tag(d + begin, close - begin);
-  std::size_t href = FindNoCase(tag, "HREF");
-  if (href == npos) return;
-  std::size_t r = begin + href + 4;
-  while (r < close && IsBlankAt(d, r)) ++r;
-  if (r < close) ++r;  // the "="
-  while (r < close && IsBlankAt(d, r)) ++r;
-  const std::size_t refStart = r;
-  while (r < close && !IsBlankAt(d, r)) ++r;
-  const std::size_t refEnd = r;
+  const std::vector<Attribute> attributes = Attributes(d, begin, close);
+  const Attribute* href = Named(attributes, d, "HREF");
+  if (!href || href->value == href->valueEnd) return;
+  const std::size_t refStart = href->value, refEnd = href->valueEnd;
   std::size_t main = FindNoCase(std::string_view(d + refStart, refEnd - refStart), "MAIN");
   if (main == npos) return;
   main += refStart;
-
-  // The target attribute, outside the reference (a reference may hold the word itself).
-  std::size_t target = FindNoCase(std::string_view(d + begin, refStart - begin), "TARGET");
-  if (target != npos) {
-    target += begin;
-  } else {
-    target = FindNoCase(std::string_view(d + refEnd, close - refEnd), "TARGET");
-    if (target == npos) return;
-    target += refEnd;
-  }
-  std::size_t end = target + 6;
-  while (end < close && d[end] != '=' && !IsBlankAt(d, end)) ++end;
-  std::size_t k = end;
-  while (k < close && IsBlankAt(d, k)) ++k;
-  if (k < close && d[k] == '=') {
-    ++k;
-    while (k < close && IsBlankAt(d, k)) ++k;
-    while (k < close && !IsBlankAt(d, k)) ++k;
-    end = k;
-  }
-  const bool before = target < refStart;
-  if (before && end > refStart) return;  // the attribute runs into the reference: leave the tag alone
-  std::memset(d + target, ' ', end - target);
-
-  // "Topic" is one character longer than "MAIN": one blank makes room.
+  const Attribute* target = Named(attributes, d, "TARGET");
+  if (!target) return;
+  const std::size_t from = target->name, end = std::max(target->nameEnd, target->valueEnd);
+  const bool before = from < refStart;
+  // "Topic" is one character longer than "MAIN": the blank behind the
+  // reference, or the last blank of the removed target, makes room.
+  if (!before && (refEnd >= close || !IsBlankAt(d, refEnd))) return;
+  std::memset(d + from, ' ', end - from);
   if (before) {
     std::memmove(d + end - 1, d + end, main - end);
     std::memcpy(d + main - 1, "Topic", 5);

@@ -26,15 +26,16 @@ const std::string kFooterBody = " BGCOLOR=#FFFFFF> <FONT SIZE=\"-1\">";
 std::string Frameset(const std::string& index) {
   return "<HTML>\r\n<HEAD>\r\n</HEAD>\r\n<FRAMESET ROWS=\"*,120\">\r\n<FRAME NAME=VAMUTEXT FRAMEBORDER=0 "
          "src=portico.dll?Topic&" + index +
-         ">\r\n<FRAME NAME=VAMUFOOT src=portico.dll?Foot&-3>\r\n<NOFRAMES>Potrzebujesz Internet Explorer 3.0 lub wyżej "
-         "aby korzystać z serwisu Vamu Qad'97</NOFRAMES></FRAMESET>\r\n</HTML>";
+         ">\r\n<FRAME NAME=VAMUFOOT src=portico.dll?Foot&-3>\r\n<NOFRAMES>Ta strona wymaga przeglądarki z ramkami. "
+         "<A HREF=\"portico.dll?Topic&" + index + "\">Tekst dokumentu bez ramek</A></NOFRAMES></FRAMESET>\r\n</HTML>";
 }
 
-// The advertisement page as the footer frame writes it.
+// The advertisement page as the footer frame writes it: the footer's
+// background and font in its body tag, closing tags at the end.
 std::string Advertisement(const std::string& image, const std::string& alt) {
   return "<HTML><HEAD>" + kDecl +
-         " <META HTTP-EQUIV=\"Expires\" CONTENT=\"Tue, 04 Dec 1996 21:29:02 GMT\"><BODY BGCOLOR=\"#FFFFFF\"><CENTER><IMG SRC=\"" +
-         image + (alt.empty() ? "" : "\" ALT=\"" + alt) + "\"></CENTER><BODY" + kFooterBody + "<HTML>";
+         " <META HTTP-EQUIV=\"Expires\" CONTENT=\"Tue, 04 Dec 1996 21:29:02 GMT\"></HEAD><BODY" + kFooterBody +
+         "<CENTER><IMG SRC=\"" + image + (alt.empty() ? "" : "\" ALT=\"" + alt) + "\"></CENTER></BODY></HTML>";
 }
 
 std::string ReadFile(const std::string& path) {
@@ -109,7 +110,7 @@ TEST_F(FramesetTest, CounterOfAnotherTypeStartsAgainAndMissingKeyCountsNothing) 
 
 TEST_F(FramesetTest, HomePageFooterIsThePlaceholder) {
   EXPECT_EQ(Query(*ext, "Foot&-2").body, "<HTML><HEAD>" + kDecl + "</HEAD><BODY" + kFooterBody +
-                                             "<CENTER><FONT SIZE=3>Miejsce na Twoją reklamę.</CENTER><BODY><HTML>");
+                                             "<CENTER><FONT SIZE=3>Miejsce na Twoją reklamę.</CENTER></BODY></HTML>");
 }
 
 TEST_F(FramesetTest, OtherReservedPagesShowAnAdvertisement) {

@@ -52,11 +52,16 @@ TEST_F(ListTest, RelatedActsLeaveOutTheGivenItem) {
                         "</UL>\r\n</BODY></HTML>");
 }
 
-TEST_F(ListTest, WithoutExclusionItemZeroIsLeftOut) {
-  Response r = Query(*ext, "LinkedDoc&K");
-  EXPECT_NE(r.body.find("Akty Powiązane (4 pozycji)"), std::string::npos);
-  EXPECT_EQ(r.body.find("97D0123"), std::string::npos);
-  EXPECT_NE(r.body.find(Entry("NOTITLE", "Bez tytułu")), std::string::npos);
+TEST_F(ListTest, WithoutExclusionNothingIsLeftOut) {
+  // No item named: every item of the key, item 0 too.
+  const std::string all = kHead + "Akty Powiązane (5 pozycji)<P><UL>\r\n" + Entry("97D0123", "Ustawa o czymś") +
+                          Entry("A1", "Małe Litery") + Entry("NOTITLE", "Bez tytułu") + Entry("3", "Liczba") +
+                          Entry("LATE", "Bez tytułu") + "</UL>\r\n</BODY></HTML>";
+  EXPECT_EQ(Query(*ext, "LinkedDoc&K").body, all);
+  EXPECT_EQ(Query(*ext, "LinkedDoc&K&").body, all);
+  EXPECT_EQ(Query(*ext, "LinkedDoc&K&x").body, all);
+  // Item 0 named is left out.
+  EXPECT_EQ(Query(*ext, "LinkedDoc&K&0").body.find("97D0123"), std::string::npos);
 }
 
 TEST_F(ListTest, NothingRelatedSaysSo) {

@@ -158,6 +158,22 @@ TEST(RewriteLinks, LinksWithoutMainOrTargetStay) {
   EXPECT_EQ(Rewritten("<A HREF=x?Main&TARGET>"), "<A HREF=x?Main&TARGET>");
 }
 
+TEST(RewriteLinks, AttributeNamesCountOnlyWhereAnAttributeStarts) {
+  // Inside a quoted value or as the end of a longer name the words are no
+  // attributes: such links have no target and stay as they are.
+  EXPECT_EQ(Rewritten("<A TITLE=\"retarget\" HREF=x?Main&5>"), "<A TITLE=\"retarget\" HREF=x?Main&5>");
+  EXPECT_EQ(Rewritten("<A HREF=x?Main&5 DATA-TARGET=y>"), "<A HREF=x?Main&5 DATA-TARGET=y>");
+  EXPECT_EQ(Rewritten("<A TITLE=\"a HREF=x?Main&1\" HREF=y>"), "<A TITLE=\"a HREF=x?Main&1\" HREF=y>");
+  EXPECT_EQ(Rewritten("<A XHREF=x?Main&5 TARGET=_top>"), "<A XHREF=x?Main&5 TARGET=_top>");
+  // The real attributes beside such words are found.
+  EXPECT_EQ(Rewritten("<A TITLE=\"retarget\" HREF=x?Main&5 TARGET=_top>"),
+            "<A TITLE=\"retarget\" HREF=x?Topic&5" + std::string(11, ' ') + ">");
+  EXPECT_EQ(Rewritten("<A DATA-TARGET=y TARGET='_top' HREF=x?Main&5 TITLE=\"href\">"),
+            "<A DATA-TARGET=y " + std::string(13, ' ') + "HREF=x?Topic&5 TITLE=\"href\">");
+  // A quoted target value is removed whole, blanks inside it too.
+  EXPECT_EQ(Rewritten("<A HREF=\"x?Main&5\" TARGET=\"a b\">"), "<A HREF=\"x?Topic&5\"" + std::string(12, ' ') + ">");
+}
+
 TEST(RewriteLinks, UnclosedTagsAndOddInputStayInside) {
   EXPECT_EQ(Rewritten("<A HREF=x?Main&5 TARGET=_top"), "<A HREF=x?Main&5 TARGET=_top");
   EXPECT_EQ(Rewritten("<<<<<A HREF"), "<<<<<A HREF");

@@ -6,7 +6,9 @@
 
 #include <string>
 
+#include "platform/registry.h"
 #include "portico/act_tree.h"
+#include "portico/settings.h"
 #include "portico/tests/harness.h"
 #include "portico/tree_script.h"
 
@@ -27,8 +29,8 @@ const std::string kAmendmentToc =
     "<!--TOC<HTML><HEAD><TITLE>Spis treści zmiany</TITLE></HEAD><BODY><UL><LI><A "
     "HREF=\"portico.dll?Topic&x#z1\">Zmiana pierwsza</A></UL></BODY></HTML>-->";
 
-// Dz.U.: 1995 (number 1), 1997 (numbers 3 and 12), 1998, 1999 and 2000 (year
-// 0); M.P. 1998. Act 97/12/6 has its first text and two amendments; 97/12/8
+// Dz.U.: 1995 (number 1), 1997 (numbers 3 and 12), 1998, 1999, 2000 (year
+// 0) and 2007; M.P. 1998. Act 97/12/6 has its first text and two amendments; 97/12/8
 // has a ruling, which is no version; 97/3/9 has only a ruling.
 std::vector<Item> Acts() {
   return {
@@ -46,6 +48,7 @@ std::vector<Item> Acts() {
       {"D990001D990001.HTM", Doc("Dz.U.99.1.1 - Ustawa F"), ""},                                        // 11
       {"D000001D000001.HTM", Doc("Dz.U.00.5.1 - Ustawa 2000"), ""},                                     // 12
       {"M980010M980010.HTM", Doc("M.P.98.4.10 - Uchwała"), ""},                                         // 13
+      {"D070002D070002.HTM", Doc("Dz.U.07.1.2 - Ustawa 2007"), ""},                                     // 14
   };
 }
 
@@ -92,9 +95,39 @@ struct TreeTest : ::testing::Test {
 };
 
 TEST_F(TreeTest, JournalListsItsYearsNewestFirst) {
-  EXPECT_EQ(Tree("Publ=Vamu&Name=D"), Node("Rocznik 99", "D99") + Node("Rocznik 98", "D98") + Node("Rocznik 97", "D97") +
-                                          Node("Rocznik 95", "D95") + Node("Rocznik 0", "D00") + "\r\n");
-  EXPECT_EQ(Tree("publ=vamu&name=m"), Node("Rocznik 98", "M98") + "\r\n");
+  // Two-digit years below 50 are 20xx: 2007 and 2000 are the newest.
+  EXPECT_EQ(Tree("Publ=Vamu&Name=D"), Node("Rocznik 2007", "D07") + Node("Rocznik 2000", "D00") +
+                                          Node("Rocznik 1999", "D99") + Node("Rocznik 1998", "D98") +
+                                          Node("Rocznik 1997", "D97") + Node("Rocznik 1995", "D95") + "\r\n");
+  EXPECT_EQ(Tree("publ=vamu&name=m"), Node("Rocznik 1998", "M98") + "\r\n");
+}
+
+TEST_F(TreeTest, YearPivotOfTheRegistryDecidesTheCentury) {
+  site.SetSetting("Setup", "YearPivot", "0");  // every year 19xx
+  EXPECT_EQ(Tree("Publ=Vamu&Name=D"), Node("Rocznik 1999", "D99") + Node("Rocznik 1998", "D98") +
+                                          Node("Rocznik 1997", "D97") + Node("Rocznik 1995", "D95") +
+                                          Node("Rocznik 1907", "D07") + Node("Rocznik 1900", "D00") + "\r\n");
+  // Synchronize counts the lines in the same order: 1997 is the third year now.
+  EXPECT_EQ(Sync("PUBL=VAMU&NAME=D9700120005D9700120005"), "0,1,4,5,9/9,9");
+  site.SetSetting("Setup", "YearPivot", "96");
+  EXPECT_EQ(Tree("Publ=Vamu&Name=D").substr(0, Node("Rocznik 2095", "D95").size()), Node("Rocznik 2095", "D95"));
+  // A number value counts as well; what is no number leaves the default.
+  ASSERT_TRUE(CRegistry::Update(site.registryPath, [](CRegistry& r) {
+    r.SetDword(SettingsKey("Setup"), "YearPivot", 100);  // every year 20xx
+  }));
+  EXPECT_EQ(Tree("Publ=Vamu&Name=M"), Node("Rocznik 2098", "M98") + "\r\n");
+  site.SetSetting("Setup", "YearPivot", "x50");
+  EXPECT_EQ(Tree("Publ=Vamu&Name=M"), Node("Rocznik 1998", "M98") + "\r\n");
+}
+
+TEST(TreeYears, FullYearAroundThePivot) {
+  EXPECT_EQ(FullYear(49, 50), 2049u);
+  EXPECT_EQ(FullYear(50, 50), 1950u);
+  EXPECT_EQ(FullYear(0, 50), 2000u);
+  EXPECT_EQ(FullYear(99, 50), 1999u);
+  EXPECT_EQ(FullYear(0, 0), 1900u);
+  EXPECT_EQ(FullYear(99, 100), 2099u);
+  EXPECT_EQ(FullYear(1997, 50), 1997u);
 }
 
 TEST_F(TreeTest, YearListsItsNumbers) {
@@ -132,7 +165,7 @@ TEST_F(TreeTest, ItemIndexListsTheDocumentsContents) {
   EXPECT_EQ(Tree("Publ=Vamu&Name=D97001200077"),
             "2 -t portico.dll?Topic&7#r1 \"Rozdział -1\"\r\n"
             "3 -t portico.dll?Topic&7#a1 \"Art. 1\"\r\n"
-            "3 -t portico.dll?Topic&7#a2 \"Art. \\\"2\\\"\"\r");  // without its last byte
+            "3 -t portico.dll?Topic&7#a2 \"Art. \\\"2\\\"\"\r\n");  // whole lines
   EXPECT_EQ(Tree("Publ=Vamu&Name=D97001200088"), kUnavailable);  // no contents
   EXPECT_EQ(Tree("Publ=Vamu&Name=D9700120007999999999999"), kUnavailable);
 }
@@ -158,8 +191,8 @@ TEST_F(TreeTest, ContentsFileGetsItsActsSpliced) {
 
 TEST_F(TreeTest, HtmlPageLinksToTheNextLevelsPages) {
   std::string expected = ListHead("Dz.U.");
-  for (const char* year : {"99", "98", "97", "95", "0"}) {
-    std::string y = std::string(year).size() == 1 ? "0" + std::string(year) : year;
+  for (const char* year : {"2007", "2000", "1999", "1998", "1997", "1995"}) {
+    std::string y = std::string(year).substr(2);
     expected += ListEntry(kBase + "D" + y + "&HTML=YES&TITLE=Dz.U.\\Rocznik " + year, std::string("Rocznik ") + year);
   }
   EXPECT_EQ(Tree("Publ=Vamu&Name=D&HTML=YES&TITLE=Dz.U."), expected + "</UL></BODY></HTML>");
@@ -181,7 +214,7 @@ TEST_F(TreeTest, HtmlPageOfVersionsAndContents) {
 TEST_F(TreeTest, TitleCannotInjectMarkup) {
   std::string page = Tree("Publ=Vamu&Name=M&HTML=YES&TITLE=%3Cscript%3E%22%26x%3C/title%3E");
   EXPECT_EQ(page, ListHead("&lt;script&gt;&quot;&amp;x&lt;/title&gt;") +
-                      ListEntry(kBase + "M98&HTML=YES&TITLE=%3Cscript%3E%22%26x%3C/title%3E\\Rocznik 98", "Rocznik 98") +
+                      ListEntry(kBase + "M98&HTML=YES&TITLE=%3Cscript%3E%22%26x%3C/title%3E\\Rocznik 1998", "Rocznik 1998") +
                       "</UL></BODY></HTML>");
   EXPECT_EQ(page.find("<script"), std::string::npos);
   // A "%" without two hexadecimal digits stays as it is.
@@ -205,16 +238,16 @@ TEST(TreeScript, ListPageReadsQuotedAndBareTokens) {
 }
 
 TEST_F(TreeTest, SynchronizeCountsTheLinesOfThePath) {
-  EXPECT_EQ(Sync("PUBL=VAMU&NAME=D9700120005D9700120005"), "0,1,4,5,9/9,9");
+  EXPECT_EQ(Sync("PUBL=VAMU&NAME=D9700120005D9700120005"), "0,1,6,7,11/11,11");
   // The contents tree's name carries no number: the act supplies it.
-  EXPECT_EQ(Sync("Publ=Vamu&Name=D9700000005D9700000005"), "0,1,4,5,9/9,9");
+  EXPECT_EQ(Sync("Publ=Vamu&Name=D9700000005D9700000005"), "0,1,6,7,11/11,11");
 }
 
 TEST_F(TreeTest, SynchronizeOpensTheVersionShown) {
   // Versions listed: M.P. 98/4/10, the first text, Dz.U. 96/7/33.
-  EXPECT_EQ(Sync("Publ=Vamu&Name=D9700120006D9600070033"), "0,1,4,5,8,11/11,11");
-  EXPECT_EQ(Sync("Publ=Vamu&Name=D9700120006D9700990006"), "0,1,4,5,8,10/10,10");  // number not compared
-  EXPECT_EQ(Sync("Publ=Vamu&Name=D9700120006M9800040010"), "0,1,4,5,8,9/9,9");
+  EXPECT_EQ(Sync("Publ=Vamu&Name=D9700120006D9600070033"), "0,1,6,7,10,13/13,13");
+  EXPECT_EQ(Sync("Publ=Vamu&Name=D9700120006D9700990006"), "0,1,6,7,10,12/12,12");  // number not compared
+  EXPECT_EQ(Sync("Publ=Vamu&Name=D9700120006M9800040010"), "0,1,6,7,10,11/11,11");
   EXPECT_EQ(Sync("Publ=Vamu&Name=D9700120006D9500010001"), "0/0,0");
   EXPECT_EQ(Sync("Publ=Vamu&Name=D9700120006"), "0/0,0");  // no version named
 }

@@ -40,8 +40,13 @@ TEST(WritePage, DeclaredCodePageIsNotDeclaredAgain) {
 
 TEST(WritePage, PageWithoutHeadGetsOneBehindItsHtmlTag) {
   EXPECT_EQ(Written("<HTML><BODY>x"), "<HTML><HEAD>" + kDecl + "</HEAD><BODY>x");
-  // Behind the tag name: blanks and one character, the ">".
   EXPECT_EQ(Written("< html >\r\n<BODY>"), "< html ><HEAD>" + kDecl + "</HEAD>\r\n<BODY>");
+  // Behind the tag's ">", whatever attributes come before it.
+  EXPECT_EQ(Written("<HTML lang=pl><BODY>x"), "<HTML lang=pl><HEAD>" + kDecl + "</HEAD><BODY>x");
+  EXPECT_EQ(Written("<html\r\n  dir=ltr lang=\"pl\"\r\n><body>"),
+            "<html\r\n  dir=ltr lang=\"pl\"\r\n><HEAD>" + kDecl + "</HEAD><body>");
+  // An HTML tag never closed gets no head.
+  EXPECT_EQ(Written("<HTML lang=pl"), "<HTML lang=pl");
 }
 
 TEST(WritePage, HeadTagBeyondTheLimitIsNotSeen) {

@@ -75,7 +75,7 @@ test('the tree opens down to an act; its contents, bar and the tree follow', asy
     await openSite(page, '', /Topic&-2$/);
     const tree = h.frame(page, 'NAVTREE');
     await tree.getByText('Dz.U. - Dziennik Ustaw').click();
-    await tree.getByText('Rocznik 97', { exact: true }).click();
+    await tree.getByText('Rocznik 1997', { exact: true }).click();
     await tree.getByText('Numer 78', { exact: true }).click();
     await tree.getByText(/^Poz\. 483 Konstytucja/).click();
     await tree.getByText('Tekst Pierwotny').waitFor();
