@@ -24,9 +24,7 @@
 //  - a slot word that names a record the store cannot read makes the
 //    container damaged, not "empty".
 #include <cstring>
-#include <iostream>
 #include <optional>
-#include <sstream>
 #include <string>
 #include <vector>
 
@@ -35,7 +33,7 @@
 #include "fuzz/fuzz_support.h"
 #include "kasten/file_server.h"
 #include "platform/file.h"
-#include "tools/vamubase/command.h"
+#include "fuzz/verify_tool.h"
 
 namespace {
 
@@ -94,27 +92,6 @@ std::string Contents(const CMemFile& f) {
   return std::string(reinterpret_cast<const char*>(f.GetBuffer()), static_cast<std::size_t>(f.GetLength()));
 }
 
-// `vamubase verify -q` on the file: true when it finds the base healthy.
-bool VerifySaysHealthy(const std::string& path) {
-  static const vamubase::Command* verify = vamubase::FindCommand("verify");
-  FUZZ_REQUIRE(verify, "vamubase has no verify command");
-  std::ostringstream sink;
-  std::streambuf* out = std::cout.rdbuf(sink.rdbuf());
-  std::streambuf* err = std::cerr.rdbuf(sink.rdbuf());
-  std::vector<std::string> args = {"-q", path};
-  int status;
-  try {
-    status = verify->run(args);
-  } catch (const CException&) {
-    status = vamubase::kFailed;  // the tool's main reports it as a failure too
-  }
-  std::cout.rdbuf(out);
-  std::cerr.rdbuf(err);
-  fuzz::QuietMessages();  // the tool set a sink of its own
-  FUZZ_REQUIRE(status == vamubase::kOk || status == vamubase::kFailed, "verify ended with usage status");
-  return status == vamubase::kOk;
-}
-
 // What a record's contents are, read here from the bytes: the stored bytes
 // themselves (method 0, both lengths equal), or what zlib makes of them
 // (methods 1 and 2): one whole stream, checksum included, that ends with the
@@ -153,7 +130,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   static const std::string path = fuzz::ScratchDir() + "/container.vq";
   fuzz::WriteFileBytes(path, bytes);
 
-  const bool healthy = VerifySaysHealthy(path);
+  const bool healthy = fuzz::VerifySaysHealthy(path);
   CFileServer fs;
   if (!fs.Init(path.c_str(), nullptr, CFile::modeRead)) {
     FUZZ_REQUIRE(!healthy, "verify finds a container healthy that cannot be opened");

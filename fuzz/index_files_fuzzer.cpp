@@ -18,8 +18,14 @@
 //  - a key finds exactly the items listed under its hash in the key table
 //    as read here (no key when the pairs do not fit; the keys whose lists
 //    are whole when only lists are cut);
-//  - every query result is ascending without repeats.
+//  - every query result is ascending without repeats;
+//  - when `vamubase verify --index` finds the base healthy, its index is the
+//    one the four documents make (the same words, each with the same
+//    topics, as a base built from them by the index itself holds), and every
+//    key names one of the documents.
 #include <algorithm>
+#include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <map>
@@ -32,6 +38,7 @@
 #include "concorda/system_files.h"
 #include "concorda/word_tokenizer.h"
 #include "fuzz/fuzz_support.h"
+#include "fuzz/verify_tool.h"
 #include "platform/cp1250.h"
 
 namespace {
@@ -129,6 +136,41 @@ bool Queryable(const std::string& w) {
   return concorda::IsAcceptableOperand(w);
 }
 
+// The four documents every container of the harness holds, slots 0 to 3.
+const std::pair<const char*, const char*> kDocuments[] = {
+    {"D97483D97483.HTM", "<HTML><BODY>Art. 1. Ustawa o prawie KODEKS</BODY></HTML>"},
+    {"D97483O.HTM", "O1100001"},
+    {"O1100001.HTM", "<META KEYS=\"D97483 O=SENT\">wyrok"},
+    {"SPISDZU.TOC", "1 -id \"Dziennik\""},
+};
+
+// A base of the four documents indexed by the index itself: what a sound
+// index of them holds.
+CDocServer& Reference() {
+  static CDocServer* base = [] {
+    const std::string path = fuzz::ScratchDir() + "/reference.vq";
+    std::filesystem::remove(path);
+    GUID guid{2, 2, 2, {2, 2, 2, 2, 2, 2, 2, 2}};
+    {
+      CDocServer writer;
+      FUZZ_REQUIRE(writer.Init(path.c_str(), &guid, CFile::modeCreate | CFile::modeReadWrite), "cannot create " + path);
+      for (const auto& [name, text] : kDocuments) {
+        CMemFile file(4096);
+        file.Write(text, static_cast<UINT>(std::strlen(text)));
+        file.SeekToBegin();
+        _FILEITEM* item = MakeFileItem(name);
+        writer.AddFile(file, item, nullptr, 0);
+        CFileServer::FreeFileItem(item);
+      }
+      writer.Close();
+    }
+    auto* b = new CDocServer;
+    FUZZ_REQUIRE(b->Init(path.c_str(), nullptr, CFile::modeRead), "cannot open " + path);
+    return b;
+  }();
+  return *base;
+}
+
 void Store(CFileServer& fs, const std::string& name, std::string_view bytes, WORD descriptorSize) {
   CMemFile file(4096);
   if (!bytes.empty()) file.Write(bytes.data(), static_cast<UINT>(bytes.size()));
@@ -163,18 +205,32 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     GUID guid{1, 2, 3, {4, 5, 6, 7, 8, 9, 10, 11}};
     CFileServer fs;
     FUZZ_REQUIRE(fs.Init(path.c_str(), &guid, CFile::modeCreate | CFile::modeReadWrite), "cannot create " + path);
-    Store(fs, "D97483D97483.HTM", "<HTML><BODY>Art. 1. Ustawa o prawie KODEKS</BODY></HTML>", 0);
-    Store(fs, "D97483O.HTM", "O1100001", 0);
-    Store(fs, "O1100001.HTM", "<META KEYS=\"D97483 O=SENT\">wyrok", 0);
-    Store(fs, "SPISDZU.TOC", "1 -id \"Dziennik\"", 0);
+    for (const auto& [name, text] : kDocuments) Store(fs, name, text, 0);
     Store(fs, concorda::kKeyTableName, keyTable, kSystemItemSize);
     Store(fs, concorda::kWordTableName, wordTable, kSystemItemSize);
     for (std::size_t i = 0; i < indexFiles.size(); ++i)
       Store(fs, concorda::IndexFileName(static_cast<DWORD>(i)), indexFiles[i], kSystemItemSize);
     fs.Close();
   }
+  const bool healthy = fuzz::VerifySaysHealthy(path, true);
+  // VAMU_FUZZ_SHOW=1 tells what verify said, for looking into an input by hand.
+  static const bool show = std::getenv("VAMU_FUZZ_SHOW") != nullptr;
+  if (show) std::fprintf(stderr, "verify --index: %s\n", healthy ? "healthy" : "damaged");
   CDocServer base;
   FUZZ_REQUIRE(base.Init(path.c_str(), nullptr, CFile::modeRead), "the container made here does not open");
+  if (healthy) {
+    CDocServer& reference = Reference();
+    FUZZ_REQUIRE(base.GetWordCount() == reference.GetWordCount(),
+                 "verify --index finds the index healthy, but it holds " + std::to_string(base.GetWordCount()) +
+                     " words, the documents " + std::to_string(reference.GetWordCount()));
+    for (DWORD i = 0; i < base.GetWordCount(); ++i) {
+      FUZZ_REQUIRE(std::strcmp(base.GetWordAt(i), reference.GetWordAt(i)) == 0,
+                   "verify --index finds the index healthy, but it holds the word " + fuzz::Shown(base.GetWordAt(i), 40));
+      FUZZ_REQUIRE(base.GetWordTopics(i) == reference.GetWordTopics(i),
+                   "verify --index finds the index healthy, but the topics of " + fuzz::Shown(base.GetWordAt(i), 40) +
+                       " are not the documents'");
+    }
+  }
 
   const DWORD count = base.GetWordCount();
   for (DWORD i = 1; i < count; ++i)
@@ -239,6 +295,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     // The handle hands out the low 16 bits of each item.
     for (DWORD& e : expected) e &= 0xFFFF;
     FUZZ_REQUIRE(got == expected, "the key " + std::string(key) + " finds other items");
+    if (healthy)
+      for (DWORD item : got)
+        FUZZ_REQUIRE(item < std::size(kDocuments), "verify --index finds the index healthy, but the key " +
+                                                       std::string(key) + " names slot " + std::to_string(item));
   }
   return 0;
 }
