@@ -29,7 +29,9 @@ std::string_view DescriptorName(const _FILEITEM* item) {
 // The rules by which the table is built from names and titles. A change of
 // them changes the name of every cache file, so a table built by the old
 // rules is never loaded (its format and its checks could not tell).
-constexpr std::uint64_t kTableRules = 1;
+// 2: citations are found by the windows-1250 case table (non-letters match
+// only themselves).
+constexpr std::uint64_t kTableRules = 2;
 
 // "<catalogue>-<16 hex digits>.itt": the digits are a digest (64-bit FNV-1a)
 // of the rules and the bases' paths, so that catalogues over other bases

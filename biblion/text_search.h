@@ -1,27 +1,19 @@
 // The catalogue's case-insensitive byte search, shared by `CSrvSrv::StrStrN`,
 // `CSrvSrv::StrChrU` (which the pages call) and the reading of citations in
-// document titles. A byte matches a pattern byte when it equals it or its
-// other-case partner (below); the partner rule is the catalogue's own and is
-// not symmetric outside ASCII letters.
+// document titles. A byte matches a pattern byte when both are the same
+// letter in either case by the windows-1250 case table, as the pages fold
+// text; every other byte matches only itself ("Dz.U." never finds "DzNUN").
 #pragma once
 
 #include <cstddef>
 #include <string_view>
 
+#include "platform/cp1250.h"
+
 namespace biblion {
 
-// The other-case partner of a byte taken as a signed 8-bit value: c + 32 for
-// -128..90 (0x80-0xFF, 0x00-0x5A), c - 32 for 91..122 (0x5B-0x7A), the byte
-// itself for 123..127; modulo 256. It pairs ASCII letters and maps the
-// windows-1250 capitals 0xC0-0xDE to 0xE0-0xFE, but not the reverse.
-constexpr unsigned char OtherCase(unsigned char c) {
-  if (c >= 0x5B && c <= 0x7A) return static_cast<unsigned char>(c - 32);
-  if (c >= 0x7B && c <= 0x7F) return c;
-  return static_cast<unsigned char>(c + 32);
-}
-
-constexpr bool MatchesOtherCase(unsigned char textByte, unsigned char patternByte) {
-  return textByte == patternByte || textByte == OtherCase(patternByte);
+inline bool MatchesOtherCase(unsigned char textByte, unsigned char patternByte) {
+  return textByte == patternByte || cp1250::ToUpper(textByte) == cp1250::ToUpper(patternByte);
 }
 
 // Position of the first occurrence of pattern in text at or after `from`,

@@ -2,7 +2,7 @@
 # in the layout the information file expects, assembled in ${CMAKE_BINARY_DIR}/dist
 # by the target setup_dist (part of every build).
 #
-#   dist/setup  dist/VamuQad.inf
+#   dist/setup  dist/VamuQad.inf  dist/README.md (setup's messages point to it)
 #   dist/lib/   the libraries           dist/bin/   the programs
 #   dist/site/  the site's files        dist/bases/ the document bases
 #   dist/config/ templates of the nginx site and the FastCGI host's unit
@@ -43,6 +43,7 @@ function(vamu_setup_dist)
 "set(DIST \"${dist}\")
 set(DIST_SETUP \"$<TARGET_FILE:setup>\")
 set(DIST_INF \"${setup_dir}/VamuQad.inf\")
+set(DIST_README \"${CMAKE_SOURCE_DIR}/README.md\")
 set(DIST_CONFIG_DIR \"${setup_dir}/config\")
 set(DIST_LIBS \"${libs}\")
 set(DIST_PROGRAMS \"${programs}\")

@@ -42,6 +42,7 @@ endfunction()
 
 dist_copy(${DIST_SETUP} ${DIST}/setup "$ORIGIN/lib")
 dist_copy(${DIST_INF} ${DIST}/VamuQad.inf "")
+dist_copy(${DIST_README} ${DIST}/README.md "")
 file(GLOB templates ${DIST_CONFIG_DIR}/*)
 foreach(f ${templates})
   get_filename_component(name ${f} NAME)

@@ -1,6 +1,10 @@
 #include "setup/setup_program.h"
 
+#include <sys/stat.h>
+
+#include <cstdint>
 #include <new>
+#include <set>
 
 #include "platform/paths.h"
 #include "platform/registry.h"
@@ -15,6 +19,25 @@
 namespace {
 
 constexpr char kInfName[] = "VamuQad.inf";
+
+// The size of the files that the full installation copies and the default
+// one does not (the texts of the acts), as they are in the distribution;
+// 0 when none of them is there.
+std::uintmax_t FullInstallExtraSize(const CInfFile& inf, const InstallTarget& target) {
+  const Report quiet = [](const std::string&) {};
+  CFileQueue full, partial;
+  full.QueueSection(inf, "FullInstall", target, quiet);
+  partial.QueueSection(inf, "DefaultInstall", target, quiet);
+  std::set<std::string> both;
+  for (const QueuedCopy& copy : partial.Copies()) both.insert(copy.source);
+  std::uintmax_t total = 0;
+  for (const QueuedCopy& copy : full.Copies()) {
+    struct stat st;
+    if (!both.count(copy.source) && ::stat(copy.source.c_str(), &st) == 0 && S_ISREG(st.st_mode))
+      total += static_cast<std::uintmax_t>(st.st_size);
+  }
+  return total;
+}
 
 }  // namespace
 
@@ -55,7 +78,13 @@ SetupExit RunSetup(const SetupOptions& options, const std::string& programPath, 
   inf->Define("VamuRegistry", target.registryFile);
   inf->Define("NginxDir", NginxDirectory(root));
 
-  Answer texts = console.Ask(kCopyTexts, true, Answer::No, options.copyTexts);
+  const std::uintmax_t textsSize = FullInstallExtraSize(*inf, target);
+  std::string question = kCopyTextsUnsized;
+  if (textsSize > 0) {
+    question = kCopyTexts;
+    question.replace(question.find("%s"), 2, SizeText(textsSize));
+  }
+  Answer texts = console.Ask(question, true, Answer::No, options.copyTexts);
   if (texts == Answer::Cancel) return kSetupCancelled;
   const char* section = texts == Answer::Yes ? "FullInstall" : "DefaultInstall";
 

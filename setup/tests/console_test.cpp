@@ -39,21 +39,22 @@ TEST(TerminalText, UndefinedBytesAndUnknownCharacterSets) {
 TEST(TerminalText, ProgramTextsAreTheSystemsOwn) {
   using namespace setup_texts;
   CConsole utf8("UTF-8", stdin, stdout);
-  EXPECT_EQ(std::string(kCopyTexts), "Czy kopiowa\xe6 tak\xbf" "e teksty akt\xf3w (130 MB)?");
+  EXPECT_EQ(std::string(kCopyTexts), "Czy kopiowa\xe6 tak\xbf" "e teksty akt\xf3w (%s)?");
   const std::pair<const char*, const char*> texts[] = {
       {kCaptionInstall, "Instalacja Vamu Qad'98 BETA 3"},
       {kCaptionSetup, "Setup Vamu Qad'98 BETA 3"},
-      {kNeedSystem, "Aby uruchomić serwis Vamu Qad'97 musisz mieć\nWindows 95 lub Windows NT 4.0"},
-      {kNeedWebService, "Musisz najpierw zainstalować serwis WWW.\nWięcej szczegółów w pliu Readme.txt"},
-      {kNoInfFile, "Nie można znaleść pliku %s\nInstalacja zakończona niepomyślnie"},
+      {kNeedSystem, "Aby uruchomić serwis Vamu Qad'97 musisz mieć\nLinux z jądrem 3.10 lub nowszym"},
+      {kNeedWebService, "Musisz najpierw zainstalować serwis WWW (nginx).\nWięcej szczegółów w pliku README.md"},
+      {kNoInfFile, "Nie można znaleźć pliku %s\nInstalacja zakończona niepomyślnie"},
+      {kCopyTextsUnsized, "Czy kopiować także teksty aktów?"},
       {kNoMemory, "Brak pamięci do przeprowadzenia instalacji"},
       {kIncomplete, "Instalacja nie jest kompletna!"},
       {kFirstStart,
        "Uwaga: Przy pierwszym uruchomieniu Vamu Qad'98\ndokonuje autokonfiguracji.\n\nPrzy starszych komputerach "
        "może to potrwać\nkilka minut"},
       {kFinished,
-       "Zakończono instalację serwera aktów normatywnych Vamu Qad'98\nAby serwer działał poprawnie należy dokonać "
-       "restartu systemu.\nCzy zrobić to teraz?"},
+       "Zakończono instalację serwera aktów normatywnych Vamu Qad'98\nAby serwer działał poprawnie należy ponownie "
+       "uruchomić serwis WWW (nginx i vamufcgi).\nCzy zrobić to teraz?"},
   };
   for (const auto& [text, utf8Text] : texts) EXPECT_EQ(utf8.ToTerminal(text), utf8Text);
 }
@@ -143,6 +144,21 @@ TEST(Messages, CodesetOfLocaleNames) {
   EXPECT_EQ(CodesetOfLocaleName("pl_PL.ISO-8859-2@euro"), "ISO-8859-2");
   EXPECT_FALSE(CodesetOfLocaleName("C"));
   EXPECT_FALSE(CodesetOfLocaleName("pl_PL."));
+}
+
+TEST(TerminalText, SizesInPolishStyle) {
+  using setup_texts::SizeText;
+  EXPECT_EQ(SizeText(0), "0 kB");
+  EXPECT_EQ(SizeText(1), "1 kB");
+  EXPECT_EQ(SizeText(1024), "1 kB");
+  EXPECT_EQ(SizeText(1025), "2 kB");
+  EXPECT_EQ(SizeText(512 * 1024), "512 kB");
+  EXPECT_EQ(SizeText(1024 * 1024 - 1), "1024 kB");
+  EXPECT_EQ(SizeText(1024 * 1024), "1,0 MB");
+  EXPECT_EQ(SizeText(4608 * 1024), "4,5 MB");             // 4.5 MB
+  EXPECT_EQ(SizeText(10 * 1024 * 1024 - 1), "10,0 MB");   // rounds to ten tenths
+  EXPECT_EQ(SizeText(10 * 1024 * 1024), "10 MB");
+  EXPECT_EQ(SizeText(130 * 1024 * 1024 + 600 * 1024), "131 MB");
 }
 
 }  // namespace

@@ -106,13 +106,27 @@ TEST_F(Install, RestartRunsTheCommandsAndNamesTheOnesThatFail) {
 
 TEST_F(Install, MessagesAreShownInTheTerminalsCharacterSet) {
   RunResult utf8 = Run({"--default", "--no-restart"}, "", "C.UTF-8");
-  EXPECT_TRUE(Has(utf8.out, "Czy kopiować także teksty aktów (130 MB)?")) << utf8.out;
+  // The bases of this distribution are a few bytes.
+  EXPECT_TRUE(Has(utf8.out, "Czy kopiować także teksty aktów (1 kB)?")) << utf8.out;
   EXPECT_TRUE(Has(utf8.out, "Przy starszych komputerach może to potrwać\nkilka minut"));
 
   RunResult ascii = Run({"--default", "--no-restart"}, "", "C");
   EXPECT_EQ(ascii.status, 0);
   for (char c : ascii.out) ASSERT_EQ(static_cast<unsigned char>(c) & 0x80, 0) << ascii.out;
   EXPECT_TRUE(Has(ascii.out, "Czy kopiowa")) << ascii.out;
+}
+
+TEST_F(Install, CopyQuestionNamesTheSizeOfTheTextsInTheDistribution) {
+  // The files only the full installation copies: 3 MB + 1 MB + 512 kB.
+  WriteText(D("bases/acts.vq"), std::string(3 << 20, 'a'));
+  WriteText(D("bases/rulings.vq"), std::string(1 << 20, 'r'));
+  WriteText(D("bases/spis.vq"), std::string(512 << 10, 's'));
+  RunResult r = Run({"--default", "--no-restart"});
+  EXPECT_TRUE(Has(r.out, "Czy kopiować także teksty aktów (4,5 MB)?")) << r.out;
+  // Without them the question names no size.
+  for (const char* base : {"bases/acts.vq", "bases/rulings.vq", "bases/spis.vq"}) std::filesystem::remove(D(base));
+  r = Run({"--default", "--no-restart"});
+  EXPECT_TRUE(Has(r.out, "Czy kopiować także teksty aktów?\n")) << r.out;
 }
 
 using Checks = SetupRun;
@@ -122,13 +136,13 @@ TEST_F(Checks, NoWebServiceStopsBeforeLookingForTheInformationFile) {
   std::filesystem::remove(D("VamuQad.inf"));
   RunResult r = Run({"--default", "--no-restart"});
   EXPECT_EQ(r.status, 1);
-  EXPECT_TRUE(Has(r.out, "Musisz najpierw zainstalować serwis WWW.\nWięcej szczegółów w pliu Readme.txt")) << r.out;
+  EXPECT_TRUE(Has(r.out, "Musisz najpierw zainstalować serwis WWW (nginx).\nWięcej szczegółów w pliku README.md")) << r.out;
   EXPECT_FALSE(Has(r.out, "VamuQad.inf"));
   EXPECT_FALSE(Exists(R("/opt")));
 }
 
 TEST_F(Checks, MissingOrDamagedInformationFileStops) {
-  const std::string message = "Instalacja Vamu Qad'98 BETA 3\nNie można znaleść pliku " + D("VamuQad.inf") +
+  const std::string message = "Instalacja Vamu Qad'98 BETA 3\nNie można znaleźć pliku " + D("VamuQad.inf") +
                               "\nInstalacja zakończona niepomyślnie";
   std::filesystem::remove(D("VamuQad.inf"));
   RunResult r = Run({"--default", "--no-restart"});
