@@ -6,38 +6,12 @@
 #include <system_error>
 
 #include "biblion/act_table.h"
+#include "platform/coding.h"
 #include "platform/file.h"
 #include "platform/paths.h"
 
 namespace biblion {
 namespace {
-
-void PutWord(std::vector<BYTE>& out, DWORD v) {
-  for (int k = 0; k < 4; ++k) out.push_back(static_cast<BYTE>(v >> (8 * k)));
-}
-
-DWORD GetWord(const BYTE* p) {
-  return static_cast<DWORD>(p[0]) | static_cast<DWORD>(p[1]) << 8 | static_cast<DWORD>(p[2]) << 16 |
-         static_cast<DWORD>(p[3]) << 24;
-}
-
-void PutGuid(std::vector<BYTE>& out, const GUID& g) {
-  PutWord(out, g.Data1);
-  out.push_back(static_cast<BYTE>(g.Data2));
-  out.push_back(static_cast<BYTE>(g.Data2 >> 8));
-  out.push_back(static_cast<BYTE>(g.Data3));
-  out.push_back(static_cast<BYTE>(g.Data3 >> 8));
-  out.insert(out.end(), g.Data4, g.Data4 + 8);
-}
-
-GUID GetGuid(const BYTE* p) {
-  GUID g{};
-  g.Data1 = GetWord(p);
-  g.Data2 = static_cast<WORD>(p[4] | p[5] << 8);
-  g.Data3 = static_cast<WORD>(p[6] | p[7] << 8);
-  std::memcpy(g.Data4, p + 8, 8);
-  return g;
-}
 
 // Reads exactly n bytes at the file's position; false when it holds fewer.
 bool ReadExactly(CFile& file, BYTE* buffer, std::size_t n) {
@@ -75,17 +49,17 @@ bool LoadActCache(const std::string& path, const std::vector<GUID>& guids, const
     if (length < head) return false;
     std::vector<BYTE> header(static_cast<std::size_t>(head));
     if (!ReadExactly(file, header.data(), header.size())) return false;
-    if (GetWord(header.data()) != bases) return false;
+    if (DecodeLe32(header.data()) != bases) return false;
     for (std::size_t i = 0; i < bases; ++i)
-      if (!(GetGuid(&header[4 + 16 * i]) == guids[i])) return false;
-    const DWORD count = GetWord(&header[4 + 16 * bases]);
+      if (!(DecodeGuid(&header[4 + 16 * i]) == guids[i])) return false;
+    const DWORD count = DecodeLe32(&header[4 + 16 * bases]);
     if (count > std::size_t{kSlotsPerBase} * bases || length != head + 12ull * count) return false;
     std::vector<BYTE> raw(12ull * count);
     if (!ReadExactly(file, raw.data(), raw.size())) return false;
     std::vector<ActEntry> loaded(count);
     for (std::size_t i = 0; i < count; ++i) {
       const BYTE* p = &raw[12 * i];
-      loaded[i] = ActEntry{GetWord(p), GetWord(p + 4), GetWord(p + 8)};
+      loaded[i] = ActEntry{DecodeLe32(p), DecodeLe32(p + 4), DecodeLe32(p + 8)};
       if ((loaded[i].dwIndex >> 16) >= bases) return false;
     }
     if (!CActTable::IsInTableOrder(loaded)) return false;
@@ -101,13 +75,17 @@ bool WriteActCache(const std::string& path, const std::vector<GUID>& guids, cons
                    std::string* why) {
   std::vector<BYTE> image;
   image.reserve(8 + 16 * guids.size() + 12 * entries.size());
-  PutWord(image, static_cast<DWORD>(guids.size()));
-  for (const GUID& g : guids) PutGuid(image, g);
-  PutWord(image, static_cast<DWORD>(entries.size()));
+  AppendLe32(image, static_cast<DWORD>(guids.size()));
+  for (const GUID& g : guids) {
+    BYTE stored[kGuidBytes];
+    EncodeGuid(stored, g);
+    image.insert(image.end(), stored, stored + kGuidBytes);
+  }
+  AppendLe32(image, static_cast<DWORD>(entries.size()));
   for (const ActEntry& e : entries) {
-    PutWord(image, e.dwFirst);
-    PutWord(image, e.dwSecond);
-    PutWord(image, e.dwIndex);
+    AppendLe32(image, e.dwFirst);
+    AppendLe32(image, e.dwSecond);
+    AppendLe32(image, e.dwIndex);
   }
   const std::string name = path.substr(path.find_last_of('/') + 1);
   auto temp = CreateTempFile(DirectoryOf(path), name + ".");
