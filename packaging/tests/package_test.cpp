@@ -147,6 +147,7 @@ TEST_F(Package, ShipsProgramsLibrariesSiteConfigurationAndManPages) {
         "./usr/share/vamu/demo/rulings.vq", "./usr/share/vamu/demo/spis.vq", "./usr/share/man/man1/vamubase.1.gz",
         "./usr/share/man/man8/vamuserver.8.gz", "./usr/share/man/man8/vamufcgi.8.gz",
         "./usr/share/man/man8/vamu-setup.8.gz", "./usr/share/doc/vamu/copyright", "./usr/share/doc/vamu/changelog.gz",
+        "./usr/share/doc/vamu/examples/vamu-balancer.conf",
         "./etc/vamu/registry.reg", "./etc/nginx/sites-available/vamu.conf", "./lib/systemd/system/vamufcgi.service",
         "./var/lib/vamu/bases/", "./var/cache/vamu/"})
     EXPECT_EQ(files.count(path), 1u) << path << " is not in the package:\n" << listing.output;

@@ -1,0 +1,218 @@
+// Replicas behind nginx, built on this machine: three vamuserver, each in a
+// network namespace of its own with its own copy of the bases, and nginx with
+// the balancer's site file in a fourth, joined to each by a veth pair. A
+// bounded client loads the balancer while one server is killed with SIGKILL
+// and started again and a new base is published to all three; no request may
+// fail. Prints the requests sent and failed and the latency before, during
+// and after.
+#include <signal.h>
+#include <unistd.h>
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <iostream>
+#include <sstream>
+#include <thread>
+
+#include "host/tests/server_fixture.h"
+#include "replicas/tests/load_client.h"
+#include "replicas/tests/netns_lab.h"
+#include "tests/installation_fixture.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+using namespace std::chrono_literals;
+using host::test::Site;
+using replicas::test::Clock;
+using replicas::test::Figures;
+using replicas::test::NetnsLab;
+
+constexpr int kServers = 3;
+constexpr unsigned short kPort = 8080;  // each machine has a network of its own
+
+std::string ServerAddress(int k) { return "10.77." + std::to_string(k) + ".2"; }
+
+// The balancer's site file with these servers in its upstream, each with the
+// parameters of the file's first server line.
+std::string WithServers(const std::string& site, const std::vector<std::string>& addresses) {
+  std::istringstream in(site);
+  std::string copy;
+  bool replaced = false;
+  for (std::string line; std::getline(in, line);) {
+    std::size_t first = line.find_first_not_of(" \t");
+    bool serverLine = first != std::string::npos && line.compare(first, 7, "server ") == 0 &&
+                      line.find(';') != std::string::npos && line.find('{') == std::string::npos;
+    if (!serverLine) {
+      copy += line + "\n";
+      continue;
+    }
+    if (replaced) continue;
+    replaced = true;
+    std::size_t address = line.find_first_not_of(' ', first + 7);
+    std::size_t end = line.find_first_of(" ;", address);
+    for (const std::string& a : addresses) copy += line.substr(0, address) + a + line.substr(end) + "\n";
+  }
+  return replaced ? copy : "";
+}
+
+bool WaitForText(const std::string& path, const std::string& text, std::chrono::seconds timeout) {
+  for (auto end = Clock::now() + timeout; Clock::now() < end; std::this_thread::sleep_for(20ms))
+    if (Site::ReadFile(path).find(text) != std::string::npos) return true;
+  return false;
+}
+
+std::size_t Lines(const std::string& path) {
+  std::string text = Site::ReadFile(path);
+  return std::size_t(std::count(text.begin(), text.end(), '\n'));
+}
+
+void Report(const char* phase, const Figures& f) {
+  std::cout << "replicas: " << phase << ": " << f.sent << " requests, " << f.failed << " failed, p50 " << f.p50
+            << " ms, p99 " << f.p99 << " ms, max " << f.max << " ms" << std::endl;
+  std::string key = phase;
+  ::testing::Test::RecordProperty(key + "_requests", int(f.sent));
+  ::testing::Test::RecordProperty(key + "_failed", int(f.failed));
+  ::testing::Test::RecordProperty(key + "_p99_us", int(f.p99 * 1000));
+}
+
+struct Replicas : host::test::InstallationTest {
+  std::unique_ptr<NetnsLab> lab;
+  pid_t servers[kServers + 1] = {};
+
+  void SetUp() override {
+    InstallationTest::SetUp();
+    lab = std::make_unique<NetnsLab>();
+    if (!lab->AddMachine("b"))
+      GTEST_SKIP() << "network namespaces cannot be made here (they need root, or CAP_SYS_ADMIN and CAP_NET_ADMIN): "
+                   << lab->Error();
+  }
+  void TearDown() override {
+    std::vector<std::string> ours = lab ? lab->Namespaces() : std::vector<std::string>{};
+    lab.reset();
+    for (const std::string& ns : NetnsLab::ListNamespaces())
+      EXPECT_EQ(std::find(ours.begin(), ours.end(), ns), ours.end()) << ns << " was left behind";
+    InstallationTest::TearDown();
+  }
+
+  std::string ServerDir(int k) const { return tmp + "/s" + std::to_string(k); }
+
+  // Server k's own copy of the bases and a registry file naming them.
+  void MakeServer(int k) {
+    std::string dir = ServerDir(k);
+    fs::create_directories(dir);
+    fs::copy(tmp + "/demo/bases", dir + "/bases", fs::copy_options::recursive);
+    std::string registry = Site::ReadFile(tmp + "/demo/registry.reg");
+    for (std::size_t at = 0; (at = registry.find(tmp + "/demo/bases/", at)) != std::string::npos;)
+      registry.replace(at, (tmp + "/demo/bases/").size(), dir + "/bases/");
+    Site::WriteFile(dir + "/registry.reg", registry);
+  }
+
+  void StartServer(int k, const std::string& log) {
+    std::string out = ServerDir(k) + "/" + log + ".out";
+    servers[k] = lab->Start("s" + std::to_string(k),
+                            {VAMUSERVER_PATH, "--bind", ServerAddress(k), "--port", std::to_string(kPort), "--registry",
+                             ServerDir(k) + "/registry.reg", "--log", ServerDir(k) + "/" + log + ".log"},
+                            out);
+    ASSERT_GT(servers[k], 0);
+    ASSERT_TRUE(WaitForText(out, "listening on", 10s)) << Site::ReadFile(out);
+  }
+
+  // What an operator does on each server: the new base copied beside the
+  // one in service, then renamed over it.
+  void Publish(int k, const std::string& base) {
+    std::string live = ServerDir(k) + "/bases/acts.vq";
+    fs::copy_file(base, live + ".new", fs::copy_options::overwrite_existing);
+    fs::rename(live + ".new", live);
+  }
+
+  int Run(const std::vector<std::string>& args) {
+    std::string line;
+    for (const std::string& a : args) line += "'" + a + "' ";
+    return std::system((line + ">>'" + errors + "' 2>&1").c_str());
+  }
+};
+
+TEST_F(Replicas, KilledServerAndPublishedBaseCostNoRequest) {
+  ASSERT_FALSE(host::test::NginxProgram().empty()) << "nginx is not installed (./vamu test installs it)";
+  // The bases, and a later acts base with one act more.
+  ASSERT_EQ(Run({"bash", VAMU_SOURCE_DIR "/demo/build-demo.sh", VAMU_BIN_DIR, tmp + "/demo"}), 0)
+      << Site::ReadFile(errors);
+  fs::create_directories(tmp + "/new");
+  fs::copy_file(tmp + "/demo/bases/acts.vq", tmp + "/new/acts.vq");
+  Site::WriteFile(tmp + "/new/D25999D25999.HTM",
+                  "<HTML><HEAD><TITLE>Dz.U.25.1.999 - Ustawa o replikach</TITLE></HEAD>\r\n<BODY>\r\n"
+                  "<H1>USTAWA O REPLIKACH</H1>\r\n<P>Art. 1. Tekst opublikowany w czasie pracy.\r\n</BODY></HTML>\r\n");
+  ASSERT_EQ(Run({VAMU_BIN_DIR "/vamubase", "add", "--keys", "D25999", tmp + "/new/acts.vq",
+                 tmp + "/new/D25999D25999.HTM"}),
+            0)
+      << Site::ReadFile(errors);
+  ASSERT_EQ(Run({VAMU_BIN_DIR "/vamubase", "verify", "-q", tmp + "/new/acts.vq"}), 0) << Site::ReadFile(errors);
+
+  // The machines: the balancer b and the servers s1..s3, a veth pair each.
+  std::vector<std::string> addresses;
+  for (int k = 1; k <= kServers; ++k) {
+    std::string s = "s" + std::to_string(k), net = "10.77." + std::to_string(k) + ".";
+    ASSERT_TRUE(lab->AddMachine(s)) << lab->Error();
+    ASSERT_TRUE(lab->Link("b", "to" + s, net + "1/24", s, "eth0", net + "2/24")) << lab->Error();
+    MakeServer(k);
+    ASSERT_NO_FATAL_FAILURE(StartServer(k, "access"));
+    addresses.push_back(ServerAddress(k) + ":" + std::to_string(kPort));
+  }
+  std::string site = WithServers(
+      host::test::WithListen(Site::ReadFile(VAMU_SOURCE_DIR "/replicas/vamu-balancer.conf"), "127.0.0.1:8080"),
+      addresses);
+  ASSERT_FALSE(site.empty());
+  Site::WriteFile(tmp + "/balancer.conf", site);
+  std::vector<std::string> nginx = host::test::WriteNginxConf(tmp + "/nginx", tmp + "/balancer.conf");
+  nginx.insert(nginx.begin(), host::test::NginxProgram());
+  ASSERT_GT(lab->Start("b", nginx, tmp + "/nginx.out"), 0);
+  bool up = false;
+  std::thread([&] { up = lab->Join("b") && host::test::WaitForPort(kPort); }).join();
+  ASSERT_TRUE(up) << Site::ReadFile(tmp + "/nginx/error.log") << Site::ReadFile(tmp + "/nginx.out");
+
+  // The load: a document page of 120 KB, the frameset, a search, a static file.
+  replicas::test::LoadClient load(*lab, "b", kPort,
+                                  {{"/portico.dll?Topic&D97483D09946", "KONSTYTUCJA"},
+                                   {"/portico.dll?Main&D97483D09946", "<FRAME NAME=VAMUFOOT"},
+                                   {"/portico.dll?Search&Pattern=konstytucja&TypyDoc=1", "portico.dll?Topic&"},
+                                   {"/Home.htm", "</HTML>"}},
+                                  8);
+  Clock::time_point start = Clock::now();
+  std::this_thread::sleep_for(2500ms);
+  Clock::time_point killed = Clock::now();
+  ASSERT_TRUE(lab->Stop(servers[2], SIGKILL));
+  std::this_thread::sleep_for(1000ms);
+  for (int k = 1; k <= kServers; ++k) Publish(k, tmp + "/new/acts.vq");
+  std::this_thread::sleep_for(1000ms);
+  ASSERT_NO_FATAL_FAILURE(StartServer(2, "access-again"));
+  Clock::time_point back = Clock::now();
+  std::this_thread::sleep_for(5000ms);
+  Clock::time_point end = Clock::now();
+  load.Stop();
+  ASSERT_TRUE(load.Joined());
+
+  std::vector<replicas::test::Sample> samples = load.Samples();
+  Figures before = replicas::test::FiguresOf(samples, start, killed);
+  Figures during = replicas::test::FiguresOf(samples, killed, back);
+  Figures after = replicas::test::FiguresOf(samples, back, end);
+  Figures all = replicas::test::FiguresOf(samples, start, end + 1h);
+  Report("before", before);
+  Report("during", during);
+  Report("after", after);
+  Report("all", all);
+  int shown = 0;
+  for (const replicas::test::Sample& s : samples)
+    if (!s.ok && shown++ < 10)
+      ADD_FAILURE() << "failed at " << std::chrono::duration<double>(s.sent - start).count() << " s: " << s.why;
+  EXPECT_EQ(all.failed, 0u);
+  for (const Figures& f : {before, during, after}) EXPECT_GE(f.sent, 20u) << "the load ran in every phase";
+
+  // Every server took requests before the kill, and the killed one again
+  // after its new start.
+  for (int k = 1; k <= kServers; ++k) EXPECT_GT(Lines(ServerDir(k) + "/access.log"), 0u) << "server " << k;
+  EXPECT_GT(Lines(ServerDir(2) + "/access-again.log"), 0u) << "the restarted server is back in the balancer";
+}
+
+}  // namespace
