@@ -4,8 +4,8 @@
 // option without a line in the man page fails here.
 #include <gtest/gtest.h>
 
+#include <cctype>
 #include <cstdio>
-#include <regex>
 #include <set>
 #include <sstream>
 
@@ -25,20 +25,49 @@ std::string Output(const std::string& command) {
   return out;
 }
 
+std::string ReplaceAll(std::string text, const std::string& from, const std::string& to) {
+  for (std::size_t at = 0; (at = text.find(from, at)) != std::string::npos; at += to.size())
+    text.replace(at, from.size(), to);
+  return text;
+}
+
 // The page's text without roff's font changes and with "\-" as "-".
 std::string ManText(const std::string& page) {
   std::string text = Site::ReadFile(std::string(VAMU_MAN_DIR) + "/" + page);
-  text = std::regex_replace(text, std::regex(R"(\\f[BIRP])"), "");
-  return std::regex_replace(text, std::regex(R"(\\-)"), "-");
+  for (const char* font : {"\\fB", "\\fI", "\\fR", "\\fP"}) text = ReplaceAll(text, font, "");
+  return ReplaceAll(text, "\\-", "-");
 }
 
-// Options a help text names: "--name" and one-letter "-x".
+bool IsWordChar(char c) { return std::islower(static_cast<unsigned char>(c)) || c == '-'; }
+
+// Options a help text names: "--name" and one-letter "-x", each after a
+// blank or one of "[|(,".
 std::set<std::string> Options(const std::string& help) {
   std::set<std::string> options;
-  std::regex option(R"((^|[\s\[|(,])(--[a-z][a-z0-9-]*|-[a-z])\b)");
-  for (auto it = std::sregex_iterator(help.begin(), help.end(), option); it != std::sregex_iterator(); ++it)
-    options.insert((*it)[2]);
+  for (std::size_t i = 0; i + 1 < help.size(); ++i) {
+    if (help[i] != '-' || (i > 0 && std::string(" \t\n[|(,").find(help[i - 1]) == std::string::npos)) continue;
+    std::size_t end = i + 1;
+    if (help[end] == '-') {
+      ++end;
+      while (end < help.size() && (std::isalnum(static_cast<unsigned char>(help[end])) || help[end] == '-')) ++end;
+      if (end > i + 2) options.insert(help.substr(i, end - i));
+    } else if (std::islower(static_cast<unsigned char>(help[end])) &&
+               (end + 1 == help.size() || !std::isalnum(static_cast<unsigned char>(help[end + 1])))) {
+      options.insert(help.substr(i, 2));
+    }
+    i = end;
+  }
   return options;
+}
+
+// Whether the text names the option as a word of its own.
+bool Names(const std::string& text, const std::string& option) {
+  for (std::size_t at = 0; (at = text.find(option, at)) != std::string::npos; ++at) {
+    bool before = at == 0 || !IsWordChar(text[at - 1]);
+    bool after = at + option.size() == text.size() || !IsWordChar(text[at + option.size()]);
+    if (before && after) return true;
+  }
+  return false;
 }
 
 // The first word of each item (the line after ".TP"), without its macro.
@@ -66,7 +95,7 @@ void ExpectOptionsDescribed(const std::string& help, const std::string& man, con
     EXPECT_FALSE(options.empty()) << what << " lists no option:\n" << help;
   }
   for (const std::string& o : options)
-    EXPECT_TRUE(std::regex_search(man, std::regex("(^|[^a-z-])" + o + "([^a-z-]|$)")))
+    EXPECT_TRUE(Names(man, o))
         << what << ": " << o << " is not in the man page";
 }
 

@@ -257,7 +257,7 @@ std::string LaterVersion(const std::string& deb, const std::string& work) {
   Site::WriteFile(tree + "/DEBIAN/control", control);
   std::ofstream(tree + "/usr/share/vamu/site/Home.htm", std::ios::app) << "<!-- later -->";
   std::string out = work + "/later.deb";
-  if (RunCommand(work, {"dpkg-deb", "--root-owner-group", "--build", tree, out}).exitCode != 0) return "";
+  if (RunCommand(work, {"dpkg-deb", "--root-owner-group", "-Znone", "--build", tree, out}).exitCode != 0) return "";
   return out;
 }
 
