@@ -42,8 +42,10 @@ void LoadClient::Run(const NetnsLab& lab, const std::string& machine, int first)
       s.why = "no connection";
     } else {
       host::test::Response r = client->Get(probe.target);
-      if (r.error)
+      if (r.error) {
         s.why = r.error.message();
+        s.cut = r.error == boost::beast::http::error::partial_message;
+      }
       else if (r.Status() != 200)
         s.why = "status " + std::to_string(r.Status());
       else if (r.Body().find(probe.marker) == std::string::npos)

@@ -28,7 +28,12 @@ struct Sample {
   Clock::time_point sent;
   double ms = 0;     // until the whole answer was read (or the failure)
   bool ok = false;   // status 200, the whole body, the probe's marker in it
+  bool cut = false;  // the answer began, but its connection ended before the answer did
   std::string why;   // what was wrong, for a failure
+
+  Clock::time_point Done() const {
+    return sent + std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double, std::milli>(ms));
+  }
 };
 
 class LoadClient {

