@@ -23,6 +23,12 @@ std::string HttpDate(std::time_t t) {
   return text;
 }
 
+bool IsReaderAddress(std::string_view path) {
+  for (std::string_view prefix : {"/eli/", "/api/", "/feed/"})
+    if (path.substr(0, prefix.size()) == prefix) return true;
+  return path == "/sitemap.xml" || path == "/robots.txt";
+}
+
 std::optional<Route> ParseTarget(std::string_view target) {
   for (std::string_view scheme : {"http://", "https://"}) {
     if (target.size() >= scheme.size() && EqualsNoCase(target.substr(0, scheme.size()), scheme)) {
@@ -41,6 +47,9 @@ std::optional<Route> ParseTarget(std::string_view target) {
   if (EqualsNoCase(first, kExtensionName)) {
     route.extension = true;
     if (end != std::string::npos) route.pathInfo = route.url.substr(end);
+  } else if (IsReaderAddress(route.url)) {
+    route.extension = true;
+    route.readerAddress = true;
   }
   return route;
 }

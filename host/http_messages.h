@@ -21,10 +21,19 @@ inline std::string_view Sv(boost::beast::string_view s) { return {s.data(), s.si
 
 struct Route {
   bool extension = false;
-  std::string url;       // decoded path
-  std::string pathInfo;  // behind the extension's name
-  std::string query;     // raw
+  bool readerAddress = false;  // handed to the extension whole (see IsReaderAddress)
+  std::string url;             // decoded path
+  std::string pathInfo;        // behind the extension's name
+  std::string query;           // raw
 };
+
+// The reader addresses that the extension serves beside "/portico.dll":
+// "/eli/...", "/api/...", "/feed/...", "/sitemap.xml" and "/robots.txt"
+// (decoded path, exact case). The host hands such a request to the
+// extension with the whole path as its script name and no path info, as a
+// FastCGI server does for a location mapped to it; the extension tells them
+// from its own requests by the URL.
+bool IsReaderAddress(std::string_view path);
 
 // Splits a request target into the decoded path and the raw query; nothing
 // for a target that is not a path (or an absolute URL) or does not decode.

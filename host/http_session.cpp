@@ -218,7 +218,9 @@ void HttpSession::Dispatch() {
   info.method = std::string(Sv(req.method_string()));
   info.url = route->url;
   info.queryString = std::move(route->query);
-  if (route->extension) {
+  if (route->readerAddress) {
+    info.scriptName = route->url;
+  } else if (route->extension) {
     info.scriptName = "/" + std::string(kExtensionName);
     info.pathInfo = route->pathInfo;
   }

@@ -50,6 +50,29 @@ TEST_F(ExtensionRequests, PathInfoIsTranslatedIntoTheInstallationDirectory) {
   EXPECT_EQ(Fetch(Port(), "/portico.dll/a/../../x.ATT?echo").Status(), 400);
 }
 
+TEST_F(ExtensionRequests, ReaderAddressesReachTheExtensionWithTheirPathAsScriptName) {
+  StartServer();
+  // The test extension answers any query it does not know with nothing;
+  // "echo" as the query shows what it was given.
+  for (const char* path : {"/eli/DU/1997/483/art/22(1)", "/api/v1/akty/DU/1997", "/feed/nowe.atom", "/sitemap.xml",
+                           "/robots.txt"}) {
+    Response r = Fetch(Port(), std::string(path) + "?echo");
+    ASSERT_EQ(r.Status(), 200) << path;
+    EXPECT_EQ(Line(r.Body(), "var:URL"), path);
+    EXPECT_EQ(Line(r.Body(), "var:SCRIPT_NAME"), path);
+    EXPECT_EQ(Line(r.Body(), "pathinfo"), "");
+    EXPECT_EQ(Line(r.Body(), "query"), "echo");
+  }
+  Response decoded = Fetch(Port(), "/eli/DU/1997/483/art/22%281%29?echo&z=%C5%82");
+  EXPECT_EQ(Line(decoded.Body(), "var:URL"), "/eli/DU/1997/483/art/22(1)");
+  EXPECT_EQ(Line(decoded.Body(), "query"), "echo&z=%C5%82") << "the query stays raw";
+  // Near misses are static files (none of which exists).
+  for (const char* path : {"/eli", "/ELI/DU/1997/483", "/elix/1", "/sitemap.xml.gz", "/apix"})
+    EXPECT_EQ(Fetch(Port(), std::string(path) + "?echo").Status(), 404) << path;
+  // The extension's own requests keep their script name.
+  EXPECT_EQ(Line(Fetch(Port(), "/portico.dll?echo").Body(), "var:SCRIPT_NAME"), "/portico.dll");
+}
+
 TEST_F(ExtensionRequests, PostBodyReachesTheExtension) {
   StartServer();
   Client c(Port());

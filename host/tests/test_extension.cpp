@@ -84,7 +84,7 @@ DWORD Serve(EXTENSION_CONTROL_BLOCK* ecb) {
     out += "body=" + std::string(reinterpret_cast<char*>(ecb->lpbData), ecb->cbAvailable) + "\n";
     out += "total=" + std::to_string(ecb->cbTotalBytes) + "\n";
     for (const char* name : {"HTTP_USER_AGENT", "QUERY_STRING", "REQUEST_METHOD", "PATH_INFO", "PATH_TRANSLATED",
-                             "HTTP_X_CUSTOM_FIELD", "NO_SUCH_VARIABLE"})
+                             "HTTP_X_CUSTOM_FIELD", "NO_SUCH_VARIABLE", "URL", "SCRIPT_NAME"})
       out += std::string("var:") + name + "=" + Variable(ecb, name) + "\n";
     const char* registry = std::getenv("VAMU_REGISTRY");
     out += std::string("env:VAMU_REGISTRY=") + (registry ? registry : "") + "\n";
