@@ -6,6 +6,7 @@
 #include "platform/message_box.h"
 #include "portico/extension.h"
 #include "portico/pages.h"
+#include "portico/reader_page.h"
 #include "portico/request.h"
 #include "portico/text.h"
 
@@ -27,6 +28,18 @@ constexpr char kDefaultCaption[] = "Error";
 // A logged query string is cut here, so that one hostile request cannot
 // flood the log.
 constexpr std::size_t kLoggedQuery = 2000;
+// The URL is asked for with a small buffer first (most are short), then
+// with one as large as any request line the hosts accept.
+constexpr std::size_t kShortUrl = 1024;
+constexpr std::size_t kMaxUrl = 65536;
+
+// A reader address ("/eli/...", "/api/...", ...): the hosts hand those over
+// with their path as URL; the extension's own requests name it first.
+bool IsReaderUrl(std::string_view url) {
+  if (url.size() < 2 || url[0] != '/') return false;
+  std::string_view first = url.substr(1, url.find('/', 1) - 1);
+  return !EqualsNoCase(first, "portico.dll");
+}
 
 // One log line: control characters would split it, so they become "?".
 std::string LogText(const char* text) {
@@ -55,6 +68,13 @@ DWORD CPorticoExtension::Dispatch(EXTENSION_CONTROL_BLOCK* ecb, const char* quer
   const char* reason = nullptr;
   std::string what;
   try {
+    std::optional<std::string> url = request.ServerVariable("URL", kShortUrl);
+    if (!url) url = request.ServerVariable("URL", kMaxUrl);
+    if (url && IsReaderUrl(*url)) {
+      DWORD result = ReaderAddressPage(*this, request, *url, query ? query : "");
+      request.Flush();
+      return result;
+    }
     std::string command = query ? query : "";
     std::string arguments;
     std::size_t amp = command.find('&');

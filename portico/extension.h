@@ -63,6 +63,9 @@ class CPorticoExtension {
   CSearchCache& SearchCache() { return m_searchCache; }
   // The Topic pages of large documents, shared by all requests.
   CPageCache& PageCache() { return m_pageCache; }
+  // The pages without frames of whole acts (reader_page.cpp), keyed by the
+  // index of the version's document.
+  CPageCache& ReaderPageCache() { return m_readerPageCache; }
 
   // Where both catalogues keep their cache files, instead of the registry's
   // Setup\CacheDir (default kDefaultCacheDirectory); empty: no cache. Must be
@@ -82,6 +85,7 @@ class CPorticoExtension {
   bool m_bCacheDirectorySet = false;
   CSearchCache m_searchCache;
   CPageCache m_pageCache;
+  CPageCache m_readerPageCache;
 };
 
 // The one extension object of the library, behind the exported entry points.

@@ -4,9 +4,12 @@
 #include <algorithm>
 #include <string>
 
+#include "biblion/srv_srv.h"
+
 #include "portico/extension.h"
 #include "portico/page_cache.h"
 #include "portico/pages.h"
+#include "portico/reader_page.h"
 #include "portico/request.h"
 #include "portico/ruling_markers.h"
 #include "portico/settings.h"
@@ -81,6 +84,17 @@ std::string PublisherFooter() {
          "\" TARGET=_top>" + notice + "</A></FONT>";
 }
 
+// The link of an act's document to its page without frames; nothing for
+// other documents.
+std::string ReaderLink(const CPorticoExtension& extension, DWORD index) {
+  _FILEITEM* item = extension.Main().GetItem(index);
+  if (!item) return {};
+  const std::string address = ReaderAddressOfItem(StoredName(item));
+  CSrvSrv::FreeFileItem(item);
+  if (address.empty()) return {};
+  return "<A HREF=\"" + address + "\" TARGET=_top>wersja bez ramek</A>\r\n";
+}
+
 // Writes the page of `index` (the bytes before and behind the footer);
 // true when the page has a closing body tag, where the footer goes.
 bool WriteDocument(CPorticoExtension& extension, CRequest& request, std::int32_t index, std::string* tail) {
@@ -109,6 +123,7 @@ bool WriteDocument(CPorticoExtension& extension, CRequest& request, std::int32_t
     if (attributesEnd - (body + 5) < 2) request.Write(" BACKGROUND=gt.gif BGCOLOR=#FFFFFF");
     request.Write(data + body + 5, attributesEnd - (body + 5));
     if (index != kNotesPage) request.Write(FramesetScript(index, navigationLine));
+    if (index >= 0) request.Write(ReaderLink(extension, static_cast<DWORD>(index)));
     if (index >= 0)
       WriteWithRulingMarkers(extension, request, data + attributesEnd, bodyEnd - attributesEnd,
                              static_cast<DWORD>(index));

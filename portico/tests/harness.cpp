@@ -148,10 +148,11 @@ BOOL TestRequest::ReadClient(HCONN, LPVOID, LPDWORD size) {
   return TRUE;
 }
 
-BOOL TestRequest::ServerSupport(HCONN conn, DWORD request, LPVOID, LPDWORD, LPDWORD dataType) {
+BOOL TestRequest::ServerSupport(HCONN conn, DWORD request, LPVOID status, LPDWORD, LPDWORD dataType) {
   TestRequest* self = Self(conn);
   if (request != HSE_REQ_SEND_RESPONSE_HEADER) return FALSE;
   ++self->headerCount;
+  self->statusText = status ? static_cast<const char*>(status) : "";
   self->header = dataType ? reinterpret_cast<const char*>(dataType) : "";
   return TRUE;
 }
@@ -160,6 +161,7 @@ Response Query(CPorticoExtension& extension, TestRequest& request) {
   Response r;
   r.result = extension.HttpExtensionProc(request.Ecb());
   r.header = request.header;
+  r.statusText = request.statusText;
   r.headerCount = request.headerCount;
   r.body = request.body;
   r.logData = request.Ecb()->lpszLogData;

@@ -73,6 +73,7 @@ class TestRequest {
   std::size_t failAfterWrites = static_cast<std::size_t>(-1);
 
   std::string header;         // header text of the response header request
+  std::string statusText;     // its status ("404 Not Found"); empty for the default
   int headerCount = 0;
   std::string body;           // bytes of successful writes
   std::vector<std::size_t> writeSizes;
@@ -92,6 +93,7 @@ class TestRequest {
 struct Response {
   DWORD result = 0;
   std::string header;
+  std::string statusText;
   int headerCount = 0;
   std::string body;
   std::string logData;

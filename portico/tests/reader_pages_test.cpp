@@ -1,0 +1,218 @@
+// The reader pages through the extension: the page without frames at every
+// address form, its versions, rulings and related acts, the not-found
+// pages, the comparison of versions, hostile input, and the link from the
+// frameset's document page.
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "portico/tests/harness.h"
+
+namespace portico {
+namespace {
+
+using namespace test;
+
+std::string U8(const char8_t* s) { return reinterpret_cast<const char*>(s); }
+
+std::string ActDoc(const std::string& title, const std::string& line, const std::string& articles) {
+  return "<HTML><HEAD><TITLE>" + title + "</TITLE></HEAD>\r\n<!--LINE Search@ Home@ " + line + " -->\r\n"
+         "<!--TOC<HTML><BODY><UL><LI><A HREF=\"portico.dll?Topic&x#H1\">Rozdział I</A><UL>"
+         "<LI><A HREF=\"portico.dll?Topic&x#A1\">Art. 1.</A></UL></UL></BODY></HTML>-->\r\n"
+         "<BODY>\r\n<H1>Ustawa o próbie</H1>\r\n<A NAME=\"H1\"></A><H3>Rozdział I</H3>\r\n" + articles +
+         "</BODY></HTML>\r\n";
+}
+
+const std::string kArticle1 =
+    "<A NAME=\"A1\"></A><P>Art. 1. 1. Ustęp pierwszy.\r\n<P>2. Ustęp drugi:\r\n<P>1) punkt pierwszy,\r\n"
+    "<P>a) litera a,\r\n<P>2) punkt drugi.\r\n";
+
+std::vector<Item> Documents() {
+  return {
+      {"D97005D97005.HTM",
+       ActDoc("Dz.U.97.1.5 - Ustawa o próbie", "Notes=D97005D97005@ LinkedDoc=GRUPA@",
+              kArticle1 + "<P>Art. 2. Stare brzmienie artykułu.\r\n"),
+       "D97005;GRUPA"},  // 0
+      {"D97005D09010.HTM",
+       ActDoc("Dz.U.97.1.5 - Ustawa o próbie (zmiana: Dz.U.09.2.10)", "Notes=D97005D09010@ LinkedDoc=GRUPA@",
+              kArticle1 + "<P>Art. 2. Nowe brzmienie artykułu.\r\n<P>Art. 2[1]. Dodany.\r\n"),
+       "D97005;GRUPA"},  // 1
+      {"D98007D98007.HTM", ActDoc("Dz.U.98.3.7 - Kodeks <i>próbny</i>", "LinkedDoc=GRUPA@", "<P>Art. 1. K.\r\n"),
+       "D98007;GRUPA"},  // 2
+      {"O1100001.HTM",
+       "<HTML><HEAD><TITLE>Wyrok TK K 1/11</TITLE>\r\n<META KEYS=\"D97005 ART.2=SENT\r\nD97005 "
+       "ART.1UST2PKT1=SENT\r\nD97005 ART.99=SENT\r\n\">\r\n</HEAD><BODY><A NAME=\"SENT\"></A><!--BEGIN--><P>Sentencja "
+       "<B>jeden</B> <script>x</script><!--END--></BODY></HTML>",
+       "D97005OO"},  // 3
+      {"O1100002.HTM",
+       "<HTML><HEAD><TITLE>Uchwała SN</TITLE>\r\n<META KEYS=\"D97005 O=R2\r\n\">\r\n</HEAD><BODY>"
+       "<A NAME=\"R2\"></A><!--BEGIN-->O całości<!--END--></BODY></HTML>",
+       "D97005OO"},  // 4
+  };
+}
+
+struct ReaderPages : ::testing::Test {
+  TestSite site;
+  std::unique_ptr<CPorticoExtension> ext;
+  void SetUp() override {
+    site.AddBase(Documents());
+    site.WriteStatic("Home.htm", "<HTML><BODY>start</BODY></HTML>");
+    ext = StartExtension(site);
+  }
+  Response Get(const std::string& path, const std::string& query = "") {
+    TestRequest request(query);
+    request.variables["URL"] = path;
+    return Query(*ext, request);
+  }
+  std::string Page(const std::string& path, const std::string& query = "") {
+    Response r = Get(path, query);
+    EXPECT_EQ(r.statusText, "200 OK") << path;
+    EXPECT_EQ(r.header, "Content-type: text/html; charset=utf-8\r\n\r\n") << path;
+    return r.body;
+  }
+};
+
+bool Has(const std::string& page, const std::string& text) { return page.find(text) != std::string::npos; }
+
+TEST_F(ReaderPages, TextInForceWithVersionsContentsRulingsAndRelatedActs) {
+  const std::string page = Page("/eli/DU/1997/5");
+  EXPECT_EQ(page.rfind("<!DOCTYPE html>\n<html lang=\"pl\">\n<head>\n<meta charset=\"utf-8\">", 0), 0u) << page;
+  EXPECT_TRUE(Has(page, U8(u8"<h1>Ustawa o próbie</h1>")));
+  EXPECT_TRUE(Has(page, "<p class=\"cite\">Dz.U. 1997 nr 1 poz. 5, po zmianie: Dz.U. 2009 nr 2 poz. 10</p>"));
+  // Versions: both linked, the one shown marked.
+  EXPECT_TRUE(Has(page, "<li><a href=\"/eli/DU/1997/5/pierwotny\">tekst pierwotny</a></li>"));
+  EXPECT_TRUE(Has(page, "<li><a href=\"/eli/DU/1997/5/po/DU/2009/10\" aria-current=\"page\">po zmianie: Dz.U. 2009 nr 2 poz. 10</a>"));
+  EXPECT_TRUE(Has(page, "<a href=\"/eli/DU/1997/5/zmiany?z=pierwotny&amp;na=DU/2009/10\">"));
+  // The document's own contents, linked to its anchors in the text.
+  EXPECT_TRUE(Has(page, U8(u8"<li><a href=\"#d-H1\">Rozdział I</a>\n<ul>\n<li><a href=\"#d-A1\">Art. 1.</a></li>")));
+  EXPECT_TRUE(Has(page, "<h3><span id=\"d-H1\"></span>"));
+  // Articles as sections with headings; units with their ids.
+  EXPECT_TRUE(Has(page, "<section class=\"art\" id=\"art-1\" aria-labelledby=\"art-1-h\">\n<h4 id=\"art-1-h\"><span id=\"d-A1\"></span>Art. 1.</h4>"));
+  EXPECT_TRUE(Has(page, U8(u8"<p id=\"art-1-ust-1\">1. Ustęp pierwszy.</p>")));
+  EXPECT_TRUE(Has(page, "<p id=\"art-1-ust-2-pkt-1\" class=\"u-pkt\">1) punkt pierwszy,"));
+  EXPECT_TRUE(Has(page, "<p id=\"art-1-ust-2-pkt-1-lit-a\" class=\"u-lit\">a) litera a,</p>"));
+  EXPECT_TRUE(Has(page, "<section class=\"art\" id=\"art-2(1)\" aria-labelledby=\"art-2(1)-h\">\n<h4 id=\"art-2(1)-h\">Art. 2<sup>1</sup>.</h4>"));
+  EXPECT_TRUE(Has(page, U8(u8"Nowe brzmienie artykułu.")));
+  EXPECT_FALSE(Has(page, "Stare brzmienie"));
+  // The ruling on art. 2 and art. 1 ust. 2 pkt 1: a marker linking to it at
+  // both places, the ruling in place, linking back to both.
+  EXPECT_TRUE(Has(page, "<a class=\"m\" href=\"#o-art-2\" aria-label=\"Orzeczenia do art. 2: 1\">orzeczenia (1)</a>"));
+  EXPECT_TRUE(Has(page, "<a class=\"m\" href=\"#o-art-1-ust-2-pkt-1\""));
+  EXPECT_TRUE(Has(page, "<details class=\"orz\" id=\"o-art-2\"><summary>Orzeczenia do art. 2 (1)</summary>"));
+  const std::string backLinks = "Dotyczy: <a href=\"#art-2\">art. 2</a>, <a href=\"#art-1-ust-2-pkt-1\">art. 1 ust. 2 pkt 1</a>, art. 99</p>";
+  EXPECT_TRUE(Has(page, backLinks)) << "art. 99 is not in the text: named, not linked";
+  EXPECT_TRUE(Has(page, "<div class=\"os\"><p>Sentencja <b>jeden</b></p></div>")) << "the section, without its script";
+  // The ruling on the whole act, once, near the top.
+  EXPECT_TRUE(Has(page, U8(u8"<details class=\"orz\" id=\"o-akt\"><summary>Orzeczenia dotyczące całego aktu (1)</summary>")));
+  EXPECT_TRUE(Has(page, U8(u8"Uchwała SN</a></p>\n<div class=\"os\"><p>O całości</p></div>\n<p class=\"od\">Dotyczy: całego aktu</p>")))
+      << page.substr(page.find("o-akt"), 600);
+  // The related act by its address and title (tags in the title are no markup of the page).
+  EXPECT_TRUE(Has(page, U8(u8"<li><a href=\"/eli/DU/1998/7\">Kodeks próbny</a></li>")));
+  EXPECT_FALSE(Has(page, "<script"));
+}
+
+TEST_F(ReaderPages, EveryVersionAddressAndProvisionAddress) {
+  EXPECT_EQ(Page("/eli/DU/1997/5"), Page("/eli/DU/1997/5/po/DU/2009/10")) << "the in-force text is the last version";
+  const std::string first = Page("/eli/DU/1997/5/pierwotny");
+  EXPECT_TRUE(Has(first, "Stare brzmienie"));
+  EXPECT_TRUE(Has(first, "aria-current=\"page\">tekst pierwotny</a>"));
+  EXPECT_FALSE(Has(first, "zmiany?z=")) << "the first text has no version before it";
+
+  const std::string point = Page("/eli/DU/1997/5/art/1/ust/2/pkt/1");
+  EXPECT_TRUE(Has(point, "<p id=\"art-1-ust-2-pkt-1\" class=\"u-pkt\">1) punkt pierwszy,"));
+  EXPECT_TRUE(Has(point, "a) litera a,")) << "a point shows its letters";
+  EXPECT_FALSE(Has(point, "punkt drugi"));
+  EXPECT_FALSE(Has(point, "Spis tre")) << "a provision has no table of contents";
+  EXPECT_TRUE(Has(point, "<a href=\"/eli/DU/1997/5/pierwotny/art/1/ust/2/pkt/1\">tekst pierwotny</a>"));
+  EXPECT_TRUE(Has(point, "<link rel=\"canonical\" href=\"/eli/DU/1997/5/po/DU/2009/10/art/1/ust/2/pkt/1\">"));
+  // Back links of a ruling leave a provision page for the provision's address.
+  EXPECT_TRUE(Has(point, "<a href=\"/eli/DU/1997/5/po/DU/2009/10/art/2\">art. 2</a>"));
+
+  const std::string sup = Page("/eli/DU/1997/5/art/2(1)");
+  EXPECT_TRUE(Has(sup, "Dodany."));
+  EXPECT_TRUE(Has(Page("/eli/DU/1997/5/art/1/ust/1"), U8(u8"1. Ustęp pierwszy.")));
+}
+
+TEST_F(ReaderPages, WhatIsNotFoundIsNamedWithALinkToTheSearch) {
+  struct Case {
+    const char* path;
+    std::string said;
+  };
+  for (const Case& c : std::vector<Case>{
+           {"/eli/DU/1997/6", "akt Dz.U. 1997 poz. 6"},
+           {"/eli/MP/1997/5", "akt M.P. 1997 poz. 5"},
+           {"/eli/DU/1997/5/po/DU/2009/11", "wersja aktu Dz.U. 1997 poz. 5 po zmianie Dz.U. 2009 poz. 11"},
+           {"/eli/DU/1998/7/art/2", "art. 2 w akcie Dz.U. 1998 poz. 7"},
+           {"/eli/DU/1997/5/pierwotny/art/2(1)", "art. 2(1) w akcie Dz.U. 1997 poz. 5"},
+           {"/eli/DU/1997/5/art/1/ust/3", "art. 1 ust. 3 w akcie Dz.U. 1997 poz. 5"},
+           {"/eli/DU/1997/5/art/x", "adres /eli/DU/1997/5/art/x"},
+           {"/eli/", "adres /eli/"},
+           {"/nic", "adres /nic"},
+       }) {
+    Response r = Get(c.path);
+    EXPECT_EQ(r.statusText, "404 Not Found") << c.path;
+    EXPECT_TRUE(Has(r.body, "<strong>" + c.said + "</strong>")) << c.path << "\n" << r.body;
+    EXPECT_TRUE(Has(r.body, "<a href=\"/Search.htm\">")) << c.path;
+  }
+  EXPECT_TRUE(Has(Get("/eli/DU/1997/5/art/1/ust/3").body, U8(u8"<a href=\"/eli/DU/1997/5/po/DU/2009/10\">cały akt</a>")));
+}
+
+TEST_F(ReaderPages, ChangesBetweenVersionsArticleByArticle) {
+  const std::string page = Page("/eli/DU/1997/5/zmiany", "z=pierwotny&na=DU%2F2009%2F10");
+  EXPECT_TRUE(Has(page, U8(u8"<p class=\"sum\">Zmienione: 1, dodane: 1, usunięte: 0, bez zmian: 1.</p>")));
+  EXPECT_TRUE(Has(page, U8(u8"<p class=\"old\">Art. 2. <del>Stare</del> brzmienie artykułu.</p>")));
+  EXPECT_TRUE(Has(page, U8(u8"<p class=\"new\">Art. 2. <ins>Nowe</ins> brzmienie artykułu.</p>")));
+  EXPECT_TRUE(Has(page, "<h3>Art. 2<sup>1</sup> (dodany)</h3>"));
+  EXPECT_TRUE(Has(page, "<p class=\"new\"><ins>Art. 2[1]. Dodany.</ins></p>"));
+  EXPECT_FALSE(Has(page, "Art. 1 (")) << "unchanged articles are counted, not shown";
+  // The other way round the article is removed; the defaults compare the
+  // text in force with the version before it.
+  const std::string back = Page("/eli/DU/1997/5/zmiany", "z=DU/2009/10&na=pierwotny");
+  EXPECT_TRUE(Has(back, U8(u8"<h3>Art. 2<sup>1</sup> (usunięty)</h3>")));
+  EXPECT_EQ(Page("/eli/DU/1997/5/zmiany"), Page("/eli/DU/1997/5/zmiany", "z=pierwotny&na=obowiazujacy"));
+  EXPECT_EQ(Get("/eli/DU/1997/5/zmiany", "z=DU/2009/11").statusText, "404 Not Found");
+  EXPECT_EQ(Get("/eli/DU/1997/5/zmiany", "na=DU/2009").statusText, "400 Bad Request");
+  EXPECT_EQ(Get("/eli/DU/1997/6/zmiany").statusText, "404 Not Found");
+}
+
+TEST_F(ReaderPages, HostileAddressesAndFieldsAreRefusedAndNeverReflectedRaw) {
+  const std::vector<std::pair<std::string, std::string>> requests = {
+      {"/eli/DU/1997/5/art/<script>alert(1)</script>", ""},
+      {"/eli/DU/1997/5/zmiany", "z=<script>alert(1)</script>"},
+      {"/eli/DU/1997/5/zmiany", "na=%3Cscript%3Ealert(1)%3C/script%3E"},
+      {"/eli/DU/1997/5/zmiany", "z=%22%3E%3Cimg%20src=x%20onerror=alert(1)%3E"},
+      {"/eli/\"><img src=x onerror=alert(1)>", ""},
+      {"/eli/DU/1997/5/art/" + std::string(20000, '9'), ""},
+      {"/eli/DU/1997/5/zmiany", "z=%FF%FE&na=%C0%AF"},
+      {"/eli/DU/1997/5/zmiany", "z&na&z=&na=%"},
+      {"/eli/DU/99999999999999999999/5", ""},
+      {"/eli/DU/1997/5/po/DU/1997/5", ""},
+      {"/\xFF\xFE<b>", ""},
+  };
+  for (const auto& [path, query] : requests) {
+    Response r = Get(path, query);
+    EXPECT_TRUE(r.statusText == "404 Not Found" || r.statusText == "400 Bad Request") << path << "?" << query;
+    EXPECT_FALSE(Has(r.body, "<script")) << path << "?" << query;
+    EXPECT_FALSE(Has(r.body, "<img")) << path << "?" << query;
+    EXPECT_LT(r.body.size(), 5000u) << "nothing long is reflected";
+  }
+  // Fields without names or values are no fields: the defaults answer.
+  EXPECT_EQ(Get("/eli/DU/1997/5/zmiany", std::string(100000, '&')).statusText, "200 OK");
+}
+
+TEST_F(ReaderPages, FramesetDocumentLinksToThePageWithoutFrames) {
+  Response act = Query(*ext, "Topic&1");
+  const std::string link = "//--></script>\r\n<A HREF=\"/eli/DU/1997/5/po/DU/2009/10\" TARGET=_top>wersja bez ramek</A>\r\n\r\n<H1>";
+  EXPECT_TRUE(Has(act.body, link)) << act.body.substr(0, 2000);
+  EXPECT_TRUE(Has(Query(*ext, "Topic&0").body, "<A HREF=\"/eli/DU/1997/5/pierwotny\" TARGET=_top>wersja bez ramek</A>"));
+  EXPECT_FALSE(Has(Query(*ext, "Topic&3").body, "wersja bez ramek")) << "a ruling is no act";
+  EXPECT_FALSE(Has(Query(*ext, "Topic&-2").body, "wersja bez ramek"));
+  // The frameset's own requests stay with the command table.
+  TestRequest legacy("Topic&0");
+  legacy.variables["URL"] = "/portico.dll";
+  EXPECT_TRUE(Has(Query(*ext, legacy).body, "window.top.Rebuild()"));
+}
+
+}  // namespace
+}  // namespace portico
