@@ -22,6 +22,7 @@
 #include "platform/isapi.h"
 #include "platform/sync.h"
 #include "portico/page_cache.h"
+#include "portico/publications.h"
 #include "portico/search_cache.h"
 
 namespace portico {
@@ -66,6 +67,8 @@ class CPorticoExtension {
   // The pages without frames of whole acts (reader_page.cpp), keyed by the
   // index of the version's document.
   CPageCache& ReaderPageCache() { return m_readerPageCache; }
+  // What the publications of bases added (the feed of new acts).
+  CPublications& Publications() { return m_publications; }
 
   // Where both catalogues keep their cache files, instead of the registry's
   // Setup\CacheDir (default kDefaultCacheDirectory); empty: no cache. Must be
@@ -86,6 +89,7 @@ class CPorticoExtension {
   CSearchCache m_searchCache;
   CPageCache m_pageCache;
   CPageCache m_readerPageCache;
+  CPublications m_publications;
 };
 
 // The one extension object of the library, behind the exported entry points.

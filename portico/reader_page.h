@@ -20,9 +20,13 @@ class CRequest;
 DWORD ReaderAddressPage(CPorticoExtension& extension, CRequest& request, std::string_view path,
                         std::string_view query);
 
-// The pages themselves (reader_page.cpp, changes_page.cpp).
+// The pages themselves (reader_page.cpp, changes_page.cpp, api_pages.cpp, site_maps.cpp).
 void EliPage(CPorticoExtension& extension, CRequest& request, std::string_view path, std::string_view query);
 void ChangesPage(CPorticoExtension& extension, CRequest& request, const ReaderAct& act, std::string_view query);
+void ApiPage(CPorticoExtension& extension, CRequest& request, std::string_view path, std::string_view query);
+void SitemapPage(CPorticoExtension& extension, CRequest& request);
+void RobotsPage(CPorticoExtension& extension, CRequest& request);
+void FeedPage(CPorticoExtension& extension, CRequest& request);
 
 // The page without frames of one version of an act (windows-1250): the
 // whole act, or only `provisions` (which the caller has found in the text).

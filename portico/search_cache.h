@@ -67,4 +67,11 @@ class CSearchCache {
   mutable std::size_t m_nMisses = 0;
 };
 
+class CPorticoExtension;
+
+// The complete, ascending result list of a Search query given as the Search
+// page's argument string (search_query.h): from the extension's cache, or
+// run over the catalogue and kept there. The Search page and the API share it.
+CSearchCache::List SearchResults(CPorticoExtension& extension, std::string_view arguments);
+
 }  // namespace portico

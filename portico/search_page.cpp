@@ -61,16 +61,21 @@ std::vector<DWORD> RunSearch(const CPorticoExtension& extension, const SearchFie
 
 }  // namespace
 
-DWORD SearchPage(CPorticoExtension& extension, CRequest& request, const std::string& arguments) {
-  request.SendHeader();
-  const SearchFields fields = ParseSearchFields(arguments);
+CSearchCache::List SearchResults(CPorticoExtension& extension, std::string_view arguments) {
   const std::string query = CacheQuery(arguments);
   CSearchCache& cache = extension.SearchCache();
   CSearchCache::List results = cache.Find(query);
   if (!results) {
-    results = std::make_shared<const std::vector<DWORD>>(RunSearch(extension, fields));
+    results = std::make_shared<const std::vector<DWORD>>(RunSearch(extension, ParseSearchFields(arguments)));
     cache.Store(query, results);
   }
+  return results;
+}
+
+DWORD SearchPage(CPorticoExtension& extension, CRequest& request, const std::string& arguments) {
+  request.SendHeader();
+  const SearchFields fields = ParseSearchFields(arguments);
+  CSearchCache::List results = SearchResults(extension, arguments);
 
   const std::size_t total = results->size();
   const ResultPage page = PageOf(fields, total);

@@ -4,9 +4,12 @@
 // frameset's document page.
 #include <gtest/gtest.h>
 
+#include <set>
 #include <string>
+#include <tuple>
 #include <vector>
 
+#include "portico/publications.h"
 #include "portico/tests/harness.h"
 
 namespace portico {
@@ -212,6 +215,142 @@ TEST_F(ReaderPages, FramesetDocumentLinksToThePageWithoutFrames) {
   TestRequest legacy("Topic&0");
   legacy.variables["URL"] = "/portico.dll";
   EXPECT_TRUE(Has(Query(*ext, legacy).body, "window.top.Rebuild()"));
+}
+
+}  // namespace
+}  // namespace portico
+
+namespace portico {
+namespace {
+
+using namespace test;
+
+TEST(PublicationRecord, ReadsBackWhatItWritesAndSkipsWhatItDoesNotKnow) {
+  PublicationRecord r;
+  r.known = {"DU/1997/5/pierwotny", "MP/2001/7/po/DU/2002/9"};
+  r.publications = {{100, {"DU/1997/5/pierwotny"}}, {200, {"MP/2001/7/po/DU/2002/9"}}};
+  const std::string text = WriteRecord(r);
+  EXPECT_EQ(text, "VAMU-PUBLICATIONS 1\nK DU/1997/5/pierwotny\nK MP/2001/7/po/DU/2002/9\nP 100\n"
+                  "N DU/1997/5/pierwotny\nP 200\nN MP/2001/7/po/DU/2002/9\n");
+  PublicationRecord back = ReadRecord(text);
+  EXPECT_EQ(back.known, r.known);
+  ASSERT_EQ(back.publications.size(), 2u);
+  EXPECT_EQ(back.publications[1].time, 200);
+  EXPECT_EQ(back.publications[1].added, r.publications[1].added);
+  // Damage: unknown lines, paths that are no address, a time that is no number.
+  PublicationRecord damaged = ReadRecord("VAMU-PUBLICATIONS 1\nK ../../etc\nK DU/1997/5/pierwotny\nX y\nP 1x\nN DU/1997/6/pierwotny\n"
+                                         "P 5\nN <b>\nN DU/1997/6/pierwotny\n");
+  EXPECT_EQ(damaged.known, (std::set<std::string>{"DU/1997/5/pierwotny"}));
+  ASSERT_EQ(damaged.publications.size(), 1u);
+  EXPECT_EQ(damaged.publications[0].added, std::vector<std::string>{"DU/1997/6/pierwotny"});
+  EXPECT_TRUE(ReadRecord("something else\nK DU/1997/5/pierwotny\n").known.empty());
+}
+
+TEST(PublicationRecord, APublicationIsWhatTheTableHasAndTheRecordHadNot) {
+  PublicationRecord r;
+  r.known = {"DU/1997/5/pierwotny"};
+  PublicationRecord same = Advance(r, {"DU/1997/5/pierwotny"}, 50);
+  EXPECT_TRUE(same.publications.empty());
+  PublicationRecord more = Advance(r, {"DU/1997/5/pierwotny", "DU/1997/5/po/DU/2009/10", "DU/1998/7/pierwotny"}, 60);
+  ASSERT_EQ(more.publications.size(), 1u);
+  EXPECT_EQ(more.publications[0].time, 60);
+  EXPECT_EQ(more.publications[0].added, (std::vector<std::string>{"DU/1997/5/po/DU/2009/10", "DU/1998/7/pierwotny"}));
+  // Removed versions are forgotten; at most kKeptPublications are kept.
+  PublicationRecord fewer = Advance(more, {"DU/1998/7/pierwotny"}, 70);
+  EXPECT_EQ(fewer.known, (std::set<std::string>{"DU/1998/7/pierwotny"}));
+  EXPECT_EQ(fewer.publications.size(), 1u);
+  PublicationRecord many;
+  for (int i = 1; i <= 30; ++i) many = Advance(many, {"DU/1997/" + std::to_string(i) + "/pierwotny"}, i);
+  ASSERT_EQ(many.publications.size(), kKeptPublications);
+  EXPECT_EQ(many.publications.front().time, 30 - static_cast<std::int64_t>(kKeptPublications) + 1);
+}
+
+std::string host_read(const std::string& path) {
+  FILE* f = std::fopen(path.c_str(), "rb");
+  if (!f) return "(none)";
+  std::string s;
+  char buf[4096];
+  for (std::size_t n; (n = std::fread(buf, 1, sizeof buf, f)) > 0;) s.append(buf, n);
+  std::fclose(f);
+  return s;
+}
+
+TEST_F(ReaderPages, SitemapRobotsAndTheFeedOfNewActs) {
+  TestRequest sitemap("");
+  sitemap.variables = {{"URL", "/sitemap.xml"}, {"HTTP_HOST", "prawo.example:8090"}};
+  Response map = Query(*ext, sitemap);
+  EXPECT_EQ(map.header, "Content-type: application/xml; charset=utf-8\r\n\r\n");
+  std::vector<std::string> locs;
+  for (std::size_t at = map.body.find("<loc>"); at != std::string::npos; at = map.body.find("<loc>", at + 1))
+    locs.push_back(map.body.substr(at + 5, map.body.find("</loc>", at) - at - 5));
+  EXPECT_EQ(locs, (std::vector<std::string>{"http://prawo.example:8090/eli/DU/1997/5",
+                                            "http://prawo.example:8090/eli/DU/1997/5/pierwotny",
+                                            "http://prawo.example:8090/eli/DU/1997/5/po/DU/2009/10",
+                                            "http://prawo.example:8090/eli/DU/1998/7",
+                                            "http://prawo.example:8090/eli/DU/1998/7/pierwotny"}));
+
+  TestRequest robots("");
+  robots.variables = {{"URL", "/robots.txt"}, {"HTTP_HOST", "\"><script>"}, {"SERVER_NAME", "serwer.example"}, {"SERVER_PORT", "80"}};
+  Response r = Query(*ext, robots);
+  EXPECT_EQ(r.header, "Content-type: text/plain; charset=utf-8\r\n\r\n");
+  EXPECT_TRUE(Has(r.body, "\nDisallow: /portico.dll\n"));
+  EXPECT_TRUE(Has(r.body, "Sitemap: http://serwer.example/sitemap.xml\n")) << "a hostile Host field is not used";
+
+  // The first look at the table is the first publication: everything is new.
+  TestRequest feed("");
+  feed.variables = {{"URL", "/feed/nowe.atom"}, {"HTTP_HOST", "prawo.example"}};
+  Response atom = Query(*ext, feed);
+  EXPECT_EQ(atom.header, "Content-type: application/atom+xml; charset=utf-8\r\n\r\n");
+  EXPECT_EQ(atom.body.rfind("<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<feed xmlns=\"http://www.w3.org/2005/Atom\"", 0), 0u);
+  EXPECT_TRUE(Has(atom.body, "<entry>\n<id>http://prawo.example/eli/DU/1997/5/pierwotny</id>\n<title>" + U8(u8"Ustawa o próbie") + "</title>"));
+  EXPECT_TRUE(Has(atom.body, "<summary>Dz.U. 1997 nr 1 poz. 5, po zmianie: Dz.U. 2009 nr 2 poz. 10</summary>"));
+  EXPECT_TRUE(Has(atom.body, "<id>http://prawo.example/eli/DU/1998/7/pierwotny</id>"));
+
+  // A later publication adds an act: the next life of the extension lists it first.
+  ext.reset();
+  site.AddBase({{"D99001D99001.HTM", "<HTML><HEAD><TITLE>Dz.U.99.1.1 - Nowa ustawa</TITLE></HEAD><BODY><P>Art. 1. X.</BODY></HTML>", "D99001"}});
+  ext = StartExtension(site);
+  TestRequest again("");
+  again.variables = feed.variables;
+  Response next = Query(*ext, again);
+  const std::size_t firstEntry = next.body.find("<entry>");
+  ASSERT_NE(firstEntry, std::string::npos);
+  EXPECT_EQ(next.body.find("<id>http://prawo.example/eli/DU/1999/1/pierwotny</id>"), firstEntry + 8)
+      << next.body << "\nrecord:\n" << host_read(site.root + "/biblion.pub");
+  EXPECT_TRUE(Has(next.body, "<id>http://prawo.example/eli/DU/1997/5/pierwotny</id>")) << "the earlier publication follows";
+}
+
+TEST_F(ReaderPages, ApiAnswersInJsonAndRefusesWhatItDoesNotTake) {
+  Response act = Get("/api/v1/eli/DU/1997/5");
+  EXPECT_EQ(act.statusText, "200 OK");
+  EXPECT_EQ(act.header, "Content-type: application/json; charset=utf-8\r\n\r\n");
+  EXPECT_TRUE(Has(act.body, "\"adres\":\"/eli/DU/1997/5\""));
+  EXPECT_TRUE(Has(act.body, U8(u8"\"tytul\":\"Ustawa o próbie\"")));
+  EXPECT_TRUE(Has(act.body, "{\"adres\":\"/eli/DU/1997/5/po/DU/2009/10/art/2\",\"orzeczenia\":[0],\"przepis\":\"art. 2\"}"));
+  Response provision = Get("/api/v1/eli/DU/1997/5/pierwotny/art/2");
+  EXPECT_TRUE(Has(provision.body, "\"tekst\":\"Art. 2. Stare brzmienie artyku\xC5\x82u.\""));
+  for (const auto& [path, query, status] : std::vector<std::tuple<std::string, std::string, std::string>>{
+           {"/api/v1/eli/DU/1997/6", "", "404 Not Found"},
+           {"/api/v1/eli/DU/1997/5/art/9", "", "404 Not Found"},
+           {"/api/v1/eli/DU/1997/5/zmiany", "", "404 Not Found"},
+           {"/api/v2/eli/DU/1997/5", "", "404 Not Found"},
+           {"/api/v1/akty/DU/19975", "", "404 Not Found"},
+           {"/api/v1/akty/DU/1997", "start=0", "400 Bad Request"},
+           {"/api/v1/szukaj", "q=%C0%AF", "400 Bad Request"},
+           {"/api/v1/szukaj", "rok_od=1959", "400 Bad Request"},
+           {"/api/v1/szukaj", "zmiany=3", "400 Bad Request"},
+           {"/api/v1/<script>", "", "404 Not Found"},
+       }) {
+    Response r = Get(path, query);
+    EXPECT_EQ(r.statusText, status) << path << "?" << query;
+    EXPECT_EQ(r.header, "Content-type: application/json; charset=utf-8\r\n\r\n") << path;
+    EXPECT_FALSE(Has(r.body, "<script>")) << path;
+  }
+  // Across 2000 both ranges are searched; one document per version (zmiany=2).
+  Response found = Get("/api/v1/szukaj", "q=brzmienie&rok_od=1990&rok_do=2010&zmiany=2");
+  EXPECT_TRUE(Has(found.body, "\"razem\":2")) << found.body;
+  EXPECT_TRUE(Has(found.body, "\"adres_wersji\":\"/eli/DU/1997/5/po/DU/2009/10\"")) << found.body;
+  EXPECT_TRUE(Has(Get("/api/v1/szukaj", "q=brzmienie&rok_od=1998&rok_do=2010&zmiany=2").body, "\"razem\":0"));
 }
 
 }  // namespace
