@@ -101,3 +101,57 @@ TEST_F(InstalledSite, FramesetDocumentSearchAndStaticFileThroughNginx) {
 }
 
 }  // namespace
+
+namespace {
+
+// The reader addresses through nginx and vamufcgi: each address form, the
+// API, the maps and the feed, with the content types the pages name (the
+// site's windows-1250 charset is not added to them) and hostile input.
+TEST_F(InstalledSite, ReaderAddressesThroughNginx) {
+  Install();
+  StartHost();
+  StartNginx();
+  struct Case {
+    std::string target;
+    int status;
+    const char* type;
+    const char* contains;
+  };
+  const char* html = "text/html; charset=utf-8";
+  const char* json = "application/json; charset=utf-8";
+  for (const Case& c : std::vector<Case>{
+           {"/eli/DU/1997/483", 200, html, "<html lang=\"pl\">"},
+           {"/eli/DU/1997/483/pierwotny", 200, html, "aria-current=\"page\">tekst pierwotny</a>"},
+           {"/eli/DU/1997/483/po/DU/2009/946", 200, html, "<link rel=\"canonical\" href=\"/eli/DU/1997/483/po/DU/2009/946\">"},
+           {"/eli/DU/1997/483/art/5", 200, html, "<h4 id=\"art-5-h\">"},
+           {"/eli/DU/1997/483/art/5/ust/1", 404, html, "art. 5 ust. 1 w akcie"},
+           {"/eli/DU/1997/483/art/4/ust/2", 200, html, "<p id=\"art-4-ust-2\">2. "},
+           {"/eli/DU/1997/483/art/55/ust/2/pkt/1", 200, html, "<p id=\"art-55-ust-2-pkt-1\" class=\"u-pkt\">"},
+           {"/eli/DU/1964/93/art/22(1)", 200, html, "Art. 22<sup>1</sup>.</h4>"},
+           {"/eli/DU/1964/93/art/22%281%29", 200, html, "Art. 22<sup>1</sup>.</h4>"},
+           {"/eli/DU/1997/483/zmiany?z=pierwotny&na=DU/2009/946", 200, html, "<h3>Art. 99 (zmieniony)</h3>"},
+           {"/eli/DU/1997/999", 404, html, "<a href=\"/Search.htm\">"},
+           {"/eli/DU/1997/483/art/%3Cscript%3E", 404, html, "&lt;script&gt;"},
+           {"/eli/DU/1997/483/zmiany?z=%3Cscript%3E", 400, html, "&lt;script&gt;"},
+           {"/api/v1/eli/DU/1997/483", 200, json, "\"adres\":\"/eli/DU/1997/483\""},
+           {"/api/v1/akty/DU/1997", 200, json, "\"razem\":2"},
+           {"/api/v1/szukaj?q=konstytucja", 200, json, "\"wyniki\":["},
+           {"/api/v1/nic", 404, json, "\"status\":404"},
+           {"/sitemap.xml", 200, "application/xml; charset=utf-8", "/eli/DU/1997/483/po/DU/2009/946</loc>"},
+           {"/robots.txt", 200, "text/plain; charset=utf-8", "/sitemap.xml"},
+           {"/feed/nowe.atom", 200, "application/atom+xml; charset=utf-8", "<feed xmlns=\"http://www.w3.org/2005/Atom\""},
+       }) {
+    Response r = Get(c.target);
+    EXPECT_EQ(r.Status(), c.status) << c.target << " " << Site::ReadFile(tmp + "/nginx/error.log");
+    EXPECT_EQ(r.Header("Content-Type"), c.type) << c.target;
+    EXPECT_NE(r.Body().find(c.contains), std::string::npos) << c.target << "\n" << r.Body().substr(0, 2000);
+    EXPECT_EQ(r.Body().find("<script>"), std::string::npos) << c.target;
+  }
+  // Near misses stay static files of the site (there are none).
+  EXPECT_EQ(Get("/elix/DU/1997/483").Status(), 404);
+  EXPECT_EQ(Get("/eli").Status(), 404);
+  // The frameset is as it was.
+  EXPECT_NE(Get("/portico.dll?Topic&D97483D09946").Body().find("wersja bez ramek"), std::string::npos);
+}
+
+}  // namespace
