@@ -1,0 +1,90 @@
+#!/usr/bin/env bash
+# The page without frames of the largest act of the demo bases (the Kodeks
+# postępowania cywilnego, /eli/DU/1964/296), served by vamuserver with the
+# extension, against nginx serving the very same response bytes as a static
+# file, in the same run, with wrk. Also the page made for every request
+# (VAMU_PAGE_CACHE_MB=0), which is what a first visit costs.
+#
+#   bench/reader_bench.sh [BUILD_DIR] [SECONDS] [CONNECTIONS] [ADDRESS]
+#
+# BUILD_DIR must hold bin/vamuserver, bin/vamudemo, bin/vamubase and
+# lib/libportico.so. Needs wrk and nginx.
+set -euo pipefail
+
+BUILD=$(cd "${1:-build}" && pwd)
+SECONDS_RUN=${2:-10}
+CONNECTIONS=${3:-32}
+ADDRESS=${4:-/eli/DU/1964/296}
+THREADS=2
+SOURCE=$(cd "$(dirname "$0")/.." && pwd)
+
+BENCH_NAME=reader_bench
+source "$SOURCE/bench/wrk_common.sh"
+
+bash "$SOURCE/demo/build-demo.sh" "$BUILD/bin" "$WORK/demo" > /dev/null
+
+start_server() {  # env... -> sets PORT
+  local log="$WORK/server.$RANDOM.out"
+  env "$@" "$BUILD/bin/vamuserver" --port 0 --registry "$WORK/demo/registry.reg" --log /dev/null \
+    --extension "$BUILD/lib/libportico.so" > "$log" 2> "$WORK/server.err" &
+  PIDS+=($!)
+  for _ in $(seq 100); do
+    PORT=$(sed -n 's/.*listening on .*:\([0-9]*\).*/\1/p' "$log")
+    [ -n "$PORT" ] && return 0
+    sleep 0.1
+  done
+  echo "reader_bench: vamuserver did not start" >&2; cat "$WORK/server.err" >&2; exit 1
+}
+
+stop_server() {
+  kill "${PIDS[-1]}" 2>/dev/null || true
+  wait "${PIDS[-1]}" 2>/dev/null || true
+  unset 'PIDS[-1]'
+}
+
+start_server
+URL="http://127.0.0.1:$PORT$ADDRESS"
+mkdir -p "$WORK/static"
+chmod 755 "$WORK/static"
+curl -sf -o "$WORK/static/page.html" "$URL"
+echo "page: $ADDRESS, $(stat -c %s "$WORK/static/page.html") bytes, $(grep -c '<section class="art"' "$WORK/static/page.html") articles"
+
+NGINX_PORT=$(free_port)
+mkdir -p "$WORK/nginx/logs"
+cat > "$WORK/nginx.conf" <<CONF
+worker_processes 2;
+pid $WORK/nginx.pid;
+error_log $WORK/nginx/logs/error.log;
+events { worker_connections 1024; }
+http {
+  access_log off;
+  sendfile on;
+  keepalive_requests 1000000;
+  client_body_temp_path $WORK/nginx;
+  proxy_temp_path $WORK/nginx;
+  fastcgi_temp_path $WORK/nginx;
+  uwsgi_temp_path $WORK/nginx;
+  scgi_temp_path $WORK/nginx;
+  types { text/html html; }
+  server {
+    listen 127.0.0.1:$NGINX_PORT;
+    root $WORK/static;
+  }
+}
+CONF
+"$NGINX" -p "$WORK/nginx" -c "$WORK/nginx.conf"
+sleep 0.3
+cmp -s <(curl -sf "http://127.0.0.1:$NGINX_PORT/page.html") "$WORK/static/page.html" ||
+  { echo "reader_bench: nginx does not serve the page" >&2; exit 1; }
+
+echo "wrk: $THREADS threads, $CONNECTIONS connections, ${SECONDS_RUN}s per run"
+run_wrk "vamuserver page without frames" "$URL"; OURS=$RESULT
+stop_server
+start_server VAMU_PAGE_CACHE_MB=0
+run_wrk "vamuserver, page made every time" "http://127.0.0.1:$PORT$ADDRESS"; UNCACHED=$RESULT
+stop_server
+run_wrk "nginx static copy" "http://127.0.0.1:$NGINX_PORT/page.html"; PEER=$RESULT
+
+awk -v a="$OURS" -v b="$PEER" -v d="$UNCACHED" 'BEGIN {
+  printf "ratio vamuserver / nginx: %.2f (target at least 0.50)\n", a / b;
+  printf "ratio with the page made for every request (first visits): %.3f\n", d / b }'
