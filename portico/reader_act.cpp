@@ -1,6 +1,7 @@
 #include "portico/reader_act.h"
 
 #include <algorithm>
+#include <exception>
 #include <set>
 
 #include "biblion/act_parse.h"
@@ -201,7 +202,12 @@ std::vector<ReaderRuling> ReadRulings(const CSrvSrv& catalogue, std::string_view
     if (out.size() >= kMaxRulings) break;
     if (!seen.insert(index).second) continue;
     CPageText text;
-    if (!ReadItem(catalogue, index, 0, text)) continue;
+    // A damaged ruling costs its place beside the act, not the act's page.
+    try {
+      if (!ReadItem(catalogue, index, 0, text)) continue;
+    } catch (const std::exception&) {
+      continue;
+    }
     text.CutAtZero();
     std::vector<RulingMarker> markers;
     ReadReferences(text.View(), prefix, index, markers);
