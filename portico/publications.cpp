@@ -17,13 +17,16 @@ namespace {
 
 constexpr char kHeader[] = "VAMU-PUBLICATIONS 1";
 
+// "<cache directory>/<catalogue>.pub": one record per catalogue, whatever
+// bases it holds (the cache file's own name changes with them).
 std::string RecordPath(const CSrvSrv& catalogue) {
   const std::string& cache = catalogue.GetCachePath();
-  if (cache.empty()) return {};
-  std::size_t dot = cache.rfind('.');
   std::size_t slash = cache.rfind('/');
-  if (dot == std::string::npos || (slash != std::string::npos && dot < slash)) return cache + ".pub";
-  return cache.substr(0, dot) + ".pub";
+  if (cache.empty() || slash == std::string::npos) return {};
+  std::string name = catalogue.GetName();
+  for (char& c : name)
+    if (c == '/') c = '_';
+  return cache.substr(0, slash + 1) + name + ".pub";
 }
 
 std::string ReadFile(const std::string& path) {
