@@ -29,24 +29,8 @@ read -r _ INDEX NAME BYTES RULINGS < <(awk '$5 > 0' "$WORK/acts.txt" | sort -k4,
 LARGEST=$(sort -k4,4nr "$WORK/acts.txt" | head -1)
 echo "acts: $(wc -l < "$WORK/acts.txt"); page: item $INDEX $NAME ($BYTES bytes, $RULINGS rulings); largest act: $LARGEST"
 
-start_server() {  # env... -> sets PORT
-  local log="$WORK/server.$RANDOM.out"
-  env "$@" "$BUILD/bin/vamuserver" --port 0 --registry "$WORK/registry.reg" --log /dev/null \
-    --extension "$BUILD/lib/libportico.so" > "$log" 2> "$WORK/server.err" &
-  PIDS+=($!)
-  for _ in $(seq 100); do
-    PORT=$(sed -n 's/.*listening on .*:\([0-9]*\).*/\1/p' "$log")
-    [ -n "$PORT" ] && return 0
-    sleep 0.1
-  done
-  echo "portico_bench: vamuserver did not start" >&2; cat "$WORK/server.err" >&2; exit 1
-}
-
-stop_server() {
-  kill "${PIDS[-1]}" 2>/dev/null || true
-  wait "${PIDS[-1]}" 2>/dev/null || true
-  unset 'PIDS[-1]'
-}
+start_server() { start_vamuserver "$WORK/registry.reg" "$@"; }
+stop_server() { stop_vamuserver; }
 
 # The page as the extension serves it; nginx serves exactly these bytes.
 start_server
@@ -57,31 +41,7 @@ curl -sf -o "$WORK/static/topic.html" "$URL"
 ICONS=$(grep -o 'orbmp[a-z]*\.gif' "$WORK/static/topic.html" | wc -l)
 echo "response: $(stat -c %s "$WORK/static/topic.html") bytes with $ICONS ruling icons"
 
-NGINX_PORT=$(free_port)
-mkdir -p "$WORK/nginx/logs"
-cat > "$WORK/nginx.conf" <<CONF
-worker_processes 2;
-pid $WORK/nginx.pid;
-error_log $WORK/nginx/logs/error.log;
-events { worker_connections 1024; }
-http {
-  access_log off;
-  sendfile on;
-  keepalive_requests 1000000;
-  client_body_temp_path $WORK/nginx;
-  proxy_temp_path $WORK/nginx;
-  fastcgi_temp_path $WORK/nginx;
-  uwsgi_temp_path $WORK/nginx;
-  scgi_temp_path $WORK/nginx;
-  types { text/html html; }
-  server {
-    listen 127.0.0.1:$NGINX_PORT;
-    root $WORK/static;
-  }
-}
-CONF
-"$NGINX" -p "$WORK/nginx" -c "$WORK/nginx.conf"
-sleep 0.3
+start_static_nginx "$WORK/static"
 cmp -s <(curl -sf "http://127.0.0.1:$NGINX_PORT/topic.html") "$WORK/static/topic.html" ||
   { echo "portico_bench: nginx does not serve the page" >&2; exit 1; }
 

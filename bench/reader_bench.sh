@@ -23,24 +23,8 @@ source "$SOURCE/bench/wrk_common.sh"
 
 bash "$SOURCE/demo/build-demo.sh" "$BUILD/bin" "$WORK/demo" > /dev/null
 
-start_server() {  # env... -> sets PORT
-  local log="$WORK/server.$RANDOM.out"
-  env "$@" "$BUILD/bin/vamuserver" --port 0 --registry "$WORK/demo/registry.reg" --log /dev/null \
-    --extension "$BUILD/lib/libportico.so" > "$log" 2> "$WORK/server.err" &
-  PIDS+=($!)
-  for _ in $(seq 100); do
-    PORT=$(sed -n 's/.*listening on .*:\([0-9]*\).*/\1/p' "$log")
-    [ -n "$PORT" ] && return 0
-    sleep 0.1
-  done
-  echo "reader_bench: vamuserver did not start" >&2; cat "$WORK/server.err" >&2; exit 1
-}
-
-stop_server() {
-  kill "${PIDS[-1]}" 2>/dev/null || true
-  wait "${PIDS[-1]}" 2>/dev/null || true
-  unset 'PIDS[-1]'
-}
+start_server() { start_vamuserver "$WORK/demo/registry.reg" "$@"; }
+stop_server() { stop_vamuserver; }
 
 start_server
 URL="http://127.0.0.1:$PORT$ADDRESS"
@@ -49,31 +33,7 @@ chmod 755 "$WORK/static"
 curl -sf -o "$WORK/static/page.html" "$URL"
 echo "page: $ADDRESS, $(stat -c %s "$WORK/static/page.html") bytes, $(grep -c '<section class="art"' "$WORK/static/page.html") articles"
 
-NGINX_PORT=$(free_port)
-mkdir -p "$WORK/nginx/logs"
-cat > "$WORK/nginx.conf" <<CONF
-worker_processes 2;
-pid $WORK/nginx.pid;
-error_log $WORK/nginx/logs/error.log;
-events { worker_connections 1024; }
-http {
-  access_log off;
-  sendfile on;
-  keepalive_requests 1000000;
-  client_body_temp_path $WORK/nginx;
-  proxy_temp_path $WORK/nginx;
-  fastcgi_temp_path $WORK/nginx;
-  uwsgi_temp_path $WORK/nginx;
-  scgi_temp_path $WORK/nginx;
-  types { text/html html; }
-  server {
-    listen 127.0.0.1:$NGINX_PORT;
-    root $WORK/static;
-  }
-}
-CONF
-"$NGINX" -p "$WORK/nginx" -c "$WORK/nginx.conf"
-sleep 0.3
+start_static_nginx "$WORK/static"
 cmp -s <(curl -sf "http://127.0.0.1:$NGINX_PORT/page.html") "$WORK/static/page.html" ||
   { echo "reader_bench: nginx does not serve the page" >&2; exit 1; }
 

@@ -37,3 +37,56 @@ run_wrk() {
   printf '%-34s %10s req/s   p50 %-9s p75 %-9s p90 %-9s p99 %-9s %s\n' "$1" "$rps" "$p50" "$p75" "$p90" "$p99" "$errors"
   RESULT=$rps
 }
+
+# start_static_nginx DIR: nginx serving the files of DIR on a free port
+# (NGINX_PORT), as it would serve a static site.
+start_static_nginx() {
+  NGINX_PORT=$(free_port)
+  mkdir -p "$WORK/nginx/logs"
+  cat > "$WORK/nginx.conf" <<CONF
+worker_processes 2;
+pid $WORK/nginx.pid;
+error_log $WORK/nginx/logs/error.log;
+events { worker_connections 1024; }
+http {
+  access_log off;
+  sendfile on;
+  keepalive_requests 1000000;
+  client_body_temp_path $WORK/nginx;
+  proxy_temp_path $WORK/nginx;
+  fastcgi_temp_path $WORK/nginx;
+  uwsgi_temp_path $WORK/nginx;
+  scgi_temp_path $WORK/nginx;
+  types { text/html html; }
+  server {
+    listen 127.0.0.1:$NGINX_PORT;
+    root $1;
+  }
+}
+CONF
+  "$NGINX" -p "$WORK/nginx" -c "$WORK/nginx.conf"
+  sleep 0.3
+}
+
+# start_vamuserver REGISTRY [VAR=value...]: $BUILD's vamuserver with its
+# extension over the registry file, on a free port (PORT), in that environment.
+start_vamuserver() {
+  local registry=$1 log="$WORK/server.$RANDOM.out"
+  shift
+  env "$@" "$BUILD/bin/vamuserver" --port 0 --registry "$registry" --log /dev/null \
+    --extension "$BUILD/lib/libportico.so" > "$log" 2> "$WORK/server.err" &
+  PIDS+=($!)
+  for _ in $(seq 100); do
+    PORT=$(sed -n 's/.*listening on .*:\([0-9]*\).*/\1/p' "$log")
+    [ -n "$PORT" ] && return 0
+    sleep 0.1
+  done
+  echo "$BENCH_NAME: vamuserver did not start" >&2; cat "$WORK/server.err" >&2; exit 1
+}
+
+# Stops the server started last.
+stop_vamuserver() {
+  kill "${PIDS[-1]}" 2>/dev/null || true
+  wait "${PIDS[-1]}" 2>/dev/null || true
+  unset 'PIDS[-1]'
+}

@@ -222,18 +222,9 @@ void EliJson(CPorticoExtension& extension, CRequest& request, std::string_view e
 
 // "%XX" for every byte but letters and digits, as the Search page's fields decode it.
 std::string FieldEncode(std::string_view text) {
-  static const char kHex[] = "0123456789ABCDEF";
-  std::string out;
-  for (unsigned char c : text) {
-    if ((c >= '0' && c <= '9') || (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z')) {
-      out += char(c);
-    } else {
-      out += '%';
-      out += kHex[c >> 4];
-      out += kHex[c & 15];
-    }
-  }
-  return out;
+  return PercentEscaped(text, [](unsigned char c) {
+    return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z');
+  });
 }
 
 // GET /api/v1/szukaj: the Search page's query and options. Years are given

@@ -104,10 +104,14 @@ std::string RequestText(std::string_view text, std::size_t limit) {
       if (static_cast<unsigned char>(c) < 0x20 || c == 0x7F) c = '?';
     return *cp;
   }
-  std::string out;
+  return PercentEscaped(text, [](unsigned char c) { return c >= 0x20 && c < 0x7F; });
+}
+
+std::string PercentEscaped(std::string_view text, bool (*keep)(unsigned char)) {
   static const char kHex[] = "0123456789ABCDEF";
+  std::string out;
   for (unsigned char c : text) {
-    if (c >= 0x20 && c < 0x7F) {
+    if (keep(c)) {
       out += char(c);
     } else {
       out += '%';

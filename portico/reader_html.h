@@ -48,6 +48,9 @@ std::string RequestText(std::string_view text, std::size_t limit = 200);
 // the first field of exactly that name, "%XX" and "+" decoded; nothing when absent.
 std::optional<std::string> QueryField(std::string_view query, std::string_view name);
 
+// Every byte for which `keep` is false as "%XX".
+std::string PercentEscaped(std::string_view text, bool (*keep)(unsigned char));
+
 // A provision number as shown: "22(1)" -> "22<sup>1</sup>".
 std::string DisplayNumber(std::string_view number);
 // An id made of any name: letters, digits, "-", "_", "." and ":" kept, the
