@@ -52,17 +52,50 @@ class SideWriter {
   bool m_lineStart = true;
 };
 
+// A short run of common words between larger changes ("z", "o") reads
+// better as part of the change: such a run of at most this many words is
+// marked removed and added when the changes around it hold at least four
+// times as many words (a removed and an added word counting half each).
+constexpr std::size_t kShortCommonRun = 2;
+
 // Both sides of one changed unit, marked word by word.
 void MarkWords(ArticleChange& change) {
   const std::vector<std::string> a = Words(change.oldText), b = Words(change.newText);
   dtl::Diff<std::string, std::vector<std::string>> diff(a, b);
   diff.compose();
+  std::vector<std::pair<std::string, dtl::edit_t>> edits;
+  for (const auto& [word, info] : diff.getSes().getSequence()) edits.emplace_back(word, info.type);
+  // The changed words in a row from i on, forwards or backwards.
+  auto changedRun = [&](std::size_t i, int step) {
+    std::size_t n = 0;
+    for (long k = static_cast<long>(i); k >= 0 && k < static_cast<long>(edits.size()) &&
+                                        edits[static_cast<std::size_t>(k)].second != dtl::SES_COMMON;
+         k += step)
+      ++n;
+    return n;
+  };
+  std::vector<bool> absorbed(edits.size(), false);
+  for (std::size_t i = 0; i < edits.size();) {
+    if (edits[i].second != dtl::SES_COMMON) {
+      ++i;
+      continue;
+    }
+    std::size_t end = i;
+    bool lineEnd = false;
+    while (end < edits.size() && edits[end].second == dtl::SES_COMMON) lineEnd |= edits[end++].first == "\n";
+    const std::size_t run = end - i;
+    if (!lineEnd && run <= kShortCommonRun && i > 0 && end < edits.size() &&
+        changedRun(i - 1, -1) + changedRun(end, 1) >= 2 * 4 * run)
+      for (std::size_t k = i; k < end; ++k) absorbed[k] = true;
+    i = end;
+  }
   SideWriter oldSide("del"), newSide("ins");
-  for (const auto& [word, info] : diff.getSes().getSequence()) {
-    if (info.type == dtl::SES_COMMON) {
-      oldSide.Add(word, false);
-      newSide.Add(word, false);
-    } else if (info.type == dtl::SES_DELETE) {
+  for (std::size_t i = 0; i < edits.size(); ++i) {
+    const auto& [word, type] = edits[i];
+    if (type == dtl::SES_COMMON) {
+      oldSide.Add(word, absorbed[i]);
+      newSide.Add(word, absorbed[i]);
+    } else if (type == dtl::SES_DELETE) {
       oldSide.Add(word, true);
     } else {
       newSide.Add(word, true);

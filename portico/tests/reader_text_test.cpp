@@ -246,6 +246,17 @@ TEST(VersionDiff, ArticlesMatchedByNumberWithWordsMarked) {
   EXPECT_EQ(found, expected);
 }
 
+TEST(VersionDiff, AShortCommonWordBetweenLongChangesBelongsToThem) {
+  VersionComparison c = CompareVersions(ReadActText("<BODY><P>Art. 1. stare słowa tutaj z bardzo dawnych czasów.</BODY>"),
+                                        ReadActText("<BODY><P>Art. 1. nowe wyrazy w miejscu z zupełnie innych lat.</BODY>"));
+  ASSERT_EQ(c.changes.size(), 1u);
+  EXPECT_EQ(c.changes[0].oldHtml, "Art. 1. <del>stare słowa tutaj z bardzo dawnych czasów.</del>");
+  EXPECT_EQ(c.changes[0].newHtml, "Art. 1. <ins>nowe wyrazy w miejscu z zupełnie innych lat.</ins>");
+  // Beside a short change the common word stays common.
+  c = CompareVersions(ReadActText("<BODY><P>Art. 1. a z b</BODY>"), ReadActText("<BODY><P>Art. 1. c z d</BODY>"));
+  EXPECT_EQ(c.changes[0].newHtml, "Art. 1. <ins>c</ins> z <ins>d</ins>");
+}
+
 TEST(VersionDiff, MarkedTextIsEscapedAndLinesKept) {
   VersionComparison c = CompareVersions(ReadActText("<BODY><P>Art. 1. a &lt;b&gt;<P>2. c</BODY>"),
                                         ReadActText("<BODY><P>Art. 1. a &lt;b&gt;<P>2. d<P>3. e</BODY>"));
