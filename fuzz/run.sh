@@ -6,6 +6,8 @@
 # and keeps what it learns in OUT/corpus/T for the next run. An input that
 # breaks a harness is kept as OUT/findings/T-crash-..., and the run fails.
 # Prints one line per harness: executions, executions per second, result.
+# VAMU_FUZZ_TIMEOUT (seconds, default 20) is how long one input may take in
+# wall time; a run at low priority on a loaded machine needs more.
 set -uo pipefail
 bin=$1 src=$2 out=$3 seconds=$4
 shift 4
@@ -39,7 +41,7 @@ run_one() {
   for d in "$src/fuzz/corpus/$t" "$src/fuzz/regressions/$t"; do [ -d "$d" ] && seeds+=("$d"); done
   ASAN_OPTIONS=detect_leaks=1:abort_on_error=1:allocator_may_return_null=1 \
   UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
-    "$bin/$t" -max_total_time="$seconds" -timeout=20 -rss_limit_mb=2560 -max_len=16384 \
+    "$bin/$t" -max_total_time="$seconds" -timeout="${VAMU_FUZZ_TIMEOUT:-20}" -rss_limit_mb=2560 -max_len=16384 \
       -print_final_stats=1 -artifact_prefix="$out/findings/$t-" "${dict[@]}" \
       "$out/corpus/$t" "${seeds[@]}" >"$out/logs/$t.log" 2>&1
   echo $? >"$out/logs/$t.rc"
