@@ -190,6 +190,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
       } catch (const CException&) {
       }
       FUZZ_REQUIRE(!got, at + "contents read from a slot without a record");
+      if (described) damaged(at + "its descriptor has no record behind it");
       continue;
     }
 
