@@ -8,6 +8,7 @@ namespace {
 TEST(MakeHash, KnownValues) {
   EXPECT_EQ(CFileServer::MakeHash(""), 0xFFFFFFD0u);
   EXPECT_EQ(CFileServer::MakeHash("abc"), 0xFFB5A56Fu);
+  EXPECT_EQ(CFileServer::MakeHash("A.HTM"), 0x19E1E02Fu);  // step by step in FirstAppendWritesSlotMarkerLinkThenRecord
 }
 
 TEST(MakeHash, IsCaseSensitiveAndTakesHighBytesAsNegative) {
@@ -55,10 +56,14 @@ TEST_F(ContainerTest, FirstAppendWritesSlotMarkerLinkThenRecord) {
   EXPECT_EQ(WordAt(b, 64), 5u);
   EXPECT_EQ(WordAt(b, 68), 5u);
   EXPECT_EQ(b.substr(72, 5), "hello");
-  // The hash table follows: one entry, slot 0 and the name's hash.
+  // The hash table follows: one entry, slot 0 and the name's hash, worked
+  // out by hand (h = rotate-left(h, 5) - byte - 48, the final NUL included):
+  //   'A'  rot 0x00000000  h 0xFFFFFF8F     'T'  rot 0xFFC678FF  h 0xFFC6787B
+  //   '.'  rot 0xFFFFF1FF  h 0xFFFFF1A1     'M'  rot 0xF8CF0F7F  h 0xF8CF0F02
+  //   'H'  rot 0xFFFE343F  h 0xFFFE33C7     NUL  rot 0x19E1E05F  h 0x19E1E02F
   EXPECT_EQ(WordAt(b, 28), 77u);
   EXPECT_EQ(WordAt(b, 77), 0u);
-  EXPECT_EQ(WordAt(b, 81), CFileServer::MakeHash("A.HTM"));
+  EXPECT_EQ(WordAt(b, 81), 0x19E1E02Fu);
   EXPECT_EQ(b.size(), 85u);
 }
 

@@ -3,6 +3,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <chrono>
 #include <cstdlib>
 
@@ -11,34 +12,45 @@
 namespace kasten_test {
 namespace {
 
+// The order of events is checked, not durations: the reader must say it
+// waits, must not open while the writer holds the container, and must open
+// once the writer lets go.
 TEST_F(ContainerTest, WaitsForAContainerAnotherProcessHolds) {
   { CFileServer fs(path.c_str(), &kGuid, CFile::modeReadWrite); Add(fs, "A", "a"); }
-  int ready[2];
+  int ready[2], release[2];
   ASSERT_EQ(pipe(ready), 0);
+  ASSERT_EQ(pipe(release), 0);
   pid_t pid = fork();
   ASSERT_GE(pid, 0);
   if (pid == 0) {
     CFileServer writer(path.c_str(), nullptr, CFile::modeReadWrite);
     char c = writer.IsOpen() ? 1 : 0;
     (void)!write(ready[1], &c, 1);
-    usleep(1500 * 1000);
+    (void)!read(release[0], &c, 1);  // hold it until the parent has seen the reader wait
+    writer.Close();
     _exit(0);
   }
   char c = 0;
   ASSERT_EQ(read(ready[0], &c, 1), 1);
   ASSERT_EQ(c, 1);
-  int waits = 0;
+  std::atomic<int> waits{0};
+  std::atomic<bool> released{false}, openedBeforeRelease{false};
   auto previous = SetMessageSink([&](const std::string& text, const std::string& caption) {
-    if (text == "I'm sleep 1000ms" && caption.empty()) ++waits;
+    if (text == "I'm sleep 1000ms" && caption.empty() && waits++ == 0) {
+      // The reader is waiting: now let the writer go.
+      released = true;
+      char go = 1;
+      (void)!write(release[1], &go, 1);
+    }
   });
-  auto start = std::chrono::steady_clock::now();
   CFileServer reader;
-  EXPECT_TRUE(reader.Init(path.c_str(), nullptr, CFile::modeRead));
-  auto waited = std::chrono::steady_clock::now() - start;
+  const BOOL opened = reader.Init(path.c_str(), nullptr, CFile::modeRead);
+  openedBeforeRelease = !released;
   SetMessageSink(previous);
   waitpid(pid, nullptr, 0);
-  EXPECT_GE(waits, 1);
-  EXPECT_GE(waited, std::chrono::milliseconds(1000));
+  EXPECT_TRUE(opened);
+  EXPECT_GE(waits.load(), 1);
+  EXPECT_FALSE(openedBeforeRelease.load());
   EXPECT_EQ(Contents(reader, 0), "a");
 }
 
