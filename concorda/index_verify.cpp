@@ -45,14 +45,11 @@ class IndexVerifier {
   // The documents and the system files, by exact name.
   void FindItems() {
     for (DWORD i = 0; i < m_base.GetSize(); ++i) {
-      _FILEITEM* item = m_base.GetItem(i);
-      if (!item) continue;
-      if (NameFits(item)) {
-        m_names[i] = item->szName;
-        if (IsSystemFileName(item->szName)) m_system[item->szName] = i;
-        else m_documents.push_back(i);
-      }
-      CFileServer::FreeFileItem(item);
+      FileItemPtr item(m_base.GetItem(i));
+      if (!item || !NameFits(item.get())) continue;
+      m_names[i] = item->szName;
+      if (IsSystemFileName(item->szName)) m_system[item->szName] = i;
+      else m_documents.push_back(i);
     }
   }
 
@@ -61,11 +58,7 @@ class IndexVerifier {
   // The contents of a system file; false (with a finding) when it cannot be read.
   bool ReadSystemFile(DWORD slot, CMemFile& out) {
     try {
-      _FILEITEM* item = m_base.GetFile(slot, out, 0, FALSE);
-      if (item) {
-        CFileServer::FreeFileItem(item);
-        return true;
-      }
+      if (FileItemPtr(m_base.GetFile(slot, out, 0, FALSE))) return true;
       Add(slot, "the system file cannot be read");
     } catch (const CException& e) {
       Add(slot, "the system file cannot be read: " + e.GetErrorMessage());
@@ -139,9 +132,7 @@ class IndexVerifier {
     for (DWORD slot : m_documents) {
       CMemFile text(4096);
       try {
-        _FILEITEM* item = m_base.GetFile(slot, text, 0, FALSE);
-        if (!item) continue;  // the container check reports it
-        CFileServer::FreeFileItem(item);
+        if (!FileItemPtr(m_base.GetFile(slot, text, 0, FALSE))) continue;  // the container check reports it
       } catch (const CException&) {
         continue;
       }

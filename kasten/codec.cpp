@@ -21,12 +21,12 @@ void CodecFree(voidpf, voidpf address) { std::free(address); }
 
 }  // namespace
 
-void CheckZlibResult(int result) {
+void CheckZlibResult(int result, const char* detail) {
   switch (result) {
     case Z_OK:
     case Z_STREAM_END: return;
     case Z_STREAM_ERROR: throw CZLibException(CZLibException::streamError);
-    case Z_DATA_ERROR: throw CZLibException(CZLibException::dataError);
+    case Z_DATA_ERROR: throw CZLibException(CZLibException::dataError, detail ? detail : "");
     case Z_BUF_ERROR: throw CZLibException(CZLibException::bufferError);
     case Z_MEM_ERROR: throw CMemoryException();
     case Z_ERRNO: CFileException::ThrowOsError(errno);
@@ -246,7 +246,9 @@ void ZlibCodec::DoDecompress(DWORD inputLimit, DWORD outputLimit) {
     }
     const int result = inflate(&m_stream, Z_NO_FLUSH);
     if (probing) {
-      if (m_stream.avail_out != sizeof probe) throw CZLibException(CZLibException::dataError);  // longer than declared
+      if (m_stream.avail_out != sizeof probe)
+        throw CZLibException(CZLibException::dataError,
+                             "the stream holds more than the " + std::to_string(outputLimit) + " bytes the record declares");
     } else {
       sink.Close(m_stream);
     }
@@ -256,15 +258,21 @@ void ZlibCodec::DoDecompress(DWORD inputLimit, DWORD outputLimit) {
     }
     // No progress possible: every byte given has been used.
     if (result == Z_BUF_ERROR && m_stream.avail_in == 0) break;
-    CheckZlibResult(result);
+    // zlib's own words for a data error ("incorrect data check": the Adler-32).
+    CheckZlibResult(result, m_stream.msg);
     if (m_stream.avail_in == 0 && consumed == inputLimit && m_stream.avail_out != 0) break;
   }
   sink.Flush();
   if (ended) {
-    if (m_stream.total_out != outputLimit || m_stream.total_in != m_dwStoredLength)
-      throw CZLibException(CZLibException::dataError);
+    if (m_stream.total_out != outputLimit)
+      throw CZLibException(CZLibException::dataError, "the stream holds " + std::to_string(m_stream.total_out) +
+                                                          " bytes, the record declares " + std::to_string(outputLimit));
+    if (m_stream.total_in != m_dwStoredLength)
+      throw CZLibException(CZLibException::dataError, "the stream ends after " + std::to_string(m_stream.total_in) +
+                                                          " of " + std::to_string(m_dwStoredLength) + " stored bytes");
   } else if (inputLimit >= m_dwStoredLength) {
-    throw CZLibException(CZLibException::bufferError);  // the whole stream, and no end
+    throw CZLibException(CZLibException::bufferError, "the stream does not end within its " +
+                                                          std::to_string(m_dwStoredLength) + " stored bytes");
   }
 }
 

@@ -81,5 +81,6 @@ class ZlibCodec : public Codec {
 // The codec of a storage method; null for an unknown method.
 std::unique_ptr<Codec> CreateCodec(DWORD method);
 
-// Throws the exception that a zlib result other than Z_OK / Z_STREAM_END stands for.
-void CheckZlibResult(int result);
+// Throws the exception that a zlib result other than Z_OK / Z_STREAM_END
+// stands for; `detail` (zlib's message) goes with a data error.
+void CheckZlibResult(int result, const char* detail = nullptr);

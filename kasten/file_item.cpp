@@ -14,8 +14,23 @@ _FILEITEM* MakeFileItem(const char* name, std::size_t size) {
   return item;
 }
 
-std::string CXException::GetErrorMessage() const {
-  return "container error " + std::to_string(m_dwError);
+void FileItemFree::operator()(_FILEITEM* item) const { std::free(item); }
+
+std::string CXException::CodeText() const {
+  return m_dwError == damaged ? "damaged container" : "container error " + std::to_string(m_dwError);
+}
+
+std::string CXException::Place() const {
+  std::string text;
+  for (const std::string* part : {&m_strFile, &m_strItem})
+    if (!part->empty()) text += *part + ": ";
+  return text;
+}
+
+std::string CXException::GetErrorMessage() const { return Place() + (m_strWhat.empty() ? CodeText() : m_strWhat); }
+
+std::string CZLibException::GetErrorMessage() const {
+  return Place() + CodeText() + (m_strWhat.empty() ? "" : ": " + m_strWhat);
 }
 
 UINT CZLibException::MessageId() const {
@@ -27,7 +42,7 @@ UINT CZLibException::MessageId() const {
   }
 }
 
-std::string CZLibException::GetErrorMessage() const {
+std::string CZLibException::CodeText() const {
   switch (m_dwError) {
     case streamError: return "compressed stream error";
     case dataError: return "compressed data damaged";

@@ -203,7 +203,7 @@ class CFileServer {
  private:
   // One item record as it lies in the file.
   struct Record {
-    _FILEITEM* item = nullptr;  // owned by the caller of ReadRecord
+    FileItemPtr item;
     DWORD offset = 0;           // of the descriptor
     DWORD dataOffset = 0;       // of the stored bytes
     DWORD method = 0;
@@ -247,7 +247,9 @@ class CFileServer {
   static std::vector<BYTE> TableImage(const std::vector<HashEntry>& entries, DWORD slotCount);
   void EnsureSlotWords();
   void ComputeLiveEnd();
-  _FILEITEM* ReadItemAt(DWORD recordOffset, DWORD fileLength);
+  FileItemPtr ReadItemAt(DWORD recordOffset, DWORD fileLength);
+  // "slot 5 (DU\\D97034.HTM)", for messages.
+  static std::string SlotLabel(DWORD index, const _FILEITEM* item);
   bool ReadRecord(DWORD index, Record& rec);
   bool EncodeRecord(CFile& src, const _FILEITEM* item, DWORD method, CMemFile& record);
   DWORD InsertRecord(CMemFile& record, const _FILEITEM* item, DWORD index, bool replacing);
@@ -255,6 +257,11 @@ class CFileServer {
   void UpdateHash(const _FILEITEM* item, DWORD index, bool slotWasFree);
   void StartPerformanceThread();
   void StopPerformanceThread();
+  // Compaction and union (file_server_compact.cpp).
+  static DWORD CopyRecords(CFileServer& from, const std::vector<DWORD>& slots, CFile& to, DWORD pos,
+                           std::vector<DWORD>& offsets, std::vector<std::string>* names);
+  void WriteCompacted(const std::string& target);
+  static int SwapInCompacted(const std::string& path, const std::string& compacted);
   // Parts of Verify (file_server_verify.cpp).
   class Verifier;
 

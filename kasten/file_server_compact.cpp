@@ -10,12 +10,19 @@
 #include "kasten/container_header.h"
 #include "kasten/file_server.h"
 #include "platform/coding.h"
-#include "platform/message_box.h"
 #include "platform/paths.h"
 
 namespace {
 
 constexpr std::size_t kCopyBuffer = 100000;
+
+// A temporary file beside the others of the process, "vamu" prefixed.
+std::string NewTempFile() {
+  for (int attempt = 0;; ++attempt) {
+    if (auto name = CreateTempFile(TempDirectory(), "vamu")) return *name;
+    if (attempt >= 10) throw CFileException(CFileException::accessDenied, errno, TempDirectory());
+  }
+}
 
 // Copies count bytes from src at `from` to dst at `to` through buffer.
 void CopyBytes(CFile& src, DWORD from, CFile& dst, DWORD to, DWORD count, BYTE* buffer, std::size_t size) {
@@ -29,7 +36,39 @@ void CopyBytes(CFile& src, DWORD from, CFile& dst, DWORD to, DWORD count, BYTE* 
   }
 }
 
+// Deletes a file at the end of its scope.
+struct TempFile {
+  std::string path;
+  ~TempFile() { DeleteFileAt(path); }
+};
+
 }  // namespace
+
+// The one copy loop of Compact and Union: the records of `slots` of `from`
+// go to `to`, back to back from `pos`, byte for byte (never re-encoded).
+// offsets[k] is where the record of slots[k] went; names[k] (when given) its
+// item name. A record that cannot be read whole is never dropped: it throws,
+// naming the container and the slot, and nothing of the target is kept.
+DWORD CFileServer::CopyRecords(CFileServer& from, const std::vector<DWORD>& slots, CFile& to, DWORD pos,
+                               std::vector<DWORD>& offsets, std::vector<std::string>* names) {
+  std::unique_ptr<BYTE, decltype(&std::free)> buffer(static_cast<BYTE*>(std::malloc(kCopyBuffer)), std::free);
+  if (!buffer) throw CMemoryException();
+  CSingleLock lock(from.m_mutexFile);
+  for (DWORD slot : slots) {
+    Record rec;
+    if (!from.ReadRecord(slot, rec) || !rec.sound)
+      throw CXException(CXException::damaged, from.GetFilePath(), SlotLabel(slot, rec.item.get()),
+                        "the record cannot be read whole (verify tells why); nothing was copied");
+    const DWORD size = rec.dataOffset - rec.offset + rec.storedLength;
+    if (static_cast<ULONGLONG>(pos) + size > 0xFFFFFFF0ull)
+      throw CFileException(CFileException::diskFull, EFBIG, to.GetFilePath());
+    CopyBytes(*from.m_pFile, rec.offset, to, pos, size, buffer.get(), kCopyBuffer);
+    offsets.push_back(pos);
+    if (names) names->push_back(rec.item->szName);
+    pos += size;
+  }
+  return pos;
+}
 
 std::string CFileServer::BackupName(const std::string& path) {
   // Only a '.' in the file name itself counts: "v1.2/base" gets ".bak" appended.
@@ -45,109 +84,78 @@ BOOL CFileServer::Compact() {
   CSingleLock maint(m_mutexMaint);
   const std::string path = GetFilePath();
   const UINT mode = m_nOpenFlags;
-
-  std::string tempPath;
-  for (int attempt = 0; tempPath.empty(); ++attempt) {
-    if (auto name = CreateTempFile(TempDirectory(), "vamu")) tempPath = *name;
-    else if (attempt >= 10) throw CFileException(CFileException::accessDenied, errno, TempDirectory());
-  }
-  struct TempFile {
-    std::string path;
-    bool keep = false;
-    ~TempFile() {
-      if (!keep) DeleteFileAt(path);
-    }
-  } temp{tempPath};
-
-  {
-    CSingleLock lock(m_mutexFile);
-    DWORD live = 0;
-    for (DWORD i = 0; i < m_dwSize; ++i)
-      if (FindOffset(i) != 0) ++live;
-
-    std::unique_ptr<BYTE, decltype(&std::free)> buffer(static_cast<BYTE*>(std::malloc(kCopyBuffer)), std::free);
-    if (!buffer) {
-      MessageBox("No buff", "FileServer");
-      return FALSE;
-    }
-    CFile out(tempPath.c_str(), CFile::modeCreate | CFile::modeReadWrite);
-    ULONGLONG oldLength = m_pFile->GetLength();
-    ULONGLONG slotsBytes = 40ull * m_dwSize;
-    out.SetLength(oldLength > slotsBytes ? oldLength - slotsBytes : 0);
-
-    const DWORD slotsEnd = kHeaderSize + 4 * live + 8;
-    std::vector<BYTE> header(slotsEnd, 0);
-    ContainerHeader image;
-    image.slotCount = live;
-    image.layout = 1;
-    image.guid = m_Guid;
-    image.reserved = m_dwReserved;
-
-    std::vector<HashEntry> table;
-    table.reserve(live);
-    DWORD pos = slotsEnd;
-    DWORD copied = 0;
-    for (DWORD i = 0; i < m_dwSize; ++i) {
-      if (FindOffset(i) == 0) {
-        // The item that follows moves down to this place; the hook gets the
-        // index as the items stand now, so successive drops compose.
-        OnDelete(copied);
-        continue;
-      }
-      Record rec;
-      if (!ReadRecord(i, rec) || !rec.sound) {
-        if (rec.item) FreeFileItem(rec.item);
-        throw CFileException(CFileException::invalidFile, 0, path);  // never drop an item silently
-      }
-      DWORD size = rec.dataOffset - rec.offset + rec.storedLength;
-      if (static_cast<ULONGLONG>(pos) + size > 0xFFFFFFF0ull) {
-        FreeFileItem(rec.item);
-        throw CFileException(CFileException::diskFull, EFBIG, tempPath);
-      }
-      CopyBytes(*m_pFile, rec.offset, out, pos, size, buffer.get(), kCopyBuffer);
-      EncodeLe32(&header[kHeaderSize + 4 * copied], pos);
-      table.push_back({copied, MakeHash(LastComponent(rec.item->szName))});
-      FreeFileItem(rec.item);
-      pos += size;
-      ++copied;
-    }
-    std::vector<BYTE> raw = TableImage(table, live);
-    out.Seek(pos, CFile::begin);
-    if (!raw.empty()) out.Write(raw.data(), static_cast<UINT>(raw.size()));
-    out.SetLength(pos + raw.size());
-    image.hashOffset = pos;
-    image.Encode(header.data());
-    out.Seek(0, CFile::begin);
-    out.Write(header.data(), static_cast<UINT>(header.size()));
-    out.Flush();
-    out.Close();
-  }
-
+  TempFile temp{NewTempFile()};
+  WriteCompacted(temp.path);
   // The old file is closed as it stands (a derived class writes its own data
   // first), then kept as the backup; the container is replaced only by a
   // complete copy of the new file, by renaming it into place.
   Close();
   m_dwLayout = 1;
-  const std::string staged = path + ".vamunew";
-  bool replaced = CopyFileReplace(path, BackupName(path)) && CopyFileReplace(tempPath, staged) &&
-                  std::rename(staged.c_str(), path.c_str()) == 0;
-  int error = errno;
-  if (!replaced) DeleteFileAt(staged);
+  const int error = SwapInCompacted(path, temp.path);
   maint.unlock();
   BOOL reopened = Init(path.c_str(), nullptr, mode);
-  if (!replaced) throw CFileException(CFileException::OsErrorToCause(error), error, path);
+  if (error) throw CFileException(CFileException::OsErrorToCause(error), error, path);
   return reopened ? TRUE : FALSE;
+}
+
+// Writes the live items into a new contiguous container at `target`: header,
+// slot words, the records back to back, the table behind them. The empty
+// slots are dropped, each reported to OnDelete at the index the items stand
+// at once the drops before it are done, so that successive drops compose.
+void CFileServer::WriteCompacted(const std::string& target) {
+  CSingleLock lock(m_mutexFile);
+  std::vector<DWORD> live;
+  for (DWORD i = 0; i < m_dwSize; ++i) {
+    if (FindOffset(i) != 0) live.push_back(i);
+    else OnDelete(static_cast<DWORD>(live.size()));
+  }
+  const DWORD count = static_cast<DWORD>(live.size());
+  CFile out(target.c_str(), CFile::modeCreate | CFile::modeReadWrite);
+  const ULONGLONG oldLength = m_pFile->GetLength(), slotsBytes = 40ull * m_dwSize;
+  out.SetLength(oldLength > slotsBytes ? oldLength - slotsBytes : 0);
+
+  const DWORD slotsEnd = kHeaderSize + 4 * count + 8;
+  std::vector<DWORD> offsets;
+  std::vector<std::string> names;
+  const DWORD end = CopyRecords(*this, live, out, slotsEnd, offsets, &names);
+  std::vector<HashEntry> table;
+  for (DWORD k = 0; k < count; ++k) table.push_back({k, MakeHash(LastComponent(names[k].c_str()))});
+  std::vector<BYTE> raw = TableImage(table, count);
+  out.Seek(end, CFile::begin);
+  if (!raw.empty()) out.Write(raw.data(), static_cast<UINT>(raw.size()));
+  out.SetLength(end + raw.size());
+
+  ContainerHeader image;
+  image.slotCount = count;
+  image.layout = 1;
+  image.guid = m_Guid;
+  image.reserved = m_dwReserved;
+  image.hashOffset = end;
+  std::vector<BYTE> head(slotsEnd, 0);  // the marker and link behind the slots stay 0
+  image.Encode(head.data());
+  for (DWORD k = 0; k < count; ++k) EncodeLe32(&head[kHeaderSize + 4 * k], offsets[k]);
+  out.Seek(0, CFile::begin);
+  out.Write(head.data(), static_cast<UINT>(head.size()));
+  out.Flush();
+  out.Close();
+}
+
+// Keeps the container at `path` as its backup and puts a copy of `compacted`
+// in its place by renaming, so that the container is always whole. Returns 0,
+// or the error number of the step that failed (the container is untouched).
+int CFileServer::SwapInCompacted(const std::string& path, const std::string& compacted) {
+  const std::string staged = path + ".vamunew";
+  bool replaced = CopyFileReplace(path, BackupName(path)) && CopyFileReplace(compacted, staged) &&
+                  std::rename(staged.c_str(), path.c_str()) == 0;
+  const int error = replaced ? 0 : errno ? errno : EIO;
+  if (!replaced) DeleteFileAt(staged);
+  return error;
 }
 
 BOOL CFileServer::Union(CFileServer* first, CFileServer* second) {
   if (!first || !second || first == this || second == this || !first->IsOpen() || !second->IsOpen()) return FALSE;
   if (first->m_dwLayout != 1 || second->m_dwLayout != 1) return FALSE;
   if (!IsWritable()) return FALSE;
-  std::unique_ptr<BYTE, decltype(&std::free)> buffer(static_cast<BYTE*>(std::malloc(kCopyBuffer)), std::free);
-  if (!buffer) {
-    MessageBox("no memory", "FileServer");
-    return FALSE;
-  }
   CSingleLock lock(m_mutexFile);
 
   // Which items go over: the documents of each source, not its system files.
@@ -175,27 +183,13 @@ BOOL CFileServer::Union(CFileServer* first, CFileServer* second) {
   m_dwSize = s + n;
   WriteHeader();
   const DWORD slotsEnd = kHeaderSize + 4 * (s + n + 2);
-  std::vector<BYTE> slots(slotsEnd - kHeaderSize, 0);
-  DWORD pos = slotsEnd;
-  DWORD dest = 0;
   m_dwLiveEnd = slotsEnd;
   SetFileLength(slotsEnd);
-  for (CFileServer* src : {first, second}) {
-    CSingleLock srcLock(src->m_mutexFile);
-    for (DWORD i : src == first ? fromFirst : fromSecond) {
-      Record rec;
-      if (!src->ReadRecord(i, rec) || !rec.sound) {
-        if (rec.item) FreeFileItem(rec.item);
-        throw CFileException(CFileException::invalidFile, 0, src->GetFilePath());
-      }
-      DWORD size = rec.dataOffset - rec.offset + rec.storedLength;
-      FreeFileItem(rec.item);
-      CopyBytes(*src->m_pFile, rec.offset, *m_pFile, pos, size, buffer.get(), kCopyBuffer);
-      EncodeLe32(&slots[4 * dest], pos);
-      pos += size;
-      ++dest;
-    }
-  }
+  std::vector<DWORD> offsets;
+  DWORD pos = CopyRecords(*first, fromFirst, *m_pFile, slotsEnd, offsets, nullptr);
+  pos = CopyRecords(*second, fromSecond, *m_pFile, pos, offsets, nullptr);
+  std::vector<BYTE> slots(slotsEnd - kHeaderSize, 0);
+  for (DWORD k = 0; k < n; ++k) EncodeLe32(&slots[4 * k], offsets[k]);
   WriteRaw(kHeaderSize, slots.data(), static_cast<UINT>(slots.size()));
   m_dwLiveEnd = pos;
 

@@ -5,7 +5,7 @@
 
 #include "kasten/codec.h"
 #include "kasten/file_server.h"
-#include "platform/message_box.h"
+#include "platform/coding.h"
 
 namespace {
 
@@ -27,22 +27,21 @@ bool EqualsIgnoringAsciiCase(const char* a, const char* b) {
 
 // Reads the descriptor at `record`; null when it does not fit in the file, is
 // shorter than a length and an empty name, or its name is not terminated.
-_FILEITEM* CFileServer::ReadItemAt(DWORD record, DWORD fileLength) {
+FileItemPtr CFileServer::ReadItemAt(DWORD record, DWORD fileLength) {
   BYTE len[2];
   if (record < kHeaderSize || record > fileLength - 2 || !ReadAt(record, len, 2)) return nullptr;
-  WORD size = static_cast<WORD>(len[0] | len[1] << 8);
+  const WORD size = DecodeLe16(len);
   if (size < 3 || static_cast<ULONGLONG>(record) + size > fileLength) return nullptr;
-  auto* item = static_cast<_FILEITEM*>(std::malloc(size));
-  if (!item) {
-    MessageBox("No buff in GetItem", "FileServer");
-    return nullptr;
-  }
+  FileItemPtr item(static_cast<_FILEITEM*>(std::malloc(size)));
+  if (!item) throw CMemoryException();
   item->wSize = size;
-  if (!ReadAt(record + 2, item->szName, size - 2u) || !std::memchr(item->szName, 0, size - 2u)) {
-    std::free(item);
-    return nullptr;
-  }
+  if (!ReadAt(record + 2, item->szName, size - 2u) || !std::memchr(item->szName, 0, size - 2u)) return nullptr;
   return item;
+}
+
+std::string CFileServer::SlotLabel(DWORD index, const _FILEITEM* item) {
+  std::string label = "slot " + std::to_string(index);
+  return item ? label + " (" + item->szName + ")" : label;
 }
 
 bool CFileServer::ReadRecord(DWORD index, Record& rec) {
@@ -50,27 +49,21 @@ bool CFileServer::ReadRecord(DWORD index, Record& rec) {
   DWORD at = FindOffset(index);
   if (at == 0) return false;
   DWORD length = FileLength();
-  _FILEITEM* item = ReadItemAt(at, length);
+  FileItemPtr item = ReadItemAt(at, length);
   if (!item) return false;
   BYTE fields[12];
   ULONGLONG data = static_cast<ULONGLONG>(at) + item->wSize + 12;
-  if (data > length || !ReadAt(at + item->wSize, fields, 12)) {
-    std::free(item);
-    return false;
-  }
-  auto le = [&fields](int k) {
-    return static_cast<DWORD>(fields[k]) | static_cast<DWORD>(fields[k + 1]) << 8 |
-           static_cast<DWORD>(fields[k + 2]) << 16 | static_cast<DWORD>(fields[k + 3]) << 24;
-  };
-  rec.item = item;
+  if (data > length || !ReadAt(at + item->wSize, fields, 12)) return false;
+  rec.item = std::move(item);
   rec.offset = at;
-  rec.method = le(0);
-  rec.contentsLength = le(4);
-  rec.storedLength = le(8);
+  rec.method = DecodeLe32(fields);
+  rec.contentsLength = DecodeLe32(fields + 4);
+  rec.storedLength = DecodeLe32(fields + 8);
   rec.dataOffset = static_cast<DWORD>(data);
   // A stored item's bytes are its contents: lengths that disagree are damage
-  // (a read would hand out more bytes than declared, or pad with zeros).
-  rec.sound = data + rec.storedLength <= length &&
+  // (a read would hand out more bytes than declared, or pad with zeros). A
+  // method no codec knows cannot be read either.
+  rec.sound = data + rec.storedLength <= length && rec.method <= 2 &&
               (rec.method == 0 ? rec.contentsLength == rec.storedLength
                                : rec.contentsLength <= rec.storedLength * kMaxInflateRatio + 64);
   return true;
@@ -86,14 +79,13 @@ bool CFileServer::GetItemInfo(DWORD index, ItemInfo& info) {
   info.storedLength = rec.storedLength;
   info.recordOffset = rec.offset;
   info.sound = rec.sound;
-  FreeFileItem(rec.item);
   return true;
 }
 
 _FILEITEM* CFileServer::GetItem(DWORD index) {
   CSingleLock lock(m_mutexFile);
   DWORD at = FindOffset(index);
-  return at ? ReadItemAt(at, FileLength()) : nullptr;
+  return at ? ReadItemAt(at, FileLength()).release() : nullptr;
 }
 
 _FILEITEM* CFileServer::GetItem(const char* name) { return GetItem(GetItemIndex(name)); }
@@ -105,18 +97,10 @@ _FILEITEM* CFileServer::GetFile(const char* name, CFile& dst, DWORD limit, BOOL 
 _FILEITEM* CFileServer::GetFile(DWORD index, CFile& dst, DWORD limit, BOOL percent) {
   CSingleLock lock(m_mutexFile);
   Record rec;
-  if (!ReadRecord(index, rec)) return nullptr;
-  if (!rec.sound) {
-    // Lengths that do not fit the file: the item cannot be read.
-    FreeFileItem(rec.item);
-    return nullptr;
-  }
+  // A record whose lengths do not fit the file, or whose method no codec
+  // knows, cannot be read: no item (verify says why).
+  if (!ReadRecord(index, rec) || !rec.sound) return nullptr;
   std::unique_ptr<Codec> codec = CreateCodec(rec.method);
-  if (!codec) {
-    MessageBox("No compressor", "");
-    FreeFileItem(rec.item);
-    return nullptr;
-  }
   DWORD inputLimit;
   try {
     if (limit == 0) {
@@ -133,11 +117,11 @@ _FILEITEM* CFileServer::GetFile(DWORD index, CFile& dst, DWORD limit, BOOL perce
     dst.Seek(0, CFile::begin);
     m_pFile->Seek(rec.dataOffset, CFile::begin);
     codec->Decompress(m_pFile, &dst, inputLimit, rec.contentsLength, rec.storedLength);
-  } catch (...) {
-    FreeFileItem(rec.item);
+  } catch (CXException& e) {
+    e.SetPlace(GetFilePath(), SlotLabel(index, rec.item.get()));
     throw;
   }
-  return rec.item;
+  return rec.item.release();
 }
 
 DWORD CFileServer::GetFileSize(DWORD index) {
@@ -168,16 +152,14 @@ DWORD CFileServer::GetItemIndex(const char* name) {
   const bool wholePath = std::strchr(name, '\\') != nullptr;
   for (; at < n && m_aHash[at].dwHash == h; ++at) {
     DWORD slot = m_aHash[at].dwIndex;
-    _FILEITEM* item;
+    FileItemPtr item;
     {
       CSingleLock lock(m_mutexFile);
       if (!m_pFile) return kNoItem;
-      item = GetItem(slot);
+      item.reset(GetItem(slot));
     }
     if (!item) continue;
-    bool equal = EqualsIgnoringAsciiCase(wholePath ? item->szName : LastComponent(item->szName), name);
-    FreeFileItem(item);
-    if (equal) return slot;
+    if (EqualsIgnoringAsciiCase(wholePath ? item->szName : LastComponent(item->szName), name)) return slot;
   }
   return kNoItem;
 }

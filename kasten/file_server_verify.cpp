@@ -168,9 +168,8 @@ class CFileServer::Verifier {
   void ReadWhole(DWORD slot) {
     try {
       CountingFile sink;
-      _FILEITEM* item = m_fs.GetFile(slot, sink, 0, FALSE);
+      FileItemPtr item(m_fs.GetFile(slot, sink, 0, FALSE));
       if (!item) Add(slot, "the item cannot be read");
-      FreeFileItem(item);
     } catch (const CException& e) {
       Add(slot, "the stored contents are damaged: " + e.GetErrorMessage());
     }

@@ -12,7 +12,6 @@
 #include "kasten/codec.h"
 #include "kasten/file_server.h"
 #include "platform/coding.h"
-#include "platform/message_box.h"
 
 // Builds the whole item record in memory: descriptor, method, contents length,
 // stored length, stored bytes. False (nothing written) for a descriptor that
@@ -20,10 +19,7 @@
 bool CFileServer::EncodeRecord(CFile& src, const _FILEITEM* item, DWORD method, CMemFile& record) {
   if (!item || item->wSize < 3 || !std::memchr(item->szName, 0, item->wSize - 2u)) return false;
   std::unique_ptr<Codec> codec = CreateCodec(method);
-  if (!codec) {
-    MessageBox("No compressor", "");
-    return false;
-  }
+  if (!codec) return false;  // a method no codec knows: nothing is written
   ULONGLONG contents = src.GetLength();
   if (contents > 0xFFFFFFFFull) throw CFileException(CFileException::diskFull, EFBIG, src.GetFilePath());
   record.Write(item, item->wSize);
@@ -82,7 +78,9 @@ DWORD CFileServer::InsertRecord(CMemFile& record, const _FILEITEM* item, DWORD i
   bool slotWasFree = true;
   if (index >= m_dwSize) SetSize(index + 1, FALSE);
   EnsureSlotWords();
-  if (index >= m_slotWords.size()) throw CFileException(CFileException::invalidFile, 0, GetFilePath());
+  if (index >= m_slotWords.size())
+    throw CXException(CXException::damaged, GetFilePath(), SlotLabel(index, nullptr),
+                      "the slot chain ends before this slot (verify tells why); nothing was written");
   const DWORD b = m_slotWords[index];
   const DWORD cur = replacing ? kNoItem : ReadWord(b);
   const DWORD length = FileLength();
@@ -189,7 +187,9 @@ DWORD CFileServer::SetSize(DWORD count, BOOL lock) {
   } else {
     const DWORD n = count - m_dwSize;
     const DWORD length = FileLength();
-    if (m_dwSize > m_slotWords.size()) throw CFileException(CFileException::invalidFile, 0, GetFilePath());
+    if (m_dwSize > m_slotWords.size())
+      throw CXException(CXException::damaged, GetFilePath(), SlotLabel(static_cast<DWORD>(m_slotWords.size()), nullptr),
+                        "the slot chain ends before the last slot (verify tells why); the table was not grown");
     // Where the block ends now: behind the last slot, or at offset 40.
     const DWORD tail = m_dwSize == 0 ? kHeaderSize : m_slotWords[m_dwSize - 1] + 4;
     // The new slots, a marker and a link fit in place when that many words
@@ -235,10 +235,8 @@ void CFileServer::RebuildHashTable() {
   m_aHash.clear();
   m_aHash.reserve(m_dwSize);
   for (DWORD i = 0; i < m_dwSize; ++i) {
-    _FILEITEM* item = GetItem(i);
-    if (!item) continue;
-    m_aHash.push_back({i, MakeHash(LastComponent(item->szName))});
-    FreeFileItem(item);
+    FileItemPtr item(GetItem(i));
+    if (item) m_aHash.push_back({i, MakeHash(LastComponent(item->szName))});
   }
   SortHashTable();
 }
@@ -273,7 +271,6 @@ void CFileServer::ComputeLiveEnd() {
     // A table that a record runs into (a damaged or foreign file) is never written in place.
     if (recordEnd > rec.offset && OverlapsDiskTable(rec.offset, recordEnd - rec.offset)) m_bDiskTableHit = true;
     if (recordEnd > end) end = static_cast<DWORD>(recordEnd);
-    FreeFileItem(rec.item);
   }
   m_dwLiveEnd = end;
 }

@@ -37,9 +37,8 @@ class ContainerTest : public ::testing::Test {
 };
 
 struct Item {
-  explicit Item(const std::string& name) : p(MakeFileItem(name.c_str())) {}
-  ~Item() { CFileServer::FreeFileItem(p); }
-  Item(const Item&) = delete;
+  explicit Item(const std::string& name) : owned(MakeFileItem(name.c_str())), p(owned.get()) {}
+  FileItemPtr owned;
   _FILEITEM* p;
 };
 
@@ -71,18 +70,13 @@ inline DWORD Replace(CFileServer& fs, DWORD index, const std::string& name, cons
 // Contents of a slot, or "<none>" when GetFile returns no item.
 inline std::string Contents(CFileServer& fs, DWORD index, DWORD limit = 0, BOOL percent = FALSE) {
   CMemFile dst(4096);
-  _FILEITEM* item = fs.GetFile(index, dst, limit, percent);
-  if (!item) return "<none>";
-  CFileServer::FreeFileItem(item);
+  if (!FileItemPtr(fs.GetFile(index, dst, limit, percent))) return "<none>";
   return std::string(reinterpret_cast<const char*>(dst.GetBuffer()), static_cast<std::size_t>(dst.GetLength()));
 }
 
 inline std::string NameAt(CFileServer& fs, DWORD index) {
-  _FILEITEM* item = fs.GetItem(index);
-  if (!item) return "<none>";
-  std::string name = item->szName;
-  CFileServer::FreeFileItem(item);
-  return name;
+  FileItemPtr item(fs.GetItem(index));
+  return item ? item->szName : "<none>";
 }
 
 inline std::string ReadWholeFile(const std::string& path) {

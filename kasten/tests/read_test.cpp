@@ -130,7 +130,9 @@ TEST_F(ContainerTest, EmptyContentsRoundTripBothMethods) {
   EXPECT_EQ(Contents(ro, 2), "x");
 }
 
-TEST_F(ContainerTest, UnknownMethodIsRefusedWithAMessage) {
+// The store shows no message of its own: the writer's result and the
+// reader's missing item say it, verify says why.
+TEST_F(ContainerTest, UnknownMethodIsRefused) {
   std::vector<std::string> messages;
   auto previous = SetMessageSink([&](const std::string& t, const std::string&) { messages.push_back(t); });
   CFileServer fs(path.c_str(), &kGuid, CFile::modeReadWrite);
@@ -149,8 +151,16 @@ TEST_F(ContainerTest, UnknownMethodIsRefusedWithAMessage) {
   }
   CFileServer ro(path.c_str(), nullptr, CFile::modeRead);
   EXPECT_EQ(Contents(ro, 0), "<none>");
+  CFileServer::ItemInfo info;
+  ASSERT_TRUE(ro.GetItemInfo(0, info));
+  EXPECT_FALSE(info.sound);
+  const CFileServer::Report report = ro.Verify(true);
+  ASSERT_EQ(report.findings.size(), 1u);
+  EXPECT_EQ(report.findings[0].slot, 0u);
+  EXPECT_EQ(report.findings[0].item, "R");
+  EXPECT_EQ(report.findings[0].what, "unknown storage method 9");
   SetMessageSink(previous);
-  EXPECT_EQ(messages, (std::vector<std::string>{"No compressor", "No compressor"}));
+  EXPECT_TRUE(messages.empty());
 }
 
 // A stored item's bytes are its contents: a record whose two lengths

@@ -201,6 +201,37 @@ TEST_F(StreamCheck, StreamLongerThanItsRecordAfterAPrefix) {
   EXPECT_EQ(ReadBack(path, damaged, nullptr, 100, TRUE), Outcome::DataError);
 }
 
+// What a damaged read raises names the container, the item and what is wrong.
+TEST_F(StreamCheck, DamageIsReportedWithItsPlace) {
+  const std::string bytes = Build(RandomText(3000, 5) + std::string(3000, 'p'));
+  const Record r = Locate(bytes);
+  auto message = [&](const std::string& damaged) {
+    {
+      CFile f(path.c_str(), CFile::modeCreate | CFile::modeWrite);
+      f.Write(damaged.data(), static_cast<UINT>(damaged.size()));
+    }
+    CFileServer fs(path.c_str(), nullptr, CFile::modeRead);
+    CMemFile dst(4096);
+    try {
+      CFileServer::FreeFileItem(fs.GetFile(DWORD{0}, dst, 0, FALSE));
+    } catch (const CException& e) {
+      return e.GetErrorMessage();
+    }
+    return std::string("no exception");
+  };
+  std::string d = bytes;
+  PutWord(d, r.fields + 8, r.stored - 3);
+  EXPECT_EQ(message(d), path + ": slot 0 (A.HTM): compressed data incomplete: the stream does not end within its " +
+                            std::to_string(r.stored - 3) + " stored bytes");
+  d = bytes;
+  PutWord(d, r.fields + 4, r.contents + 1);
+  EXPECT_EQ(message(d), path + ": slot 0 (A.HTM): compressed data damaged: the stream holds " +
+                            std::to_string(r.contents) + " bytes, the record declares " + std::to_string(r.contents + 1));
+  d = bytes;
+  d[r.data + r.stored - 2] ^= 1;
+  EXPECT_EQ(message(d), path + ": slot 0 (A.HTM): compressed data damaged: incorrect data check");
+}
+
 // A contents length far beyond what the stream holds (within deflate's
 // ratio bound, so the record looks plausible) once cost its whole size in
 // zeroed memory per read. Measured in a child process, so that the peak

@@ -19,6 +19,7 @@
 
 #include "concorda/doc_server.h"
 #include "concorda/index_verify.h"
+#include "kasten/tests/container_fixture.h"
 #include "kasten/slot_chain.h"
 #include "platform/coding.h"
 #include "platform/file.h"
@@ -143,19 +144,10 @@ struct Tally {
   int variants = 0, changed = 0, reported = 0, silent = 0, accepted = 0;
 };
 
-class DamageCampaign : public ::testing::Test {
+// The container tests' scratch directory (on /dev/shm when there is one:
+// thousands of files are written).
+class DamageCampaign : public kasten_test::ContainerTest {
  protected:
-  void SetUp() override {
-    // On a memory file system when there is one: thousands of files are written.
-    char shm[] = "/dev/shm/vamucampaignXXXXXX";
-    char tmp[] = "/tmp/vamucampaignXXXXXX";
-    const char* made = mkdtemp(shm);
-    if (!made) made = mkdtemp(tmp);
-    ASSERT_NE(made, nullptr);
-    dir = made;
-  }
-  void TearDown() override { std::system(("rm -rf '" + dir + "'").c_str()); }
-
   // Ten documents indexed with keys, one kept stored; then compacted.
   std::string MakeBase(const std::string& name) {
     const std::string path = dir + "/" + name;
@@ -265,7 +257,6 @@ class DamageCampaign : public ::testing::Test {
       run(original.substr(0, points[i]), "truncation", "cut to " + std::to_string(points[i]) + " bytes");
   }
 
-  std::string dir;
   std::vector<std::string> names;  // of the documents, as GetItemIndex takes them
 };
 

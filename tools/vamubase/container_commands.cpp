@@ -96,11 +96,10 @@ int Add(std::vector<std::string>& args) {
       return Fail(file + ": " + error.GetErrorMessage());
     std::string itemName = name ? *name : file.substr(file.find_last_of('/') + 1);
     if (prefix) itemName = *prefix + "\\" + itemName;
-    _FILEITEM* item = MakeFileItem(itemName.c_str());
+    FileItemPtr item(MakeFileItem(itemName.c_str()));
     if (!item) return Fail(file + ": item name too long");
-    DWORD result = index ? fs.InsertFile(src, item, *index + static_cast<DWORD>(i - 1), keyString, method)
-                         : fs.AddFile(src, item, keyString, method);
-    CFileServer::FreeFileItem(item);
+    DWORD result = index ? fs.InsertFile(src, item.get(), *index + static_cast<DWORD>(i - 1), keyString, method)
+                         : fs.AddFile(src, item.get(), keyString, method);
     if (result == CFileServer::kNoItem) return Fail(file + ": not added");
     // One line per item as soon as it is in: a run cut short shows what went in.
     if (verbose) std::cout << result << "\t" << itemName << std::endl;
@@ -140,9 +139,8 @@ int Extract(std::vector<std::string>& args) {
   auto index = Resolve(fs, args[1], byName);
   if (!index) return Fail(args[1] + ": no such item in " + args[0]);
   CMemFile contents(4096);
-  _FILEITEM* item = fs.GetFile(*index, contents, 0, FALSE);
-  if (!item) return Fail(args[1] + ": slot " + std::to_string(*index) + " holds no readable item");
-  CFileServer::FreeFileItem(item);
+  if (!FileItemPtr(fs.GetFile(*index, contents, 0, FALSE)))
+    return Fail(args[0] + ": slot " + std::to_string(*index) + " holds no readable item (vamubase verify tells why)");
   const auto* data = contents.GetBuffer();
   std::size_t n = static_cast<std::size_t>(contents.GetLength());
   if (output) {
@@ -163,12 +161,10 @@ int Remove(std::vector<std::string>& args) {
   int status = kOk;
   for (std::size_t i = 1; i < args.size(); ++i) {
     auto index = Resolve(fs, args[i], byName);
-    _FILEITEM* item = index ? fs.GetItem(*index) : nullptr;
-    if (!item) {
+    if (!index || !FileItemPtr(fs.GetItem(*index))) {
       status = Fail(args[i] + ": no such item in " + args[0]);
       continue;
     }
-    CFileServer::FreeFileItem(item);
     fs.RemoveFile(*index);
   }
   fs.Close();
