@@ -53,10 +53,11 @@ class StoredCodec : public Codec {
   void DoDecompress(DWORD inputLimit, DWORD outputLimit) override;
 };
 
-// Methods 1 and 2: one zlib stream (RFC 1950) at the default level, 15-bit
-// window, memory level 8, default strategy, through 512-byte buffers. Reading
-// checks the stream against the record: Adler-32, contents length, stored
-// length (see DoDecompress).
+// Methods 1 and 2: one zlib stream (RFC 1950). Written whole at level 4 by
+// libdeflate (whole_deflate.h). Read whole by libdeflate, or through zlib's
+// stream in 512-byte buffers for prefixes, unlikely ratios and streams the
+// whole read does not accept. Reading checks the stream against the record:
+// Adler-32, contents length, stored length (see InflateStream).
 class ZlibCodec : public Codec {
  public:
   static constexpr UINT kBufferSize = 512;
@@ -72,6 +73,8 @@ class ZlibCodec : public Codec {
   class Sink;
   // A fresh stream state whose allocations go through this codec.
   void ResetStream();
+  bool InflateWhole(DWORD outputLimit);
+  void InflateStream(DWORD inputLimit, DWORD outputLimit);
 
   z_stream m_stream{};
   BYTE m_in[kBufferSize];

@@ -92,6 +92,30 @@ inline DWORD WordAt(const std::string& bytes, std::size_t at) {
   return v;
 }
 
+inline void PutWord(std::string& bytes, std::size_t at, DWORD v) {
+  for (int i = 0; i < 4; ++i) bytes[at + i] = static_cast<char>(v >> (8 * i));
+}
+
+// Where the parts of slot 0's record lie in a container whose slots are
+// contiguous (as any base with one item written in one session).
+struct Slot0Record {
+  DWORD offset = 0;    // of the descriptor
+  DWORD fields = 0;    // method, contents length, stored length
+  DWORD data = 0;      // stored bytes
+  DWORD method = 0, contents = 0, stored = 0;
+};
+
+inline Slot0Record LocateSlot0(const std::string& bytes) {
+  Slot0Record r;
+  r.offset = WordAt(bytes, 40);
+  r.fields = r.offset + (static_cast<unsigned char>(bytes.at(r.offset)) | static_cast<unsigned char>(bytes.at(r.offset + 1)) << 8);
+  r.method = WordAt(bytes, r.fields);
+  r.contents = WordAt(bytes, r.fields + 4);
+  r.stored = WordAt(bytes, r.fields + 8);
+  r.data = r.fields + 12;
+  return r;
+}
+
 #ifndef KASTEN_TEST_DIR
 #define KASTEN_TEST_DIR "."
 #endif

@@ -16,29 +16,6 @@
 namespace kasten_test {
 namespace {
 
-// Where the parts of slot 0's record lie in a container with one item.
-struct Record {
-  DWORD offset = 0;    // of the descriptor
-  DWORD fields = 0;    // method, contents length, stored length
-  DWORD data = 0;      // stored bytes
-  DWORD stored = 0;
-  DWORD contents = 0;
-};
-
-Record Locate(const std::string& bytes) {
-  Record r;
-  r.offset = WordAt(bytes, 40);
-  r.fields = r.offset + static_cast<unsigned char>(bytes[r.offset]) + (static_cast<unsigned char>(bytes[r.offset + 1]) << 8);
-  r.contents = WordAt(bytes, r.fields + 4);
-  r.stored = WordAt(bytes, r.fields + 8);
-  r.data = r.fields + 12;
-  return r;
-}
-
-void PutWord(std::string& bytes, std::size_t at, DWORD v) {
-  for (int i = 0; i < 4; ++i) bytes[at + i] = static_cast<char>(v >> (8 * i));
-}
-
 // Incompressible text: deflate keeps it in stored blocks, so a changed byte
 // inside them changes the output without breaking the stream's structure;
 // only the checksum can tell.
@@ -110,7 +87,7 @@ TEST_F(StreamCheck, SoundItemsReadWhole) {
 TEST_F(StreamCheck, ChangedContentsAreFoundByTheChecksum) {
   const std::string text = RandomText(100000, 2);
   const std::string bytes = Build(text);
-  const Record r = Locate(bytes);
+  const Slot0Record r = LocateSlot0(bytes);
   ASSERT_GT(r.stored, text.size());  // kept in stored blocks indeed
   for (bool streamed : {false, true}) {
     std::string damaged = bytes;
@@ -140,7 +117,7 @@ TEST_F(StreamCheck, EveryChangedByteOfAStreamIsFoundOrHarmless) {
   for (int i = 0; text.size() < 6000; ++i)
     text += "<P>Art. " + std::to_string(i) + ". Minister wlasciwy do spraw " + (i % 3 ? "finansow" : "pracy") + ".\r\n";
   const std::string bytes = Build(text);
-  const Record r = Locate(bytes);
+  const Slot0Record r = LocateSlot0(bytes);
   int silent = 0, found = 0;
   for (DWORD at = r.data + 2; at < r.data + r.stored; ++at) {
     for (BYTE bit : {0x01, 0x10}) {
@@ -159,7 +136,7 @@ TEST_F(StreamCheck, EveryChangedByteOfAStreamIsFoundOrHarmless) {
 TEST_F(StreamCheck, ContentsLengthThatDisagreesWithTheStream) {
   const std::string text = "<P>Art. 1. " + std::string(3000, 'z') + " koniec";
   const std::string bytes = Build(text);
-  const Record r = Locate(bytes);
+  const Slot0Record r = LocateSlot0(bytes);
   for (bool streamed : {false, true}) {
     for (DWORD declared : {r.contents - 1, r.contents + 1, r.contents / 2, r.contents * 3, 0u}) {
       std::string damaged = bytes;
@@ -178,7 +155,7 @@ TEST_F(StreamCheck, ContentsLengthThatDisagreesWithTheStream) {
 TEST_F(StreamCheck, StoredLengthThatDisagreesWithTheStream) {
   const std::string text = RandomText(3000, 3) + std::string(3000, 'q');
   const std::string bytes = Build(text);
-  const Record r = Locate(bytes);
+  const Slot0Record r = LocateSlot0(bytes);
   for (bool streamed : {false, true}) {
     std::string damaged = bytes;
     PutWord(damaged, r.fields + 8, r.stored - 3);  // the stream is cut short
@@ -195,7 +172,7 @@ TEST_F(StreamCheck, StreamLongerThanItsRecordAfterAPrefix) {
   // that gets past the tenth byte shows the stream is longer than declared.
   const std::string text(50000, 'k');
   const std::string bytes = Build(text);
-  const Record r = Locate(bytes);
+  const Slot0Record r = LocateSlot0(bytes);
   std::string damaged = bytes;
   PutWord(damaged, r.fields + 4, 10);
   EXPECT_EQ(ReadBack(path, damaged, nullptr, 100, TRUE), Outcome::DataError);
@@ -204,7 +181,7 @@ TEST_F(StreamCheck, StreamLongerThanItsRecordAfterAPrefix) {
 // What a damaged read raises names the container, the item and what is wrong.
 TEST_F(StreamCheck, DamageIsReportedWithItsPlace) {
   const std::string bytes = Build(RandomText(3000, 5) + std::string(3000, 'p'));
-  const Record r = Locate(bytes);
+  const Slot0Record r = LocateSlot0(bytes);
   auto message = [&](const std::string& damaged) {
     {
       CFile f(path.c_str(), CFile::modeCreate | CFile::modeWrite);
@@ -239,7 +216,7 @@ TEST_F(StreamCheck, DamageIsReportedWithItsPlace) {
 TEST_F(StreamCheck, DamagedContentsLengthIsNeverAllocated) {
   const std::string text = RandomText(100000, 4);
   const std::string bytes = Build(text);
-  const Record r = Locate(bytes);
+  const Slot0Record r = LocateSlot0(bytes);
   std::string damaged = bytes;
   const DWORD declared = r.stored * 1000;  // 100 MB, within the 1032:1 bound
   PutWord(damaged, r.fields + 4, declared);

@@ -11,10 +11,6 @@
 namespace kasten_test {
 namespace {
 
-void PutWord(std::string& bytes, std::size_t at, DWORD v) {
-  for (int i = 0; i < 4; ++i) bytes[at + i] = static_cast<char>(v >> (8 * i));
-}
-
 std::string Describe(const CFileServer::Report& r) {
   std::string s;
   for (const auto& f : r.findings)
