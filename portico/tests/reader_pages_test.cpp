@@ -3,7 +3,10 @@
 // pages, the comparison of versions, hostile input, and the link from the
 // frameset's document page.
 #include <gtest/gtest.h>
+#include <iconv.h>
 
+#include <cerrno>
+#include <nlohmann/json.hpp>
 #include <set>
 #include <string>
 #include <tuple>
@@ -202,6 +205,90 @@ TEST_F(ReaderPages, HostileAddressesAndFieldsAreRefusedAndNeverReflectedRaw) {
   }
   // Fields without names or values are no fields: the defaults answer.
   EXPECT_EQ(Get("/eli/DU/1997/5/zmiany", std::string(100000, '&')).statusText, "200 OK");
+}
+
+// Whether iconv takes the text as UTF-8 from end to end.
+bool IsUtf8(const std::string& text) {
+  iconv_t cd = iconv_open("UTF-32LE", "UTF-8");
+  std::string in = text;
+  char* pin = in.data();
+  std::size_t inLeft = in.size();
+  bool ok = true;
+  while (inLeft > 0 && ok) {
+    char out[4096];
+    char* pout = out;
+    std::size_t outLeft = sizeof out;
+    ok = iconv(cd, &pin, &inLeft, &pout, &outLeft) != static_cast<std::size_t>(-1) || errno == E2BIG;
+  }
+  iconv_close(cd);
+  return ok;
+}
+
+// Every segment of every address and every field of every page and API
+// operation, given each hostile value in turn: the answer is a page of its
+// own kind (HTML in UTF-8, or JSON that parses, with the status in it), a
+// 200, 400 or 404, with no markup and nothing long taken from the request.
+TEST_F(ReaderPages, HostileValueInEverySegmentAndFieldOfEveryAddress) {
+  const std::vector<std::string> values = {
+      "<script>alert(1)</script>", "%3Cscript%3Ealert(1)%3C%2Fscript%3E", "\"><img src=x onerror=alert(1)>",
+      "'><img src=x>", "%FF%FE", "\xFF\xFE\xC0\xAF", "%00", std::string("a\0b", 3), std::string(3000, '9'),
+      "-1", "0", "99999999999999999999", "4294967297", "../../../etc/passwd", "..%2F..%2Fetc%2Fpasswd", "%",
+      "%G1", "", " 1", "1e3", "(", ")(", "22(", "22()", "22(1", "DU/2009/10<b>", "&", "=", "%26z%3D1"};
+  const std::vector<std::string> paths = {
+      "/eli/{}", "/eli/{}/1997/5", "/eli/DU/{}/5", "/eli/DU/1997/{}", "/eli/DU/1997/5/{}",
+      "/eli/DU/1997/5/po/{}/2009/10", "/eli/DU/1997/5/po/DU/{}/10", "/eli/DU/1997/5/po/DU/2009/{}",
+      "/eli/DU/1997/5/po/DU/2009/10/{}", "/eli/DU/1997/5/art/{}", "/eli/DU/1997/5/art/1/{}",
+      "/eli/DU/1997/5/art/1/ust/{}", "/eli/DU/1997/5/art/1/ust/2/pkt/{}", "/eli/DU/1997/5/art/1/ust/2/pkt/1/lit/{}",
+      "/eli/DU/1997/5/art/1/ust/2/pkt/1/lit/a/{}", "/eli/DU/1997/5/pierwotny/art/{}", "/eli/DU/1997/5/zmiany/{}",
+      "/feed/{}", "/sitemap.xml{}", "/robots.txt/{}", "/api/{}", "/api/v1/{}", "/api/v1/akty/{}/1997",
+      "/api/v1/akty/DU/{}", "/api/v1/akty/DU/1997/{}", "/api/v1/szukaj/{}"};
+  const std::vector<std::pair<std::string, std::vector<std::string>>> fields = {
+      {"/eli/DU/1997/5/zmiany", {"z", "na"}},
+      {"/api/v1/akty/DU/1997", {"start", "dlugosc"}},
+      {"/api/v1/szukaj",
+       {"q", "dziennik", "rok_od", "rok_do", "poz_od", "poz_do", "nr_od", "nr_do", "zmiany", "start", "dlugosc"}},
+      {"/eli/DU/1997/5", {"z", "<script>"}},
+      {"/api/v1/eli/DU/1997/5", {"q", "<script>"}},
+  };
+  std::vector<std::pair<std::string, std::string>> requests;
+  for (const std::string& value : values) {
+    for (const std::string& path : paths) {
+      std::string p = path;
+      p.replace(p.find("{}"), 2, value);
+      requests.emplace_back(p, "");
+      if (path.rfind("/eli/", 0) == 0) requests.emplace_back("/api/v1" + p, "");
+    }
+    for (const auto& [path, names] : fields)
+      for (const std::string& name : names) requests.emplace_back(path, name + "=" + value);
+  }
+  for (const auto& [path, query] : requests) {
+    SCOPED_TRACE(path + "?" + query);
+    Response r = Get(path, query);
+    ASSERT_TRUE(r.statusText == "200 OK" || r.statusText == "404 Not Found" || r.statusText == "400 Bad Request")
+        << r.statusText;
+    EXPECT_FALSE(Has(r.body, "<script")) << r.body.substr(0, 2000);
+    EXPECT_FALSE(Has(r.body, "<img")) << r.body.substr(0, 2000);
+    EXPECT_TRUE(IsUtf8(r.body));
+    if (path.rfind("/api/", 0) == 0) {
+      EXPECT_EQ(r.header, "Content-type: application/json; charset=utf-8\r\n\r\n");
+      nlohmann::json j = nlohmann::json::parse(r.body, nullptr, false);
+      ASSERT_FALSE(j.is_discarded()) << r.body.substr(0, 2000);
+      if (r.statusText != "200 OK") {
+        EXPECT_EQ(j.value("status", 0), std::stoi(r.statusText));
+      } else if (query.rfind("q=", 0) == 0) {
+        j.erase("q");  // the search names the query it ran: the one field given back whole
+      }
+      EXPECT_FALSE(Has(j.dump(), std::string(300, '9'))) << "a long value is not repeated";
+    } else if (path.rfind("/eli/", 0) == 0) {
+      EXPECT_EQ(r.header, "Content-type: text/html; charset=utf-8\r\n\r\n");
+      EXPECT_EQ(r.body.rfind("<!DOCTYPE html>", 0), 0u);
+    }
+    if (path.rfind("/api/", 0) != 0) {
+      EXPECT_FALSE(Has(r.body, std::string(300, '9'))) << "a long value is not repeated";
+    }
+  }
+  // The extension goes on answering.
+  EXPECT_TRUE(Has(Page("/eli/DU/1997/5/art/2"), "Nowe brzmienie"));
 }
 
 TEST_F(ReaderPages, FramesetDocumentLinksToThePageWithoutFrames) {
