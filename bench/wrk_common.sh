@@ -22,19 +22,40 @@ chmod 755 "$WORK"  # nginx's workers may run as another user
 
 free_port() { python3 -c 'import socket; s=socket.socket(); s.bind(("127.0.0.1",0)); print(s.getsockname()[1])'; }
 
-# run_wrk LABEL URL: one warm-up pass, then the measured run; prints
-# requests/s and latency percentiles and leaves requests/s in RESULT.
+# cpu_ticks PID...: the user and system clock ticks the processes (all their
+# threads) have used so far.
+cpu_ticks() {
+  local total=0 pid
+  for pid in "$@"; do
+    [ -r "/proc/$pid/stat" ] && total=$((total + $(awk '{print $14 + $15}' "/proc/$pid/stat")))
+  done
+  echo "$total"
+}
+
+# run_wrk LABEL URL [PID...]: one warm-up pass, then the measured run; prints
+# requests/s and latency percentiles and leaves requests/s in RESULT. With
+# the server's PIDs, also the CPU time it spent per request (microseconds,
+# in RESULT_CPU), which other work on the machine disturbs less than the rate.
 run_wrk() {
-  local out rps p50 p75 p90 p99 errors
-  wrk -t"$THREADS" -c"$CONNECTIONS" -d2s "$2" > /dev/null
-  out=$(wrk -t"$THREADS" -c"$CONNECTIONS" -d"${SECONDS_RUN}s" --latency "$2")
+  local label=$1 url=$2 out rps p50 p75 p90 p99 errors before after requests cpu=""
+  shift 2
+  wrk -t"$THREADS" -c"$CONNECTIONS" -d2s "$url" > /dev/null
+  before=$(cpu_ticks "$@")
+  out=$(wrk -t"$THREADS" -c"$CONNECTIONS" -d"${SECONDS_RUN}s" --latency "$url")
+  after=$(cpu_ticks "$@")
   rps=$(awk '/^Requests\/sec/ {print $2}' <<< "$out")
   p50=$(awk '$1=="50%" {print $2}' <<< "$out")
   p75=$(awk '$1=="75%" {print $2}' <<< "$out")
   p90=$(awk '$1=="90%" {print $2}' <<< "$out")
   p99=$(awk '$1=="99%" {print $2}' <<< "$out")
   errors=$(awk '/Non-2xx|Socket errors/ {print}' <<< "$out" | tr '\n' ' ')
-  printf '%-34s %10s req/s   p50 %-9s p75 %-9s p90 %-9s p99 %-9s %s\n' "$1" "$rps" "$p50" "$p75" "$p90" "$p99" "$errors"
+  RESULT_CPU=""
+  if [ $# -gt 0 ]; then
+    requests=$(awk '/requests in/ {print $1}' <<< "$out")
+    RESULT_CPU=$(awk -v t=$((after - before)) -v hz="$(getconf CLK_TCK)" -v n="$requests" 'BEGIN {printf "%.1f", t * 1e6 / hz / n}')
+    cpu="cpu ${RESULT_CPU} us/req"
+  fi
+  printf '%-34s %10s req/s   p50 %-9s p75 %-9s p90 %-9s p99 %-9s %s%s\n' "$label" "$rps" "$p50" "$p75" "$p90" "$p99" "$cpu" "$errors"
   RESULT=$rps
 }
 
