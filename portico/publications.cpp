@@ -1,8 +1,10 @@
 #include "portico/publications.h"
 
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <fstream>
 #include <sstream>
@@ -50,6 +52,17 @@ bool ReplaceFile(const std::string& path, const std::string& text) {
 }
 
 }  // namespace
+
+std::optional<std::int64_t> PublishedAt(const CSrvSrv& catalogue) {
+  std::optional<std::int64_t> newest;
+  for (DWORD b = 0; b < catalogue.GetBaseCount(); ++b) {
+    struct stat st {};
+    const std::string path = catalogue.GetBasePath(b);
+    if (!path.empty() && ::stat(path.c_str(), &st) == 0)
+      newest = std::max<std::int64_t>(newest.value_or(0), static_cast<std::int64_t>(st.st_mtime));
+  }
+  return newest;
+}
 
 std::set<std::string> VersionPaths(const CSrvSrv& catalogue) {
   std::set<std::string> paths;
@@ -113,7 +126,7 @@ std::shared_ptr<const std::vector<Publication>> CPublications::Current(const CSr
   if (m_current) return m_current;
   const std::string path = RecordPath(catalogue);
   PublicationRecord before = path.empty() ? PublicationRecord{} : ReadRecord(ReadFile(path));
-  PublicationRecord after = Advance(before, VersionPaths(catalogue), now);
+  PublicationRecord after = Advance(before, VersionPaths(catalogue), PublishedAt(catalogue).value_or(now));
   // A record that cannot be written costs the next start a publication that lists these again.
   if (!path.empty() && after.known != before.known) ReplaceFile(path, WriteRecord(after));
   m_current = std::make_shared<const std::vector<Publication>>(std::move(after.publications));

@@ -3,7 +3,10 @@
 // A publication is what the record sees when the table of acts holds
 // versions it did not hold before: the extension compares the table with
 // the record once per life (the bases do not change while they are served)
-// and, when it differs, appends a publication dated then. The record is a
+// and, when it differs, appends a publication dated by the newest of the
+// bases' modification times: when they were published, whenever the feed is
+// first asked, and the same on every server that holds copies made with
+// their times kept. The record is a
 // text file beside the catalogue's cache file (docs/formats.md); without a
 // cache directory there is no record and no publication is known.
 //
@@ -15,6 +18,7 @@
 #include <cstdint>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <set>
 #include <string>
 #include <vector>
@@ -24,7 +28,7 @@ class CSrvSrv;
 namespace portico {
 
 struct Publication {
-  std::int64_t time = 0;               // seconds since 1970 (UTC) when it was seen
+  std::int64_t time = 0;               // seconds since 1970 (UTC): the newest base's modification time
   std::vector<std::string> added;      // version paths ("DU/1997/483/po/DU/2009/946"), in table order
 };
 
@@ -34,13 +38,18 @@ constexpr std::size_t kKeptPublications = 20;
 class CPublications {
  public:
   // The publications known, oldest first, after the catalogue's table has
-  // been compared with the record (once). `now` dates a new publication.
+  // been compared with the record (once). A new publication is dated by
+  // PublishedAt(catalogue), or `now` when no base file can be looked at.
   std::shared_ptr<const std::vector<Publication>> Current(const CSrvSrv& catalogue, std::int64_t now);
 
  private:
   std::mutex m_mutex;
   std::shared_ptr<const std::vector<Publication>> m_current;
 };
+
+// The newest modification time (seconds since 1970) of the catalogue's base
+// files; nothing when none of them can be looked at.
+std::optional<std::int64_t> PublishedAt(const CSrvSrv& catalogue);
 
 // The version paths of every act version in a catalogue's table of acts.
 std::set<std::string> VersionPaths(const CSrvSrv& catalogue);

@@ -2,10 +2,13 @@
 // address form, its versions, rulings and related acts, the not-found
 // pages, the comparison of versions, hostile input, and the link from the
 // frameset's document page.
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <iconv.h>
+#include <sys/stat.h>
 
 #include <cerrno>
+#include <ctime>
 #include <nlohmann/json.hpp>
 #include <set>
 #include <string>
@@ -207,6 +210,12 @@ TEST_F(ReaderPages, HostileAddressesAndFieldsAreRefusedAndNeverReflectedRaw) {
   EXPECT_EQ(Get("/eli/DU/1997/5/zmiany", std::string(100000, '&')).statusText, "200 OK");
 }
 
+// Sets a file's modification time (seconds since 1970).
+void SetFileTime(const std::string& path, std::time_t t) {
+  const struct timespec times[2] = {{t, 0}, {t, 0}};
+  ASSERT_EQ(::utimensat(AT_FDCWD, path.c_str(), times, 0), 0) << path;
+}
+
 // Whether iconv takes the text as UTF-8 from end to end.
 bool IsUtf8(const std::string& text) {
   iconv_t cd = iconv_open("UTF-32LE", "UTF-8");
@@ -383,7 +392,9 @@ TEST_F(ReaderPages, SitemapRobotsAndTheFeedOfNewActs) {
   EXPECT_TRUE(Has(r.body, "\nDisallow: /portico.dll\n"));
   EXPECT_TRUE(Has(r.body, "Sitemap: http://serwer.example/sitemap.xml\n")) << "a hostile Host field is not used";
 
-  // The first look at the table is the first publication: everything is new.
+  // The first look at the table is the first publication: everything is new,
+  // dated when the base was published (its file's time), not when asked.
+  SetFileTime(site.root + "/base0.vq", 1767323045);  // 2026-01-02 03:04:05 UTC
   TestRequest feed("");
   feed.variables = {{"URL", "/feed/nowe.atom"}, {"HTTP_HOST", "prawo.example"}};
   Response atom = Query(*ext, feed);
@@ -392,10 +403,15 @@ TEST_F(ReaderPages, SitemapRobotsAndTheFeedOfNewActs) {
   EXPECT_TRUE(Has(atom.body, "<entry>\n<id>http://prawo.example/eli/DU/1997/5/pierwotny</id>\n<title>" + U8(u8"Ustawa o próbie") + "</title>"));
   EXPECT_TRUE(Has(atom.body, "<summary>Dz.U. 1997 nr 1 poz. 5, po zmianie: Dz.U. 2009 nr 2 poz. 10</summary>"));
   EXPECT_TRUE(Has(atom.body, "<id>http://prawo.example/eli/DU/1998/7/pierwotny</id>"));
+  EXPECT_TRUE(Has(atom.body, "</title>\n<updated>2026-01-02T03:04:05Z</updated>\n<author>")) << "the feed's time";
+  EXPECT_TRUE(Has(atom.body, "</title>\n<updated>2026-01-02T03:04:05Z</updated>\n<link rel=\"alternate\" type=\"text/html\" "
+                             "href=\"http://prawo.example/eli/DU/1998/7/pierwotny\"/>"))
+      << atom.body;
 
   // A later publication adds an act: the next life of the extension lists it first.
   ext.reset();
-  site.AddBase({{"D99001D99001.HTM", "<HTML><HEAD><TITLE>Dz.U.99.1.1 - Nowa ustawa</TITLE></HEAD><BODY><P>Art. 1. X.</BODY></HTML>", "D99001"}});
+  SetFileTime(site.AddBase({{"D99001D99001.HTM", "<HTML><HEAD><TITLE>Dz.U.99.1.1 - Nowa ustawa</TITLE></HEAD><BODY><P>Art. 1. X.</BODY></HTML>", "D99001"}}),
+              1767409445);  // a day later
   ext = StartExtension(site);
   TestRequest again("");
   again.variables = feed.variables;
@@ -405,6 +421,12 @@ TEST_F(ReaderPages, SitemapRobotsAndTheFeedOfNewActs) {
   EXPECT_EQ(next.body.find("<id>http://prawo.example/eli/DU/1999/1/pierwotny</id>"), firstEntry + 8)
       << next.body << "\nrecord:\n" << host_read(site.root + "/biblion.pub");
   EXPECT_TRUE(Has(next.body, "<id>http://prawo.example/eli/DU/1997/5/pierwotny</id>")) << "the earlier publication follows";
+  EXPECT_TRUE(Has(next.body, "Vamu Qad \xE2\x80\x93 nowe akty</title>\n<updated>2026-01-03T03:04:05Z</updated>"));
+  EXPECT_TRUE(Has(next.body, "<id>http://prawo.example/eli/DU/1999/1/pierwotny</id>\n<title>Nowa ustawa</title>\n"
+                             "<updated>2026-01-03T03:04:05Z</updated>"));
+  EXPECT_TRUE(Has(next.body, "<id>http://prawo.example/eli/DU/1997/5/pierwotny</id>\n<title>" + U8(u8"Ustawa o próbie") +
+                             "</title>\n<updated>2026-01-02T03:04:05Z</updated>"))
+      << "the earlier publication keeps its date";
 }
 
 TEST_F(ReaderPages, ApiAnswersInJsonAndRefusesWhatItDoesNotTake) {
