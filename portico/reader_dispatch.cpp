@@ -8,7 +8,7 @@ DWORD ReaderAddressPage(CPorticoExtension& extension, CRequest& request, std::st
                         std::string_view query) {
   if (path.substr(0, 5) == "/eli/") EliPage(extension, request, path, query);
   else if (path.substr(0, 5) == "/api/") ApiPage(extension, request, path, query);
-  else if (path == "/sitemap.xml") SitemapPage(extension, request);
+  else if (path == "/sitemap.xml") SitemapPage(extension, request, query);
   else if (path == "/robots.txt") RobotsPage(extension, request);
   else if (path == "/feed/nowe.atom") FeedPage(extension, request);
   else WriteNotFound(request, "adres " + RequestText(path));

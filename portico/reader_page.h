@@ -24,9 +24,16 @@ DWORD ReaderAddressPage(CPorticoExtension& extension, CRequest& request, std::st
 void EliPage(CPorticoExtension& extension, CRequest& request, std::string_view path, std::string_view query);
 void ChangesPage(CPorticoExtension& extension, CRequest& request, const ReaderAct& act, std::string_view query);
 void ApiPage(CPorticoExtension& extension, CRequest& request, std::string_view path, std::string_view query);
-void SitemapPage(CPorticoExtension& extension, CRequest& request);
+void SitemapPage(CPorticoExtension& extension, CRequest& request, std::string_view query);
 void RobotsPage(CPorticoExtension& extension, CRequest& request);
 void FeedPage(CPorticoExtension& extension, CRequest& request);
+
+// The sitemap of `addresses` (paths: each act, then its versions) when they
+// fit in one file of `perFile`; else part 0 is the index of the files
+// /sitemap.xml?czesc=1..n and part k the k-th of them. Nothing for a part
+// beyond the last. `origin` ("http://host") is XML text already.
+std::optional<std::string> SitemapXml(std::string_view origin, const std::vector<std::string>& addresses,
+                                      std::size_t part, std::size_t perFile);
 
 // The page without frames of one version of an act (windows-1250): the
 // whole act, or only `provisions` (which the caller has found in the text).

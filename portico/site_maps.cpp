@@ -2,6 +2,7 @@
 // version address), /robots.txt (the stable addresses open, the frameset's
 // changing ones and the API not), and the Atom feed /feed/nowe.atom of the
 // act versions added by the last publications of bases, newest first.
+#include <algorithm>
 #include <ctime>
 
 #include "biblion/srv_srv.h"
@@ -17,7 +18,8 @@ namespace portico {
 
 namespace {
 
-// A sitemap file holds at most this many addresses.
+// A sitemap file holds at most this many addresses; more go into parts
+// named by an index.
 constexpr std::size_t kMaxSitemap = 50000;
 // The feed lists at most this many versions.
 constexpr std::size_t kMaxFeedEntries = 200;
@@ -65,29 +67,47 @@ std::string IsoTime(std::int64_t t) {
 
 }  // namespace
 
-void SitemapPage(CPorticoExtension& extension, CRequest& request) {
+std::optional<std::string> SitemapXml(std::string_view origin, const std::vector<std::string>& addresses,
+                                      std::size_t part, std::size_t perFile) {
+  const std::size_t files = std::max<std::size_t>(1, (addresses.size() + perFile - 1) / perFile);
+  if (part > files) return std::nullopt;
+  const std::string head = "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n";
+  const std::string ns = " xmlns=\"http://www.sitemaps.org/schemas/sitemap/0.9\">\n";
+  if (part == 0 && files > 1) {
+    std::string xml = head + "<sitemapindex" + ns;
+    for (std::size_t k = 1; k <= files; ++k)
+      xml += "<sitemap><loc>" + std::string(origin) + "/sitemap.xml?czesc=" + std::to_string(k) + "</loc></sitemap>\n";
+    return xml + "</sitemapindex>\n";
+  }
+  const std::size_t from = part == 0 ? 0 : (part - 1) * perFile;
+  std::string xml = head + "<urlset" + ns;
+  for (std::size_t i = from; i < addresses.size() && i < from + perFile; ++i)
+    xml += "<url><loc>" + std::string(origin) + XmlText(addresses[i]) + "</loc></url>\n";
+  return xml + "</urlset>\n";
+}
+
+void SitemapPage(CPorticoExtension& extension, CRequest& request, std::string_view query) {
+  std::size_t part = 0;
+  if (std::optional<std::string> p = QueryField(query, "czesc")) {
+    bool number = !p->empty() && p->size() <= 6 && (*p)[0] != '0';
+    for (char c : *p) number = number && c >= '0' && c <= '9';
+    if (!number) return WriteNotFound(request, "część mapy witryny " + RequestText(*p, 20));
+    part = static_cast<std::size_t>(std::stoul(*p));
+  }
   extension.WaitReady();
-  const std::string origin = XmlText(Origin(request));
-  std::string xml = "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<urlset xmlns=\"http://www.sitemaps.org/schemas/sitemap/0.9\">\n";
-  std::size_t n = 0;
+  // Each act once (its text in force), then each of its versions.
+  std::vector<std::string> addresses;
   std::string lastAct;
   for (const std::string& version : VersionPaths(extension.Main())) {
-    // Each act once (its text in force), then each of its versions.
     std::optional<EliAddress> a = ParseEliAddress("/eli/" + version);
     if (!a) continue;
-    const std::string act = EliPath(a->act);
-    if (act != lastAct && n < kMaxSitemap) {
-      xml += "<url><loc>" + origin + act + "</loc></url>\n";
-      lastAct = act;
-      ++n;
-    }
-    if (n < kMaxSitemap) {
-      xml += "<url><loc>" + origin + "/eli/" + XmlText(version) + "</loc></url>\n";
-      ++n;
-    }
+    std::string act = EliPath(a->act);
+    if (act != lastAct) addresses.push_back(lastAct = std::move(act));
+    addresses.push_back("/eli/" + version);
   }
-  xml += "</urlset>\n";
-  WriteUtf8Response(request, "200 OK", "application/xml; charset=utf-8", xml);
+  std::optional<std::string> xml = SitemapXml(XmlText(Origin(request)), addresses, part, kMaxSitemap);
+  if (!xml) return WriteNotFound(request, "część mapy witryny " + std::to_string(part));
+  WriteUtf8Response(request, "200 OK", "application/xml; charset=utf-8", *xml);
 }
 
 void RobotsPage(CPorticoExtension&, CRequest& request) {

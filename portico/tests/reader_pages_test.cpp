@@ -7,6 +7,7 @@
 #include <iconv.h>
 #include <sys/stat.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <ctime>
 #include <nlohmann/json.hpp>
@@ -16,6 +17,7 @@
 #include <vector>
 
 #include "portico/publications.h"
+#include "portico/reader_page.h"
 #include "portico/tests/harness.h"
 
 namespace portico {
@@ -385,6 +387,16 @@ TEST_F(ReaderPages, SitemapRobotsAndTheFeedOfNewActs) {
                                             "http://prawo.example:8090/eli/DU/1998/7",
                                             "http://prawo.example:8090/eli/DU/1998/7/pierwotny"}));
 
+  // All fit in one file: its only part is the same file; no other part.
+  TestRequest first("czesc=1");
+  first.variables = sitemap.variables;
+  EXPECT_EQ(Query(*ext, first).body, map.body);
+  for (const char* part : {"czesc=2", "czesc=0", "czesc=01", "czesc=x", "czesc=99999999999", "czesc="}) {
+    TestRequest other(part);
+    other.variables = sitemap.variables;
+    EXPECT_EQ(Query(*ext, other).statusText, "404 Not Found") << part;
+  }
+
   TestRequest robots("");
   robots.variables = {{"URL", "/robots.txt"}, {"HTTP_HOST", "\"><script>"}, {"SERVER_NAME", "serwer.example"}, {"SERVER_PORT", "80"}};
   Response r = Query(*ext, robots);
@@ -427,6 +439,34 @@ TEST_F(ReaderPages, SitemapRobotsAndTheFeedOfNewActs) {
   EXPECT_TRUE(Has(next.body, "<id>http://prawo.example/eli/DU/1997/5/pierwotny</id>\n<title>" + U8(u8"Ustawa o próbie") +
                              "</title>\n<updated>2026-01-02T03:04:05Z</updated>"))
       << "the earlier publication keeps its date";
+}
+
+// More addresses than a file holds: an index of the parts, each part its
+// share in order, nothing beyond the last.
+TEST(Sitemap, AddressesBeyondOneFileGoIntoPartsNamedByAnIndex) {
+  const std::vector<std::string> addresses = {"/eli/DU/1997/5", "/eli/DU/1997/5/pierwotny", "/eli/DU/1997/5/po/DU/2009/10",
+                                              "/eli/DU/1998/7", "/eli/DU/1998/7/pierwotny"};
+  const std::string head = "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n";
+  const std::string ns = " xmlns=\"http://www.sitemaps.org/schemas/sitemap/0.9\">\n";
+  EXPECT_EQ(SitemapXml("http://h", addresses, 0, 2),
+            head + "<sitemapindex" + ns + "<sitemap><loc>http://h/sitemap.xml?czesc=1</loc></sitemap>\n" +
+                "<sitemap><loc>http://h/sitemap.xml?czesc=2</loc></sitemap>\n" +
+                "<sitemap><loc>http://h/sitemap.xml?czesc=3</loc></sitemap>\n</sitemapindex>\n");
+  EXPECT_EQ(SitemapXml("http://h", addresses, 2, 2),
+            head + "<urlset" + ns + "<url><loc>http://h/eli/DU/1997/5/po/DU/2009/10</loc></url>\n" +
+                "<url><loc>http://h/eli/DU/1998/7</loc></url>\n</urlset>\n");
+  EXPECT_EQ(SitemapXml("http://h", addresses, 3, 2),
+            head + "<urlset" + ns + "<url><loc>http://h/eli/DU/1998/7/pierwotny</loc></url>\n</urlset>\n");
+  EXPECT_EQ(SitemapXml("http://h", addresses, 4, 2), std::nullopt);
+  // Exactly one file's worth: the file itself, also as its part 1.
+  const std::optional<std::string> whole = SitemapXml("http://h", addresses, 0, 5);
+  ASSERT_TRUE(whole);
+  EXPECT_EQ(whole->find("<sitemapindex"), std::string::npos);
+  EXPECT_EQ(std::count(whole->begin(), whole->end(), '\n'), 8);
+  EXPECT_EQ(SitemapXml("http://h", addresses, 1, 5), whole);
+  EXPECT_EQ(SitemapXml("http://h", addresses, 2, 5), std::nullopt);
+  // No acts: an empty file.
+  EXPECT_EQ(SitemapXml("http://h", {}, 0, 5), head + "<urlset" + ns + "</urlset>\n");
 }
 
 TEST_F(ReaderPages, ApiAnswersInJsonAndRefusesWhatItDoesNotTake) {
