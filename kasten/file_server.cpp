@@ -42,6 +42,7 @@ CFileServer::~CFileServer() {
 // --- small file helpers (callers hold the file mutex) -----------------------
 
 DWORD CFileServer::FileLength() const {
+  if (m_bLengthFixed) return m_dwFixedLength;
   ULONGLONG n = m_pFile->GetLength();
   return n > 0xFFFFFFFFull ? 0xFFFFFFFF : static_cast<DWORD>(n);
 }
@@ -298,6 +299,15 @@ BOOL CFileServer::Init(const char* path, const GUID* guid, UINT openFlags) {
     }
     // The rebuilt table goes behind everything the file holds.
     if (m_bInterrupted && IsWritable()) m_dwHashOffset = std::max(FileLength(), m_dwLiveEnd);
+    // Opened for reading, the file cannot change under this container: a
+    // writer needs the exclusive lock that the shared one keeps out. Its
+    // length is taken once instead of asked of the system on every read (a
+    // file cut by a program that ignores the lock still reads short, which
+    // the readers report).
+    if (!IsWritable()) {
+      m_dwFixedLength = FileLength();
+      m_bLengthFixed = true;
+    }
     StartPerformanceThread();
     return TRUE;
   }
@@ -342,6 +352,8 @@ void CFileServer::ResetState() {
   m_bInterrupted = false;
   m_dwRedo = 0;
   m_pending = PendingChange{};
+  m_bLengthFixed = false;
+  m_dwFixedLength = 0;
 }
 
 void CFileServer::Close() {

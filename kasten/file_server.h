@@ -272,6 +272,9 @@ class CFileServer {
   // End of the last byte any item or slot block occupies (writable only):
   // the hash table is never written in front of it.
   DWORD m_dwLiveEnd = 0;
+  // The file's length, taken at open, when it is open for reading only.
+  bool m_bLengthFixed = false;
+  DWORD m_dwFixedLength = 0;
   // The table as it lies in the file (offset, bytes), and whether anything
   // live has been written over it or lies in it: a table that has not grown
   // and is untouched is written again in its place.

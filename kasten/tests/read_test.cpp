@@ -189,6 +189,44 @@ TEST_F(ContainerTest, StoredItemWhoseLengthsDisagreeIsNotRead) {
   }
 }
 
+// A reader takes the file's length once at open (writers are kept out by
+// its lock). A program that ignores the lock and cuts the file under it
+// makes the items behind the cut unreadable, reported as such: never
+// contents made up of what is not there, and the items before the cut read
+// as before.
+TEST_F(ContainerTest, FileCutUnderAReaderIsReportedNotRead) {
+  std::string texts[3];
+  {
+    CFileServer fs(path.c_str(), &kGuid, CFile::modeReadWrite);
+    for (int i = 0; i < 3; ++i) {
+      texts[i].assign(20000, 'a' + i);
+      for (std::size_t k = 0; k < texts[i].size(); k += 7) texts[i][k] = static_cast<char>('0' + k % 10);
+      Add(fs, "I" + std::to_string(i) + ".HTM", texts[i], i == 1 ? 0 : 1);  // one item kept stored
+    }
+  }
+  CFileServer fs(path.c_str(), nullptr, CFile::modeRead);
+  CFileServer::ItemInfo second;
+  ASSERT_TRUE(fs.GetItemInfo(1, second));
+  // Cut inside the stored bytes of item 1: item 2 lies wholly behind the cut.
+  ASSERT_EQ(truncate(path.c_str(), second.recordOffset + 100), 0);
+  EXPECT_TRUE(Contents(fs, 0) == texts[0]);
+  for (DWORD slot : {1u, 2u}) {
+    for (DWORD limit : {0u, 50u}) {
+      CMemFile dst(4096);
+      bool reported = false;
+      std::string got;
+      try {
+        FileItemPtr item(fs.GetFile(slot, dst, limit, limit != 0));
+        if (item) got.assign(reinterpret_cast<const char*>(dst.GetBuffer()), static_cast<std::size_t>(dst.GetLength()));
+        else reported = true;
+      } catch (const CException&) {
+        reported = true;
+      }
+      EXPECT_TRUE(reported) << "slot " << slot << " limit " << limit << ": " << got.size() << " bytes read";
+    }
+  }
+}
+
 TEST_F(ContainerTest, ManyReadersAtOnceSeeTheSameItems) {
   std::vector<std::string> texts;
   {
