@@ -116,7 +116,9 @@ std::string ReadUntil(int fd, std::chrono::steady_clock::time_point deadline, bo
   }
 }
 
-std::optional<int> WaitFor(pid_t pid, std::chrono::milliseconds timeout) {
+}  // namespace
+
+std::optional<int> WaitForExit(pid_t pid, std::chrono::milliseconds timeout) {
   auto deadline = std::chrono::steady_clock::now() + timeout;
   for (;;) {
     int status = 0;
@@ -127,8 +129,6 @@ std::optional<int> WaitFor(pid_t pid, std::chrono::milliseconds timeout) {
   }
 }
 
-}  // namespace
-
 ProgramResult RunProgram(const std::vector<std::string>& args, const std::vector<std::string>& env) {
   ProgramResult result;
   std::optional<std::string> errPath = CreateTempFile(TempDirectory());
@@ -137,10 +137,10 @@ ProgramResult RunProgram(const std::vector<std::string>& args, const std::vector
   if (pid < 0) return result;
   result.out = ReadUntil(out, std::chrono::steady_clock::now() + 10s, false);
   ::close(out);
-  std::optional<int> code = WaitFor(pid, 10s);
+  std::optional<int> code = WaitForExit(pid, 10s);
   if (!code) {
     ::kill(pid, SIGKILL);
-    WaitFor(pid, 5s);
+    WaitForExit(pid, 5s);
   }
   result.exitCode = code.value_or(-1);
   result.err = Site::ReadFile(*errPath);
@@ -151,7 +151,7 @@ ProgramResult RunProgram(const std::vector<std::string>& args, const std::vector
 ServerProcess::~ServerProcess() {
   if (m_pid > 0) {
     ::kill(m_pid, SIGKILL);
-    WaitFor(m_pid, 5s);
+    WaitForExit(m_pid, 5s);
   }
   if (m_stdout >= 0) ::close(m_stdout);
 }
@@ -192,7 +192,7 @@ std::string ServerProcess::ReadOutput(std::chrono::milliseconds timeout) {
 void ServerProcess::Signal(int signal) const { ::kill(m_pid, signal); }
 
 std::optional<int> ServerProcess::Wait(std::chrono::milliseconds timeout) {
-  std::optional<int> code = WaitFor(m_pid, timeout);
+  std::optional<int> code = WaitForExit(m_pid, timeout);
   if (code) m_pid = -1;
   return code;
 }

@@ -107,6 +107,10 @@ class Client {
   bool m_connected = false;
 };
 
+// Waits for a child process to end; its exit code (128 + the signal when a
+// signal ended it), or nothing after the timeout.
+std::optional<int> WaitForExit(pid_t pid, std::chrono::milliseconds timeout);
+
 // GET on a fresh connection.
 Response Fetch(unsigned short port, const std::string& target, const std::string& extraFields = "");
 

@@ -13,7 +13,8 @@
 #include <cstdlib>
 #include <cstring>
 #include <sstream>
-#include <thread>
+
+#include "host/tests/server_fixture.h"
 
 namespace replicas::test {
 
@@ -34,17 +35,6 @@ int Command(const std::vector<std::string>& args, std::string* out) {
   return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 }
 
-std::optional<int> WaitFor(pid_t pid, std::chrono::milliseconds timeout) {
-  auto deadline = std::chrono::steady_clock::now() + timeout;
-  for (;;) {
-    int status = 0;
-    pid_t r = ::waitpid(pid, &status, WNOHANG);
-    if (r == pid) return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-    if (r < 0 || std::chrono::steady_clock::now() > deadline) return std::nullopt;
-    std::this_thread::sleep_for(std::chrono::milliseconds(5));
-  }
-}
-
 }  // namespace
 
 NetnsLab::NetnsLab() : m_prefix(std::string(kPrefix) + std::to_string(::getpid()) + "-") { RemoveStale(); }
@@ -52,7 +42,7 @@ NetnsLab::NetnsLab() : m_prefix(std::string(kPrefix) + std::to_string(::getpid()
 NetnsLab::~NetnsLab() {
   for (pid_t pid : m_processes) {
     ::kill(pid, SIGKILL);
-    WaitFor(pid, std::chrono::seconds(5));
+    host::test::WaitForExit(pid, std::chrono::seconds(5));
   }
   std::string out;
   for (const std::string& ns : m_namespaces) Command({"ip", "netns", "delete", ns}, &out);
@@ -147,7 +137,7 @@ std::optional<int> NetnsLab::Stop(pid_t pid, int signal) {
   if (std::find(m_processes.begin(), m_processes.end(), pid) == m_processes.end()) return std::nullopt;
   ::kill(pid, signal);
   if (signal != SIGKILL && signal != SIGTERM) return std::nullopt;
-  std::optional<int> status = WaitFor(pid, std::chrono::seconds(10));
+  std::optional<int> status = host::test::WaitForExit(pid, std::chrono::seconds(10));
   if (status) m_processes.erase(std::find(m_processes.begin(), m_processes.end(), pid));
   return status;
 }

@@ -57,12 +57,6 @@ std::string WithServers(const std::string& site, const std::vector<std::string>&
   return replaced ? copy : "";
 }
 
-bool WaitForText(const std::string& path, const std::string& text, std::chrono::seconds timeout) {
-  for (auto end = Clock::now() + timeout; Clock::now() < end; std::this_thread::sleep_for(20ms))
-    if (Site::ReadFile(path).find(text) != std::string::npos) return true;
-  return false;
-}
-
 std::size_t Lines(const std::string& path) {
   std::string text = Site::ReadFile(path);
   return std::size_t(std::count(text.begin(), text.end(), '\n'));
@@ -116,7 +110,7 @@ struct Replicas : host::test::InstallationTest {
                              ServerDir(k) + "/registry.reg", "--log", ServerDir(k) + "/" + log + ".log"},
                             out);
     ASSERT_GT(servers[k], 0);
-    ASSERT_TRUE(WaitForText(out, "listening on", 10s)) << Site::ReadFile(out);
+    ASSERT_TRUE(host::test::WaitForText(out, "listening on", 10s)) << Site::ReadFile(out);
   }
 
   // What an operator does on each server: the new base copied beside the
