@@ -89,13 +89,15 @@ CONF
   sleep 0.3
 }
 
-# start_vamuserver REGISTRY [VAR=value...]: $BUILD's vamuserver with its
-# extension over the registry file, on a free port (PORT), in that environment.
+# start_vamuserver REGISTRY [VAR=value...] [OPTION...]: $BUILD's vamuserver
+# with its extension over the registry file, on a free port (PORT), in that
+# environment, with those options.
 start_vamuserver() {
-  local registry=$1 log="$WORK/server.$RANDOM.out"
+  local registry=$1 log="$WORK/server.$RANDOM.out" envs=()
   shift
-  env "$@" "$BUILD/bin/vamuserver" --port 0 --registry "$registry" --log /dev/null \
-    --extension "$BUILD/lib/libportico.so" > "$log" 2> "$WORK/server.err" &
+  while [ $# -gt 0 ] && [[ $1 == [A-Z]*=* ]]; do envs+=("$1"); shift; done
+  env "${envs[@]}" "$BUILD/bin/vamuserver" --port 0 --registry "$registry" --log /dev/null \
+    --extension "$BUILD/lib/libportico.so" "$@" > "$log" 2> "$WORK/server.err" &
   PIDS+=($!)
   for _ in $(seq 100); do
     PORT=$(sed -n 's/.*listening on .*:\([0-9]*\).*/\1/p' "$log")

@@ -34,6 +34,7 @@ std::string FcgiUsage() {
          "  --extension FILE      extension library (default ../lib/libportico.so beside the program)\n"
          "  --max-params BYTES    FastCGI parameters of one request at most (default 65536)\n"
          "  --max-body BYTES      request body at most (default 1048576)\n"
+         "  --header-timeout S    new connection: time for the request's parameters, seconds (default 10)\n"
          "  --idle-timeout S      kept connection: wait for the next request, seconds (default 15)\n"
          "  --read-timeout S      longest pause in a request body, seconds (default 30)\n"
          "  --write-timeout S     longest wait for the web server to take output, seconds (default 60)\n"
@@ -60,6 +61,7 @@ std::optional<FcgiOptions> ParseFcgiOptions(const std::vector<std::string>& args
       {"--max-params",
        [&](const std::string& v) { return ParseCount(v, 1024, 16u << 20, &n) && (o.maxParamBytes = n, true); }},
       {"--max-body", [&](const std::string& v) { return ParseCount(v, 0, 1u << 30, &n) && (o.maxBodyBytes = n, true); }},
+      {"--header-timeout", [&](const std::string& v) { return ParseSeconds(v, &o.headerTimeout); }},
       {"--idle-timeout", [&](const std::string& v) { return ParseSeconds(v, &o.idleTimeout); }},
       {"--read-timeout", [&](const std::string& v) { return ParseSeconds(v, &o.readTimeout); }},
       {"--write-timeout", [&](const std::string& v) { return ParseSeconds(v, &o.writeTimeout); }},

@@ -23,6 +23,7 @@ struct FcgiOptions {
   std::string extensionPath;              // empty: ../lib/libportico.so beside the program
   std::size_t maxParamBytes = 64 * 1024;  // all FastCGI parameters of a request together
   std::size_t maxBodyBytes = 1024 * 1024;
+  std::chrono::milliseconds headerTimeout{10000};   // new connection: its request head (begin record, parameters)
   std::chrono::milliseconds idleTimeout{15000};     // kept connection: wait for the next request
   std::chrono::milliseconds readTimeout{30000};     // longest pause while a request body arrives
   std::chrono::milliseconds writeTimeout{60000};    // longest wait for the web server to take output

@@ -1,7 +1,7 @@
 #include "host/fcgi_server.h"
 
 #include <fcgiapp.h>
-#include <signal.h>
+#include <poll.h>
 #include <sys/socket.h>
 #include <sys/time.h>
 #include <unistd.h>
@@ -19,12 +19,6 @@
 namespace host {
 
 namespace {
-
-// Interrupts a thread's blocked read of a kept connection at stop. The
-// handler does nothing: what matters is the interrupted system call, which
-// is why the signal is installed without SA_RESTART.
-constexpr int kWakeSignal = SIGUSR2;
-void OnWake(int) {}
 
 void SetTimeout(int fd, int option, std::chrono::milliseconds t) {
   timeval tv{};
@@ -48,11 +42,6 @@ void FcgiServer::Stop() {
 }
 
 bool FcgiServer::Run() {
-  struct sigaction wake {};
-  wake.sa_handler = OnWake;
-  sigemptyset(&wake.sa_mask);
-  ::sigaction(kWakeSignal, &wake, nullptr);
-
   for (std::size_t i = 0; i < m_options.threads; ++i) {
     m_workers.push_back(std::make_unique<Worker>());
     Worker& worker = *m_workers.back();
@@ -62,16 +51,12 @@ bool FcgiServer::Run() {
     });
   }
 
-  m_stopRequested.Wait();
-  // Running requests finish; threads waiting for the next request of a kept
-  // connection are woken, again and again, since a signal that arrives just
-  // before the thread enters its read is lost on it.
+  while (!m_stopRequested.WaitFor(std::chrono::milliseconds(100))) Supervise();
+  // Running requests finish; threads waiting for a request head are woken
+  // (a thread may only just be entering its wait, so again until all end).
   auto deadline = std::chrono::steady_clock::now() + m_options.shutdownTimeout;
   while (m_ended < m_workers.size() && std::chrono::steady_clock::now() < deadline) {
-    for (auto& worker : m_workers) {
-      std::lock_guard<std::mutex> lock(worker->mutex);
-      if (worker->waitingOnKept) ::pthread_kill(worker->handle, kWakeSignal);
-    }
+    WakeIdle();
     std::this_thread::sleep_for(std::chrono::milliseconds(20));
   }
   bool drained = m_ended == m_workers.size();
@@ -84,44 +69,99 @@ bool FcgiServer::Run() {
   return drained;
 }
 
-void FcgiServer::Loop(Worker& worker) {
-  {
-    std::lock_guard<std::mutex> lock(worker.mutex);
-    worker.handle = ::pthread_self();
+void FcgiServer::WakeIdle() {
+  for (auto& worker : m_workers) {
+    std::lock_guard<std::mutex> lock(worker->mutex);
+    if (worker->idleFd >= 0) ::shutdown(worker->idleFd, SHUT_RDWR);
   }
+}
+
+void FcgiServer::Supervise() {
+  const auto now = std::chrono::steady_clock::now();
+  bool accepting = false;
+  Worker* oldest = nullptr;
+  auto oldestSince = now;
+  for (auto& worker : m_workers) {
+    std::lock_guard<std::mutex> lock(worker->mutex);
+    accepting = accepting || worker->accepting;
+    if (worker->idleFd < 0) continue;
+    // A head that comes a byte at a time passes every read's timeout: the
+    // whole head has its time here. Shutting the connection down also keeps
+    // libfcgi's close from reading on while such a peer sends.
+    auto allowed = worker->kept ? m_options.idleTimeout + m_options.headerTimeout : m_options.headerTimeout;
+    if (now - worker->idleSince >= allowed) {
+      ::shutdown(worker->idleFd, SHUT_RDWR);
+    } else if (worker->idleSince < oldestSince) {
+      oldest = worker.get();
+      oldestSince = worker->idleSince;
+    }
+  }
+  if (accepting || !oldest) return;
+  pollfd waiting{m_listener.Fd(), POLLIN, 0};
+  if (::poll(&waiting, 1, 0) != 1 || !(waiting.revents & POLLIN)) return;
+  // A connection waits and every thread holds one: the thread idle longest
+  // takes it instead of its silent or kept connection.
+  std::lock_guard<std::mutex> lock(oldest->mutex);
+  if (oldest->idleFd >= 0 && oldest->idleSince == oldestSince) ::shutdown(oldest->idleFd, SHUT_RDWR);
+}
+
+void FcgiServer::Loop(Worker& worker) {
   FCGX_Request request;
-  if (FCGX_InitRequest(&request, m_listener.Fd(), 0) != 0) {
+  // No listener for libfcgi: the thread accepts, and a connection libfcgi
+  // gives up (a broken request, a timeout, a peer gone) makes its accept
+  // fail at once instead of taking the next connection itself.
+  if (FCGX_InitRequest(&request, -1, 0) != 0) {
     LogError("cannot set up a FastCGI request");
     Stop();
     return;
   }
   for (;;) {
+    if (m_stopping) break;
+    const bool kept = request.ipcFd >= 0;
+    if (!kept) {
+      {
+        std::lock_guard<std::mutex> lock(worker.mutex);
+        worker.accepting = true;
+      }
+      int fd = ::accept4(m_listener.Fd(), nullptr, nullptr, SOCK_CLOEXEC);
+      int e = errno;
+      {
+        std::lock_guard<std::mutex> lock(worker.mutex);
+        worker.accepting = false;
+      }
+      if (fd < 0) {
+        if (m_stopping) break;
+        if (e == EINTR || e == EAGAIN || e == ECONNABORTED || e == EPROTO) continue;
+        if (e == EMFILE || e == ENFILE || e == ENOBUFS || e == ENOMEM) {
+          // Out of descriptors or memory: try again shortly rather than spin.
+          LogError(std::string("accept failed: ") + std::strerror(e));
+          std::this_thread::sleep_for(std::chrono::milliseconds(100));
+          continue;
+        }
+        LogError(std::string("accept failed (") + std::strerror(e) + "); stopping");
+        Stop();
+        break;
+      }
+      // The supervisor bounds the head; the read timeout is a second guard.
+      SetTimeout(fd, SO_RCVTIMEO, 2 * m_options.headerTimeout);
+      SetTimeout(fd, SO_SNDTIMEO, m_options.writeTimeout);
+      request.ipcFd = fd;
+      request.keepConnection = 1;  // libfcgi reads the request from this connection
+    }
     {
       std::lock_guard<std::mutex> lock(worker.mutex);
-      if (m_stopping) break;
-      worker.waitingOnKept = request.ipcFd >= 0;
+      worker.kept = kept;
+      worker.idleFd = ::dup(request.ipcFd);
+      worker.idleSince = std::chrono::steady_clock::now();
     }
-    // Blocks in accept(), or in the read of a kept connection's next request.
     int rc = FCGX_Accept_r(&request);
     {
       std::lock_guard<std::mutex> lock(worker.mutex);
-      worker.waitingOnKept = false;
+      if (worker.idleFd >= 0) ::close(worker.idleFd);
+      worker.idleFd = -1;
     }
-    if (rc < 0) {
-      if (m_stopping) break;
-      int e = -rc;
-      if (e == EINTR || e == EAGAIN || e == ECONNABORTED || e == EPROTO) continue;
-      if (e == EMFILE || e == ENFILE || e == ENOBUFS || e == ENOMEM) {
-        // Out of descriptors or memory: try again shortly rather than spin.
-        LogError(std::string("accept failed: ") + std::strerror(e));
-        std::this_thread::sleep_for(std::chrono::milliseconds(100));
-        continue;
-      }
-      LogError("accept failed (" + std::to_string(rc) + (e > 0 && e < 4096 ? std::string(", ") + std::strerror(e) : "") +
-               "); stopping");
-      Stop();
-      break;
-    }
+    // Failed: libfcgi has closed the connection; the next one is accepted.
+    if (rc < 0) continue;
     Serve(request);
   }
   if (request.ipcFd >= 0) {

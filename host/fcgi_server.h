@@ -3,9 +3,14 @@
 // extension (ServeExtensionRequest) and logs it. A connection the web server
 // asks to keep stays with its thread between requests. main() builds one
 // server over a listener that is open already and runs it until a signal.
+//
+// A connection holds its thread from the moment it is accepted, so the
+// threads accept for themselves and give libfcgi the connection: a new
+// connection must deliver its request head within the header timeout, a kept
+// one its next request within the idle timeout; and while a connection waits
+// for the listener, the thread idle longest on a connection that has sent no
+// request gives it up.
 #pragma once
-
-#include <pthread.h>
 
 #include <atomic>
 #include <cstddef>
@@ -42,17 +47,27 @@ class FcgiServer {
   void Stop();
 
  private:
-  // What Stop needs to know of a thread: whether it sits in libfcgi reading
-  // the next request of a kept connection (then a signal wakes it).
+  // What the supervisor needs to know of a thread, under its mutex: whether
+  // it waits in accept, or in libfcgi for a request head on a connection;
+  // then `idleFd` is a second descriptor of that connection (shutting it
+  // down ends the wait at once, and it cannot be reused for another
+  // connection while the supervisor holds the mutex).
   struct Worker {
     std::thread thread;
-    pthread_t handle{};
     std::mutex mutex;
-    bool waitingOnKept = false;
+    bool accepting = false;
+    bool kept = false;  // the connection served a request before
+    int idleFd = -1;
+    std::chrono::steady_clock::time_point idleSince;
   };
 
   void Loop(Worker& worker);
   void Serve(FCGX_Request& request);
+  // Every tenth of a second: ends head waits past their time, and makes
+  // room for a connection that waits while no thread accepts.
+  void Supervise();
+  // At stop: ends every wait for a request head.
+  void WakeIdle();
 
   const FcgiOptions& m_options;
   const ExtensionModule& m_module;

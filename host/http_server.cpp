@@ -15,7 +15,7 @@ using tcp = net::ip::tcp;
 
 HttpServer::HttpServer(const ServerOptions& options, const ExtensionModule& module, const StaticFiles& files,
                        AccessLog& log)
-    : m_options(options), m_pool(options.threads), m_context{options, module, files, log, m_pool} {}
+    : m_options(options), m_pool(options.threads), m_context{options, module, files, log, m_pool, {}, {}, {}} {}
 
 HttpServer::~HttpServer() = default;
 
@@ -59,10 +59,34 @@ void HttpServer::Accept() {
     auto session = std::make_shared<HttpSession>(std::move(socket), m_context);
     if (m_sessions.size() > 2 * m_options.maxConnections + 16)
       std::erase_if(m_sessions, [](const std::weak_ptr<HttpSession>& s) { return s.expired(); });
+    bool overloaded = !MakeRoomFor(*session);
     m_sessions.push_back(session);
-    session->Start(m_context.connections > m_options.maxConnections);
+    session->Start(overloaded);
     Accept();
   });
+}
+
+bool HttpServer::MakeRoomFor(const HttpSession& newcomer) {
+  // Slow and silent clients hold connections without asking for anything:
+  // the connection that has waited longest for its request goes first (of
+  // the newcomer's own address when that is the limit reached), so a client
+  // that sends its request at once is served. Only when every connection in
+  // question is answering a request is the newcomer refused.
+  auto evictOldest = [this](const std::string* address) {
+    std::shared_ptr<HttpSession> oldest;
+    for (const auto& weak : m_sessions) {
+      std::shared_ptr<HttpSession> s = weak.lock();
+      if (!s || !s->Idle() || (address && s->RemoteAddress() != *address)) continue;
+      if (!oldest || s->IdleSince() < oldest->IdleSince()) oldest = std::move(s);
+    }
+    if (oldest) oldest->Evict();
+    return oldest != nullptr;
+  };
+  const std::size_t perAddress = m_options.maxPerAddress;
+  if (perAddress != 0 && newcomer.ConnectionsFromAddress() > perAddress &&
+      !evictOldest(&newcomer.RemoteAddress()))
+    return false;
+  return m_context.connections <= m_options.maxConnections || evictOldest(nullptr);
 }
 
 void HttpServer::BeginStop() {

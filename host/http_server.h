@@ -47,6 +47,9 @@ class HttpServer {
 
  private:
   void Accept();
+  // At a connection limit, closes the idle connection that has waited
+  // longest; false when none is idle and the newcomer must be refused.
+  bool MakeRoomFor(const HttpSession& newcomer);
   void BeginStop();  // I/O thread
 
   const ServerOptions& m_options;

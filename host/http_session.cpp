@@ -30,17 +30,38 @@ bool IsHttpError(const beast::error_code& ec) {
 
 }  // namespace
 
-HttpSession::HttpSession(tcp::socket socket, ServerContext& server)
-    : m_server(server), m_stream(std::move(socket)), m_buffer(server.options.maxHeaderBytes + 16 * 1024) {
-  ++m_server.connections;
+std::size_t AddressCounts::Add(const std::string& address) {
+  std::lock_guard<std::mutex> lock(m_mutex);
+  return ++m_counts[address];
 }
 
-HttpSession::~HttpSession() { --m_server.connections; }
+void AddressCounts::Remove(const std::string& address) {
+  std::lock_guard<std::mutex> lock(m_mutex);
+  auto it = m_counts.find(address);
+  if (it != m_counts.end() && --it->second == 0) m_counts.erase(it);
+}
 
-void HttpSession::Start(bool overloaded) {
+HttpSession::HttpSession(tcp::socket socket, ServerContext& server)
+    : m_server(server), m_stream(std::move(socket)), m_buffer(server.options.maxHeaderBytes + 16 * 1024) {
   beast::error_code ec;
   tcp::endpoint remote = m_stream.socket().remote_endpoint(ec);
   if (!ec) m_remote = remote.address().to_string();
+  ++m_server.connections;
+  m_fromAddress = m_server.addresses.Add(m_remote);
+  m_accepted = m_idleSince = std::chrono::steady_clock::now();
+}
+
+HttpSession::~HttpSession() { Uncount(); }
+
+void HttpSession::Uncount() {
+  if (!m_counted) return;
+  m_counted = false;
+  --m_server.connections;
+  m_server.addresses.Remove(m_remote);
+}
+
+void HttpSession::Start(bool overloaded) {
+  beast::error_code ec;
   tcp::endpoint local = m_stream.socket().local_endpoint(ec);
   if (!ec) {
     m_localAddress = local.address().to_string();
@@ -60,9 +81,17 @@ void HttpSession::CloseIfIdle() {
   if (!m_busy) Close();
 }
 
+void HttpSession::Evict() {
+  if (!Idle()) return;
+  // Logged like a request that timed out: a silent connection is not.
+  if (m_buffer.size() > 0) LogRequest(PartialJob(), 408, 0, {});
+  Close();
+}
+
 void HttpSession::WaitForRequest() {
   m_busy = false;
   if (m_closed) return;
+  if (!m_firstRequest) m_idleSince = std::chrono::steady_clock::now();
   if (m_server.stopping) {
     GracefulClose();
     return;
@@ -71,9 +100,15 @@ void HttpSession::WaitForRequest() {
     ReadHeader();
     return;
   }
-  // Waiting for the first byte of a request: the idle timeout. From that byte
-  // on the request must arrive whole within the read timeout.
-  m_stream.expires_after(m_server.options.idleTimeout);
+  // Waiting for the first byte of a request: the idle timeout, and for the
+  // first request of a connection the header timeout from the connection on
+  // (a client that connects and says nothing is no better than a slow one).
+  // From the first byte on the head must arrive within the header timeout
+  // and the whole request within the read timeout.
+  if (m_firstRequest)
+    m_stream.expires_at(m_accepted + std::min(m_server.options.idleTimeout, m_server.options.headerTimeout));
+  else
+    m_stream.expires_after(m_server.options.idleTimeout);
   m_stream.async_read_some(m_buffer.prepare(kReadPiece), [self = shared_from_this()](beast::error_code ec, std::size_t n) {
     self->m_buffer.commit(n);
     if (ec)
@@ -91,7 +126,11 @@ void HttpSession::ReadHeader() {
   m_parser->header_limit(static_cast<std::uint32_t>(m_server.options.maxHeaderBytes));
   m_parser->body_limit(m_server.options.maxBodyBytes);
   m_headerScanned = 0;
-  m_stream.expires_after(m_server.options.readTimeout);
+  // A client that sends its head a byte at a time holds a connection only
+  // for the header timeout, however steadily it sends.
+  auto headStart = m_firstRequest ? m_accepted : m_requestStarted;
+  m_stream.expires_at(std::min(headStart + m_server.options.headerTimeout,
+                               m_requestStarted + m_server.options.readTimeout));
   ScanHeader();
 }
 
@@ -140,6 +179,9 @@ void HttpSession::ParseHeader(std::size_t size) {
 
 void HttpSession::OnHeader() {
   m_busy = true;  // from here on the connection answers this request
+  m_firstRequest = false;
+  // The body has the rest of the read timeout.
+  m_stream.expires_at(m_requestStarted + m_server.options.readTimeout);
   const auto& req = m_parser->get();
   m_isHead = req.method() == http::verb::head;
   m_version = req.version() == 10 ? 10 : 11;
@@ -175,7 +217,7 @@ void HttpSession::OnHeader() {
 }
 
 void HttpSession::ReadBody() {
-  // The deadline set for the header still runs: header and body share it.
+  // The deadline set in OnHeader runs: head and body share the read timeout.
   http::async_read(m_stream, m_buffer, *m_parser, [self = shared_from_this()](beast::error_code ec, std::size_t) {
     if (ec)
       self->OnReadError(ec);
@@ -316,6 +358,8 @@ void HttpSession::AfterResponse(bool keepAlive) {
 void HttpSession::GracefulClose() {
   if (m_closed) return;
   m_busy = false;
+  // A connection on its way out is the first to make room.
+  m_idleSince = std::chrono::steady_clock::time_point::min();
   beast::error_code ec;
   m_stream.socket().shutdown(tcp::socket::shutdown_send, ec);
   m_buffer.consume(m_buffer.size());
@@ -339,6 +383,7 @@ void HttpSession::Close() {
   if (m_closed) return;
   m_closed = true;
   m_busy = false;
+  Uncount();
   beast::error_code ec;
   m_stream.socket().shutdown(tcp::socket::shutdown_both, ec);
   m_stream.socket().close(ec);

@@ -14,8 +14,10 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <mutex>
 #include <optional>
 #include <string>
+#include <unordered_map>
 
 #include <boost/asio/ip/tcp.hpp>
 #include <boost/beast/core.hpp>
@@ -31,6 +33,19 @@
 
 namespace host {
 
+// Open connections by client address, for the per-address limit. Sessions
+// count themselves in when created and out when closed, from any thread.
+class AddressCounts {
+ public:
+  // Counts one more connection of `address`; the count including it.
+  std::size_t Add(const std::string& address);
+  void Remove(const std::string& address);
+
+ private:
+  std::mutex m_mutex;
+  std::unordered_map<std::string, std::size_t> m_counts;
+};
+
 // What every session shares; owned by HttpServer, outlives all sessions.
 struct ServerContext {
   const ServerOptions& options;
@@ -39,7 +54,10 @@ struct ServerContext {
   AccessLog& log;
   WorkerPool& pool;
   std::atomic<bool> stopping{false};
+  // Connections not closed yet (a closed session may live on a moment while
+  // its last handlers run; it no longer counts).
   std::atomic<std::size_t> connections{0};
+  AddressCounts addresses;
 };
 
 class HttpSession : public std::enable_shared_from_this<HttpSession> {
@@ -51,6 +69,17 @@ class HttpSession : public std::enable_shared_from_this<HttpSession> {
   void Start(bool overloaded);
   // I/O thread, at shutdown: closes the connection unless a request is being answered.
   void CloseIfIdle();
+
+  // For the connection limits, I/O thread. A connection is idle while it
+  // waits for a request or receives its head (a request being answered, or
+  // whose body is arriving, is not); idle since it last accepted, answered,
+  // or began closing. Evict closes an idle connection to make room.
+  bool Idle() const { return !m_busy && !m_closed; }
+  std::chrono::steady_clock::time_point IdleSince() const { return m_idleSince; }
+  void Evict();
+  const std::string& RemoteAddress() const { return m_remote; }
+  // Open connections from this one's address, itself included (as counted when it was accepted).
+  std::size_t ConnectionsFromAddress() const { return m_fromAddress; }
 
  private:
   friend class StreamChannel;
@@ -108,6 +137,8 @@ class HttpSession : public std::enable_shared_from_this<HttpSession> {
   void GracefulClose();
   void Drain();
   void Close();
+  // Takes the connection out of the counts, once.
+  void Uncount();
 
   ServerContext& m_server;
   boost::beast::tcp_stream m_stream;
@@ -118,6 +149,11 @@ class HttpSession : public std::enable_shared_from_this<HttpSession> {
   unsigned short m_localPort = 0;
   bool m_busy = false;     // a request is being answered
   bool m_closed = false;
+  bool m_counted = true;   // in the server's counts
+  bool m_firstRequest = true;
+  std::size_t m_fromAddress = 0;
+  std::chrono::steady_clock::time_point m_accepted;
+  std::chrono::steady_clock::time_point m_idleSince;
   std::chrono::steady_clock::time_point m_requestStarted;
   std::size_t m_headerScanned = 0;  // bytes of the buffer already searched for the header's end
   std::size_t m_drained = 0;

@@ -18,9 +18,13 @@ struct ServerOptions {
   std::string logDestination = "-";  // access log: a file, or "-" for standard output
   std::string extensionPath;    // empty: ../lib/libportico.so beside the program
   std::size_t maxConnections = 256;
+  // Open connections from one client address at most; 0: no such limit
+  // (behind a proxy every connection comes from the proxy's address).
+  std::size_t maxPerAddress = 32;
   std::size_t maxHeaderBytes = 16 * 1024;  // request line and header fields together
   std::size_t maxBodyBytes = 1024 * 1024;
   std::chrono::milliseconds idleTimeout{15000};     // keep-alive wait for the next request
+  std::chrono::milliseconds headerTimeout{10000};   // for a request's head, from its first byte (first request: from the connection)
   std::chrono::milliseconds readTimeout{30000};     // from a request's first byte to its end
   std::chrono::milliseconds writeTimeout{60000};    // for one piece of a response
   std::chrono::milliseconds shutdownTimeout{10000}; // for running requests at stop

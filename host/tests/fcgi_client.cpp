@@ -193,6 +193,11 @@ FcgiResponse FcgiClient::Request(const Params& params, const std::string& body, 
   return Read();
 }
 
+bool FcgiClient::AwaitOutput(std::chrono::milliseconds timeout) {
+  pollfd p{m_fd, POLLIN, 0};
+  return m_fd >= 0 && ::poll(&p, 1, int(timeout.count())) == 1;
+}
+
 bool FcgiClient::ClosedByHost(std::chrono::milliseconds timeout) {
   auto deadline = std::chrono::steady_clock::now() + timeout;
   for (;;) {

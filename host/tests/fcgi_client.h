@@ -52,6 +52,9 @@ class FcgiClient {
   FcgiResponse Read(std::chrono::milliseconds timeout = std::chrono::seconds(10));
   // Send and Read.
   FcgiResponse Request(const Params& params, const std::string& body = "", bool keep = false);
+  // True when the host has sent something (or closed) within the timeout;
+  // nothing is read.
+  bool AwaitOutput(std::chrono::milliseconds timeout);
   // True when the host closes the connection within the timeout.
   bool ClosedByHost(std::chrono::milliseconds timeout = std::chrono::seconds(5));
   // Closes at once, with a reset when unread data remains (a browser gone mid-response).

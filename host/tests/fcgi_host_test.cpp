@@ -137,15 +137,51 @@ TEST_F(FcgiHost, KeptConnectionServesRequestAfterRequest) {
   EXPECT_TRUE(once.ClosedByHost());
 }
 
-TEST_F(FcgiHost, IdleKeptConnectionIsDroppedSoItsThreadServesOthers) {
+TEST_F(FcgiHost, IdleKeptConnectionIsClosedAfterTheIdleTimeout) {
   Start({"--threads", "1", "--idle-timeout", "0.3"});
   FcgiClient kept(socket);
   ASSERT_TRUE(kept.Request(GetParams("echo"), "", true).ended);
-  // The only thread waits on the kept connection until the idle timeout.
-  auto started = std::chrono::steady_clock::now();
-  FcgiResponse other = Get("echo");
-  EXPECT_TRUE(other.ended);
-  EXPECT_LT(std::chrono::steady_clock::now() - started, 3s);
+  EXPECT_TRUE(kept.ClosedByHost(2s));
+  EXPECT_TRUE(Get("echo").ended);
+}
+
+TEST_F(FcgiHost, HeadThatComesAByteAtATimeHoldsItsThreadOnlyForTheHeaderTimeout) {
+  Start({"--threads", "1", "--header-timeout", "0.5"});
+  FcgiClient slow(socket);
+  std::string head = FcgiRecord(1, 1, std::string("\0\1\0\0\0\0\0\0", 8)) + FcgiRecord(4, 1, FcgiPairs(GetParams("echo")));
+  auto start = std::chrono::steady_clock::now();
+  bool closed = false;
+  for (std::size_t i = 0; i < head.size() && !closed; ++i) {  // a byte every 50 ms, never the end
+    slow.SendRaw(head.substr(i, 1));
+    closed = slow.ClosedByHost(50ms);
+  }
+  EXPECT_TRUE(closed);
+  EXPECT_LT(std::chrono::steady_clock::now() - start, 2s);
+  FcgiClient silent(socket);
+  EXPECT_TRUE(silent.ClosedByHost(2s)) << "a connection that never speaks";
+  EXPECT_EQ(Get("echo").Status(), 200);
+}
+
+TEST_F(FcgiHost, WaitingConnectionTakesTheThreadOfOneThatHasSentNothing) {
+  Start({"--threads", "2", "--header-timeout", "30", "--idle-timeout", "30"});
+  FcgiClient silent(socket);
+  FcgiClient kept(socket);
+  ASSERT_TRUE(kept.Request(GetParams("echo"), "", true).ended);
+  // Both threads hold a connection; the silent one has waited longest.
+  auto start = std::chrono::steady_clock::now();
+  FcgiResponse r = Get("echo");
+  EXPECT_TRUE(r.ended);
+  EXPECT_LT(std::chrono::steady_clock::now() - start, 1s);
+  EXPECT_TRUE(silent.ClosedByHost(1s));
+}
+
+TEST_F(FcgiHost, WaitingConnectionTakesTheThreadOfAnIdleKeptOne) {
+  Start({"--threads", "1", "--idle-timeout", "30"});
+  FcgiClient kept(socket);
+  ASSERT_TRUE(kept.Request(GetParams("echo"), "", true).ended);
+  auto start = std::chrono::steady_clock::now();
+  EXPECT_TRUE(Get("echo").ended);
+  EXPECT_LT(std::chrono::steady_clock::now() - start, 1s);
   EXPECT_TRUE(kept.ClosedByHost(1s));
 }
 
@@ -213,7 +249,7 @@ TEST_F(FcgiHost, PeerLeavingMidResponseCostsTheRequestNotTheHost) {
   for (int i = 0; i < 4; ++i) {
     FcgiClient leaving(socket);
     ASSERT_TRUE(leaving.Send(GetParams("big&5000000")));
-    std::this_thread::sleep_for(50ms);  // the host fills the socket's buffer, then the peer is gone
+    ASSERT_TRUE(leaving.AwaitOutput(5s)) << "the host writes the response, then the peer is gone";
     leaving.Abandon();
   }
   EXPECT_TRUE(WaitForText(site.accessLog, "big&5000000"));
@@ -235,8 +271,9 @@ TEST_F(FcgiHost, StopsOnSigtermWithIdleKeptConnectionsAndAfterRunningRequests) {
   FcgiClient kept(socket);
   ASSERT_TRUE(kept.Request(GetParams("echo"), "", true).ended);
   FcgiClient slow(socket);
-  ASSERT_TRUE(slow.Send(GetParams("slow&600")));
-  std::this_thread::sleep_for(100ms);
+  const std::string entered = site.base + "/entered";
+  ASSERT_TRUE(slow.Send(GetParams(SlowCommand(600, entered))));
+  ASSERT_TRUE(WaitForText(entered, "entered"));
   auto started = std::chrono::steady_clock::now();
   host.Signal(SIGTERM);
   FcgiResponse finished = slow.Read();
@@ -256,8 +293,9 @@ TEST_F(FcgiHost, StopsOnSigtermWithIdleKeptConnectionsAndAfterRunningRequests) {
 TEST_F(FcgiHost, StuckRequestEndsTheProcessWithoutUnloading) {
   Start({"--shutdown-timeout", "0.3"});
   FcgiClient slow(socket);
-  ASSERT_TRUE(slow.Send(GetParams("slow&5000")));
-  std::this_thread::sleep_for(100ms);
+  const std::string entered = site.base + "/entered";
+  ASSERT_TRUE(slow.Send(GetParams(SlowCommand(5000, entered))));
+  ASSERT_TRUE(WaitForText(entered, "entered"));
   EXPECT_EQ(Stop(), 1);
   std::string marker = Site::ReadFile(site.marker);
   EXPECT_NE(marker.find("terminate"), std::string::npos);

@@ -25,7 +25,8 @@ TEST(FcgiOptions, SocketOrPortAndTheSharedFlags) {
   EXPECT_EQ(o->registryPath, "/etc/vamu/r.reg");
 
   o = Parse({"--port=0", "--threads", "3", "--log", "a.log", "--extension", "x.so", "--socket-mode", "0666",
-             "--max-params", "2048", "--max-body", "0", "--idle-timeout", "0.5", "--shutdown-timeout", "2"});
+             "--max-params", "2048", "--max-body", "0", "--idle-timeout", "0.5", "--shutdown-timeout", "2",
+             "--header-timeout", "1.5"});
   ASSERT_TRUE(o);
   EXPECT_EQ(o->port, 0);
   EXPECT_EQ(o->threads, 3u);
@@ -35,6 +36,7 @@ TEST(FcgiOptions, SocketOrPortAndTheSharedFlags) {
   EXPECT_EQ(o->maxParamBytes, 2048u);
   EXPECT_EQ(o->maxBodyBytes, 0u);
   EXPECT_EQ(o->idleTimeout, std::chrono::milliseconds(500));
+  EXPECT_EQ(o->headerTimeout, std::chrono::milliseconds(1500));
   EXPECT_EQ(o->shutdownTimeout, std::chrono::seconds(2));
 
   o = Parse({"--help"});

@@ -266,6 +266,8 @@ bool WaitForText(const std::string& path, const std::string& text, std::chrono::
   return false;
 }
 
+std::string SlowCommand(int ms, const std::string& flag) { return "slow&" + std::to_string(ms) + "&" + flag; }
+
 std::string Pattern(std::size_t size) {
   std::string s(size, '\0');
   for (std::size_t i = 0; i < size; ++i) s[i] = char('a' + i % 26);

@@ -118,6 +118,10 @@ Response Fetch(unsigned short port, const std::string& target, const std::string
 // end, which a client may see a moment before); false after the timeout.
 bool WaitForText(const std::string& path, const std::string& text, std::chrono::milliseconds timeout = 2s);
 
+// The test extension's "slow" command: answers "done" after `ms`; writes
+// "entered" into `flag` as the request enters the extension (WaitForText).
+std::string SlowCommand(int ms, const std::string& flag);
+
 // The body the test extension's "big" command writes: the alphabet, repeated.
 std::string Pattern(std::size_t size);
 

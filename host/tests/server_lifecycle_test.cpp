@@ -67,10 +67,12 @@ TEST_F(Lifecycle, DefaultExtensionLiesBesideTheProgramAndLogCanGoToStandardOutpu
 
 TEST_F(Lifecycle, SigtermLetsRunningRequestsFinishThenStopsTheExtension) {
   StartServer();
-  auto running = std::async(std::launch::async, [&] { return Fetch(Port(), "/portico.dll?slow&700"); });
+  const std::string entered = site.base + "/entered";
+  auto running =
+      std::async(std::launch::async, [&] { return Fetch(Port(), "/portico.dll?" + SlowCommand(700, entered)); });
   Client idle(Port());
   EXPECT_EQ(idle.Get("/").Status(), 200);
-  std::this_thread::sleep_for(200ms);  // the slow request is inside the extension now
+  ASSERT_TRUE(WaitForText(entered, "entered")) << "the slow request is inside the extension";
 
   server.Signal(SIGTERM);
   EXPECT_TRUE(idle.ClosedByServer(2s)) << "idle connections are closed at once";
@@ -84,8 +86,10 @@ TEST_F(Lifecycle, SigtermLetsRunningRequestsFinishThenStopsTheExtension) {
 
 TEST_F(Lifecycle, RequestsBeyondTheShutdownTimeoutLeaveTheExtensionLoaded) {
   StartServer({"--shutdown-timeout", "0.3"});
-  auto running = std::async(std::launch::async, [&] { return Fetch(Port(), "/portico.dll?slow&3000"); });
-  std::this_thread::sleep_for(200ms);
+  const std::string entered = site.base + "/entered";
+  auto running =
+      std::async(std::launch::async, [&] { return Fetch(Port(), "/portico.dll?" + SlowCommand(3000, entered)); });
+  ASSERT_TRUE(WaitForText(entered, "entered"));
   auto start = Clock::now();
   server.Signal(SIGTERM);
   EXPECT_EQ(server.Wait(5s), 1);

@@ -107,16 +107,5 @@ TEST_F(Limits, ConcurrentClientsRunOnThePool) {
   EXPECT_LT(Clock::now() - start, 1500ms) << "four 400 ms requests in parallel, not one after another";
 }
 
-TEST_F(Limits, ConnectionsBeyondTheLimitGetA503) {
-  StartServer({"--max-connections", "2"});
-  Client a(Port()), b(Port());
-  EXPECT_EQ(a.Get("/").Status(), 200);
-  EXPECT_EQ(b.Get("/").Status(), 200);
-  Client c(Port());
-  Response r = c.Read();
-  EXPECT_EQ(r.Status(), 503);
-  EXPECT_TRUE(c.ClosedByServer());
-}
-
 }  // namespace
 }  // namespace host::test

@@ -30,9 +30,13 @@ TEST(ServerOptions, DefaultsAndValues) {
   EXPECT_EQ(o->bindAddress, "127.0.0.1");
   EXPECT_EQ(o->logDestination, "-");
   EXPECT_TRUE(o->extensionPath.empty());
+  EXPECT_EQ(o->maxConnections, 256u);
+  EXPECT_EQ(o->maxPerAddress, 32u);
+  EXPECT_EQ(o->headerTimeout, 10s);
 
   o = Parse({"--port", "0", "--bind=0.0.0.0", "--threads", "3", "--registry", "/r.reg", "--log", "/tmp/a.log",
-             "--extension", "/x/libportico.so", "--read-timeout", "0.25", "--max-header", "4096"});
+             "--extension", "/x/libportico.so", "--read-timeout", "0.25", "--max-header", "4096",
+             "--max-per-address", "0", "--header-timeout", "2.5"});
   ASSERT_TRUE(o);
   EXPECT_EQ(o->port, 0);
   EXPECT_EQ(o->bindAddress, "0.0.0.0");
@@ -42,6 +46,8 @@ TEST(ServerOptions, DefaultsAndValues) {
   EXPECT_EQ(o->extensionPath, "/x/libportico.so");
   EXPECT_EQ(o->readTimeout, 250ms);
   EXPECT_EQ(o->maxHeaderBytes, 4096u);
+  EXPECT_EQ(o->maxPerAddress, 0u) << "0 switches the per-address limit off";
+  EXPECT_EQ(o->headerTimeout, 2500ms);
   EXPECT_TRUE(Parse({"--help"})->help);
 }
 

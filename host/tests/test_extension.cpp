@@ -120,6 +120,14 @@ DWORD Serve(EXTENSION_CONTROL_BLOCK* ecb) {
   }
   if (command == "pending") return HSE_STATUS_PENDING;
   if (command == "slow") {
+    // slow&MS&FILE: FILE is written on entry, so a test knows the request is
+    // inside the extension without guessing a time.
+    std::size_t flag = arg.find('&');
+    if (flag != std::string::npos)
+      if (std::FILE* f = std::fopen(arg.substr(flag + 1).c_str(), "w")) {
+        std::fputs("entered\n", f);
+        std::fclose(f);
+      }
     SendHeader(ecb, nullptr, kText);
     std::this_thread::sleep_for(std::chrono::milliseconds(std::atoi(arg.c_str())));
     Write(ecb, "done");
