@@ -1,8 +1,13 @@
 #include "biblion/act_cache.h"
 
+#include <sys/stat.h>
+
+#include <algorithm>
 #include <cerrno>
+#include <cstdint>
 #include <cstring>
 #include <filesystem>
+#include <optional>
 #include <system_error>
 
 #include "biblion/act_table.h"
@@ -24,14 +29,31 @@ bool ReadExactly(CFile& file, BYTE* buffer, std::size_t n) {
   return true;
 }
 
-// The cache was written after the last change of every base file.
+// A file's last modification and last change of status (a rename, a change
+// of permissions), nanoseconds since 1970.
+struct FileTimes {
+  std::int64_t modified = 0;
+  std::int64_t changed = 0;
+};
+std::optional<FileTimes> TimesOf(const std::string& path) {
+  struct stat st {};
+  if (::stat(path.c_str(), &st) != 0) return std::nullopt;
+  auto ns = [](const timespec& t) { return std::int64_t(t.tv_sec) * 1000000000 + t.tv_nsec; };
+  return FileTimes{ns(st.st_mtim), ns(st.st_ctim)};
+}
+
+// The cache was written after the last change of every base file. A base
+// renamed into place (a publication) keeps the time it was written, possibly
+// long before the cache (a copy that kept its times), but its status changes
+// with the rename. The status time is compared strictly: it cannot be set
+// back, and a base merely examined (chmod, a copy's times set) in the tick
+// the cache was written would otherwise never let the cache be trusted.
 bool NewerThanBases(const std::string& path, const std::vector<std::string>& baseFiles) {
-  std::error_code ec;
-  auto cacheTime = std::filesystem::last_write_time(path, ec);
-  if (ec) return false;
+  std::optional<FileTimes> cache = TimesOf(path);
+  if (!cache) return false;
   for (const auto& base : baseFiles) {
-    auto baseTime = std::filesystem::last_write_time(base, ec);
-    if (ec || baseTime >= cacheTime) return false;
+    std::optional<FileTimes> times = TimesOf(base);
+    if (!times || times->modified >= cache->modified || times->changed > cache->modified) return false;
   }
   return true;
 }

@@ -23,7 +23,8 @@ namespace biblion {
 // to their number, each GUID equal in order, the length exactly that of N
 // entries (N at most 65536 per base), the entries in table order and naming
 // existing base numbers, and the file newer than every base file (a base
-// changed in place, e.g. compacted, keeps its GUID but not its slots).
+// changed in place, e.g. compacted, keeps its GUID but not its slots; a base
+// renamed into place counts from the rename, whatever its own time).
 // False otherwise, entries then unchanged.
 bool LoadActCache(const std::string& path, const std::vector<GUID>& guids, const std::vector<std::string>& baseFiles,
                   std::vector<ActEntry>& entries);

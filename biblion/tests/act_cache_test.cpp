@@ -113,8 +113,11 @@ TEST_F(ActCacheTest, OtherBasesAreNotTrusted) {
 TEST_F(ActCacheTest, ABaseWithTheCachesOwnTimeMakesItStale) {
   // A base written within the same clock tick as the cache may have changed
   // after it: equal times are not trusted, a base older by a second is.
+  // Setting a base's time changes its status time to now, which the cache
+  // must not precede: the cache's time is set ahead of the clock instead.
   ASSERT_TRUE(biblion::WriteActCache(cache, {kA, kB}, entries));
-  const auto written = std::filesystem::last_write_time(cache);
+  const auto written = std::filesystem::last_write_time(cache) + std::chrono::seconds(10);
+  std::filesystem::last_write_time(cache, written);
   std::vector<ActEntry> out;
   std::filesystem::last_write_time(baseB, written);
   EXPECT_FALSE(Load(out));
