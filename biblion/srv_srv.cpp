@@ -88,6 +88,22 @@ std::string CSrvSrv::GetBasePath(DWORD base) const {
   return base < m_aBases.size() ? m_aBases[base]->GetFilePath() : std::string();
 }
 
+GUID CSrvSrv::GetBaseGuid(DWORD base) const { return base < m_aBases.size() ? m_aBases[base]->GetGuid() : GUID{}; }
+
+DWORD CSrvSrv::CountBaseDocuments(DWORD base) const {
+  if (base >= m_aBases.size()) return 0;
+  CDocServer* b = m_aBases[base];
+  DWORD documents = 0;
+  for (DWORD slot = 0; slot < b->GetSize(); ++slot) {
+    try {
+      if (!b->IsSystemFile(slot) && b->GetFileSize(slot) != 0) ++documents;
+    } catch (const CException&) {
+      // A damaged record is no document the pages could show.
+    }
+  }
+  return documents;
+}
+
 // --- items ----------------------------------------------------------------------
 
 DWORD CSrvSrv::GetSize() const {

@@ -83,6 +83,11 @@ class CSrvSrv {
   // Number of open bases, and the container file of base i (empty when none).
   DWORD GetBaseCount() const { return static_cast<DWORD>(m_aBases.size()); }
   std::string GetBasePath(DWORD base) const;
+  // The GUID of base i (all zero when there is none), and its number of
+  // documents: slots that hold an item, the index's own items not counted
+  // (reads every slot's record: for reports, not for pages).
+  GUID GetBaseGuid(DWORD base) const;
+  DWORD CountBaseDocuments(DWORD base) const;
   // The cache file this catalogue reads and writes (empty: none), and
   // whether Init loaded the table from it rather than building it.
   const std::string& GetCachePath() const { return m_strCachePath; }

@@ -64,6 +64,7 @@ const Command* Commands(std::size_t* count) {
 }
 
 DWORD CPorticoExtension::Dispatch(EXTENSION_CONTROL_BLOCK* ecb, const char* query, const char* third) {
+  RequestScope generation(*this);  // one generation of the bases for the whole page
   CRequest request(ecb);
   const char* reason = nullptr;
   std::string what;

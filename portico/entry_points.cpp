@@ -27,7 +27,10 @@ BOOL GetExtensionVersion(HSE_VERSION_INFO* pVer) { return portico::TheExtension(
 
 DWORD HttpExtensionProc(EXTENSION_CONTROL_BLOCK* pECB) { return portico::TheExtension().HttpExtensionProc(pECB); }
 
-BOOL TerminateExtension(DWORD) { return TRUE; }
+BOOL TerminateExtension(DWORD) {
+  portico::TheExtension().Stop();
+  return TRUE;
+}
 
 BOOL GetFilterVersion(HTTP_FILTER_VERSION* pVer) {
   if (!pVer) return TRUE;

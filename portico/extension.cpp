@@ -5,28 +5,31 @@
 
 #include "platform/message_box.h"
 #include "portico/request.h"
-#include "portico/settings.h"
 
 namespace portico {
 
-CPorticoExtension::CPorticoExtension() = default;
+namespace {
+
+// The innermost request scope of the calling thread (a test may run a
+// request of one extension object inside another's, hence the chain).
+thread_local CPorticoExtension::RequestScope* t_request = nullptr;
+
+}  // namespace
+
+CPorticoExtension::RequestScope::RequestScope(const CPorticoExtension& owner) : m_owner(&owner), m_outer(t_request) {
+  t_request = this;
+}
+
+CPorticoExtension::RequestScope::~RequestScope() { t_request = m_outer; }
+
+CPorticoExtension::CPorticoExtension() : m_empty(std::make_unique<CGeneration>()) {}
 
 CPorticoExtension::~CPorticoExtension() {
-  // Unloading never overtakes the initialisation. An object that was never
-  // started has nothing to wait for.
-  if (m_thread.joinable()) {
-    m_evReady.Wait();
-    m_thread.join();
-  }
-  m_contents.Close();
-  m_main.Close();
+  // Unloading never overtakes the opening of the bases.
+  m_generations.Stop();
 }
 
-void CPorticoExtension::SetCacheDirectory(const std::string& directory) {
-  m_main.SetCacheDirectory(directory);
-  m_contents.SetCacheDirectory(directory);
-  m_bCacheDirectorySet = true;
-}
+void CPorticoExtension::SetCacheDirectory(const std::string& directory) { m_generations.SetCacheDirectory(directory); }
 
 BOOL CPorticoExtension::GetExtensionVersion(HSE_VERSION_INFO* info) {
   if (info) {
@@ -34,37 +37,24 @@ BOOL CPorticoExtension::GetExtensionVersion(HSE_VERSION_INFO* info) {
     std::strncpy(info->lpszExtensionDesc, kDescription, HSE_MAX_EXT_DLL_NAME_LEN - 1);
     info->lpszExtensionDesc[HSE_MAX_EXT_DLL_NAME_LEN - 1] = '\0';
   }
-  // A second start would open the catalogues twice while pages read them.
+  // A second start would open the bases twice while pages read them.
   bool expected = false;
-  if (m_bStarted.compare_exchange_strong(expected, true)) m_thread = std::thread([this] { Initialise(); });
+  if (m_bStarted.compare_exchange_strong(expected, true)) m_generations.Start([this] { m_evReady.Set(); });
   return TRUE;
 }
 
-void CPorticoExtension::Initialise() {
-  // The results are not examined: pages work with whatever the catalogues
-  // hold, and the ready signal is set in any case.
-  if (!m_bCacheDirectorySet) {
-    // Never beside the programs: their directory need not be writable, and
-    // servers of other bases may share it.
-    std::string dir = ReadSetting("Setup", "CacheDir");
-    SetCacheDirectory(dir.empty() ? kDefaultCacheDirectory : dir);
+void CPorticoExtension::Stop() { m_generations.Stop(); }
+
+CGeneration& CPorticoExtension::InService() const {
+  for (RequestScope* r = t_request; r; r = r->m_outer) {
+    if (r->m_owner != this) continue;
+    // Before the first generation is open the request takes nothing yet:
+    // a page that waits for it then gets it.
+    if (!r->m_generation && IsReady()) r->m_generation = m_generations.Current();
+    return r->m_generation ? *r->m_generation : *m_empty;
   }
-  try {
-    m_main.Init(nullptr);
-  } catch (const std::exception& e) {
-    MessageBox(std::string("main catalogue: ") + e.what(), "portico");
-  } catch (...) {
-    MessageBox("main catalogue: initialisation failed", "portico");
-  }
-  try {
-    m_contents.m_bNoTable = TRUE;
-    m_contents.Init(kContentsCatalogue);
-  } catch (const std::exception& e) {
-    MessageBox(std::string("contents catalogue: ") + e.what(), "portico");
-  } catch (...) {
-    MessageBox("contents catalogue: initialisation failed", "portico");
-  }
-  m_evReady.Set();
+  std::shared_ptr<CGeneration> current = IsReady() ? m_generations.Current() : nullptr;
+  return current ? *current : *m_empty;
 }
 
 DWORD CPorticoExtension::HttpExtensionProc(EXTENSION_CONTROL_BLOCK* ecb) {

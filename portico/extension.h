@@ -1,28 +1,35 @@
-// The extension object: one per loaded library. It owns the two catalogues
-// (the main one and the contents catalogue "TOC"), the initialisation thread
-// that opens them, and the ready signal that every page waits for before it
-// touches a catalogue. The exported entry points (entry_points.cpp) act on
-// TheExtension(); tests make objects of their own.
+// The extension object: one per loaded library. It owns the generations of
+// the bases (generations.h: the two catalogues - the main one and the
+// contents catalogue "TOC" - opened over the bases the registry lists, with
+// the caches of what pages made from them), and the ready signal that every
+// page waits for before it touches a catalogue. The exported entry points
+// (entry_points.cpp) act on TheExtension(); tests make objects of their own.
 //
-// Life: constructed with both catalogues empty. GetExtensionVersion starts the
-// initialisation thread and returns at once; the thread initialises the main
-// catalogue, then the contents catalogue (no table of acts), then sets the
-// ready signal, which stays set. Dispatch may run on any number of threads
-// at once; pages hold no lock of the extension while they use the catalogues,
-// which are safe for concurrent readers once initialised. The destructor
-// waits for the initialisation to end (when it was started), then closes
-// both catalogues; the search-result and page caches go with the object.
+// Life: constructed with no generation. GetExtensionVersion starts the
+// thread that opens the first generation and returns at once; once it is
+// in service the ready signal is set and stays set, and the thread watches
+// for publications (a base renamed over a live one, a changed list of
+// bases). Stop (TerminateExtension) ends the watch; the destructor waits for
+// it, then closes every generation.
+//
+// Requests: Dispatch may run on any number of threads at once. The first
+// time a request asks for a catalogue or a cache (Main, Contents,
+// SearchCache, PageCache) it takes the generation in service and keeps it
+// to its end, so a page never mixes two generations and the bases it reads
+// stay open until it is done, however soon a publication follows. Pages hold
+// no lock of the extension while they use the catalogues, which are safe for
+// concurrent readers.
 #pragma once
 
 #include <atomic>
+#include <memory>
 #include <string>
-#include <thread>
 
 #include "biblion/srv_srv.h"
 #include "platform/isapi.h"
 #include "platform/sync.h"
+#include "portico/generations.h"
 #include "portico/page_cache.h"
-#include "portico/publications.h"
 #include "portico/search_cache.h"
 
 namespace portico {
@@ -32,7 +39,7 @@ class CPorticoExtension {
   static constexpr DWORD kExtensionVersion = 0x00020000;
   static constexpr const char* kDescription = "This is a sample Vamu Server Application";
   // Name of the contents catalogue's configuration.
-  static constexpr const char* kContentsCatalogue = "TOC";
+  static constexpr const char* kContentsCatalogue = CGeneration::kContentsCatalogue;
 
   CPorticoExtension();
   CPorticoExtension(const CPorticoExtension&) = delete;
@@ -42,6 +49,9 @@ class CPorticoExtension {
   // Start operation: fills the version record and starts the initialisation
   // (once; a further call only fills the record). Returns TRUE.
   BOOL GetExtensionVersion(HSE_VERSION_INFO* info);
+  // Stop operation: no more publications (an opening in progress is waited
+  // for). Requests may still run.
+  void Stop();
   // Request operation: Dispatch with the query string, and the query string
   // again as third value unless the method is exactly "GET".
   DWORD HttpExtensionProc(EXTENSION_CONTROL_BLOCK* ecb);
@@ -50,46 +60,67 @@ class CPorticoExtension {
   // third value) and answered with HSE_STATUS_ERROR.
   DWORD Dispatch(EXTENSION_CONTROL_BLOCK* ecb, const char* query, const char* third);
 
-  // Blocks until both catalogues are initialised (at once afterwards).
+  // Blocks until the first generation is in service (at once afterwards).
   void WaitReady() const { m_evReady.Wait(); }
   bool IsReady() const { return m_evReady.IsSet(); }
   bool Started() const { return m_bStarted.load(); }
 
-  // The catalogues; use them only after WaitReady.
-  const CSrvSrv& Main() const { return m_main; }
-  const CSrvSrv& Contents() const { return m_contents; }
+  // The catalogues of the request's generation; use them only after
+  // WaitReady (before, they are empty). Outside a request (tests, tools) the
+  // generation in service, valid until the next publication.
+  const CSrvSrv& Main() const { return InService().Main(); }
+  const CSrvSrv& Contents() const { return InService().Contents(); }
+  // The result lists of the Search page, shared by the requests of one
+  // generation (it serialises its own use).
+  CSearchCache& SearchCache() { return InService().SearchCache(); }
+  // The Topic pages of large documents, shared by the requests of one generation.
+  CPageCache& PageCache() { return InService().PageCache(); }
 
-  // The result lists of the Search page, shared by all requests (it
-  // serialises its own use).
-  CSearchCache& SearchCache() { return m_searchCache; }
-  // The Topic pages of large documents, shared by all requests.
-  CPageCache& PageCache() { return m_pageCache; }
   // The pages without frames of whole acts (reader_page.cpp), keyed by the
-  // index of the version's document.
-  CPageCache& ReaderPageCache() { return m_readerPageCache; }
-  // What the publications of bases added (the feed of new acts).
-  CPublications& Publications() { return m_publications; }
+  // index of the version's document, shared by the requests of one generation.
+  CPageCache& ReaderPageCache() { return InService().ReaderPageCache(); }
+  // What the publications of bases added (the feed of new acts), as the
+  // request's generation sees it.
+  CPublications& Publications() { return InService().Publications(); }
+
+  // The generations, for reports and tests.
+  const CGenerations& Generations() const { return m_generations; }
 
   // Where both catalogues keep their cache files, instead of the registry's
   // Setup\CacheDir (default kDefaultCacheDirectory); empty: no cache. Must be
   // called before GetExtensionVersion.
   void SetCacheDirectory(const std::string& directory);
   // The state directory of an installation whose registry names none.
-  static constexpr const char* kDefaultCacheDirectory = "/var/cache/vamu";
+  static constexpr const char* kDefaultCacheDirectory = CGenerations::kDefaultCacheDirectory;
 
  private:
-  void Initialise();
+  // The generation of the calling request (taken on first use), or the one
+  // in service outside a request, or an empty one before the first is open.
+  CGeneration& InService() const;
+
+ public:
+  // While alive (Dispatch), the calling thread's request of this extension
+  // keeps the generation it first used.
+  class RequestScope {
+   public:
+    explicit RequestScope(const CPorticoExtension& owner);
+    ~RequestScope();
+    RequestScope(const RequestScope&) = delete;
+    RequestScope& operator=(const RequestScope&) = delete;
+
+   private:
+    friend class CPorticoExtension;
+    const CPorticoExtension* m_owner;
+    std::shared_ptr<CGeneration> m_generation;
+    RequestScope* m_outer;
+  };
+
+ private:
 
   mutable CEvent m_evReady;
-  CSrvSrv m_main;
-  CSrvSrv m_contents;
-  std::thread m_thread;  // the initialisation thread while it may run
   std::atomic<bool> m_bStarted{false};
-  bool m_bCacheDirectorySet = false;
-  CSearchCache m_searchCache;
-  CPageCache m_pageCache;
-  CPageCache m_readerPageCache;
-  CPublications m_publications;
+  CGenerations m_generations;
+  std::unique_ptr<CGeneration> m_empty;
 };
 
 // The one extension object of the library, behind the exported entry points.

@@ -1,9 +1,10 @@
 // The rendered-page cache of the extension: the bytes of the Topic pages of
 // large catalogue documents, so that a document read again is neither
-// inflated nor searched for its ruling locations a second time. The bases
-// do not change while they are served, so a page stays right as long as the
-// extension lives; what the operator may change meanwhile (the publisher
-// footer) is not part of an entry and is written afresh on every request.
+// inflated nor searched for its ruling locations a second time. Each
+// generation of the bases has its own (generation.h), and a generation's
+// bases never change, so a page stays right as long as the cache lives; what
+// the operator may change meanwhile (the publisher footer) is not part of an
+// entry and is written afresh on every request.
 //
 // An entry holds the page in two parts, the bytes before and behind the
 // place of the footer. Pages smaller than kMinPage are not kept (they are

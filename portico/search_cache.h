@@ -1,7 +1,7 @@
 // The search-result cache of the extension: the complete result list of every
 // distinct query of the Search page, so that further pages of a query (and
-// repeated queries) need no catalogue search. Owned by the extension object,
-// shared by all requests.
+// repeated queries) need no catalogue search. Each generation of the bases
+// has its own (generation.h), shared by the requests of that generation.
 //
 // Entries are kept sorted by a 32-bit key (the hash of the query text) and
 // found by bisection. Each entry also keeps its query text, and a lookup

@@ -44,21 +44,24 @@ TestSite::~TestSite() {
   fs::remove_all(root, ec);
 }
 
+void TestSite::WriteBase(const std::string& path, const std::vector<Item>& items, const GUID* guid) {
+  std::remove(path.c_str());  // a new base, never added to an old one
+  GUID fresh = NewGuid();
+  CDocServer base(path.c_str(), guid ? guid : &fresh, CFile::modeCreate | CFile::modeReadWrite);
+  for (const Item& item : items) {
+    CMemFile file(4096);
+    if (!item.text.empty()) file.Write(item.text.data(), static_cast<UINT>(item.text.size()));
+    file.SeekToBegin();
+    _FILEITEM* descriptor = MakeFileItem(item.name.c_str());
+    base.AddFile(file, descriptor, item.keys.c_str(), 2);
+    CFileServer::FreeFileItem(descriptor);
+  }
+  base.Close();
+}
+
 std::string TestSite::AddBase(const std::vector<Item>& items, const std::string& catalogue) {
   std::string path = root + "/base" + std::to_string(m_bases++) + ".vq";
-  GUID guid = NewGuid();
-  {
-    CDocServer base(path.c_str(), &guid, CFile::modeCreate | CFile::modeReadWrite);
-    for (const Item& item : items) {
-      CMemFile file(4096);
-      if (!item.text.empty()) file.Write(item.text.data(), static_cast<UINT>(item.text.size()));
-      file.SeekToBegin();
-      _FILEITEM* descriptor = MakeFileItem(item.name.c_str());
-      base.AddFile(file, descriptor, item.keys.c_str(), 2);
-      CFileServer::FreeFileItem(descriptor);
-    }
-    base.Close();
-  }
+  WriteBase(path, items);
   m_registry.SetString(kFileServerKey + catalogue, std::to_string(m_bases), path);
   WriteRegistry();
   return path;
@@ -134,6 +137,7 @@ BOOL TestRequest::GetServerVariable(HCONN conn, LPSTR name, LPVOID buffer, LPDWO
 
 BOOL TestRequest::WriteClient(HCONN conn, LPVOID buffer, LPDWORD bytes, DWORD) {
   TestRequest* self = Self(conn);
+  if (self->beforeWrite) self->beforeWrite();
   if (self->writeSizes.size() >= self->failAfterWrites) {
     ++self->failedWrites;
     return FALSE;

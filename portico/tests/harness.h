@@ -44,6 +44,11 @@ class TestSite {
   // in the catalogue's registry key (order of calls = base numbers).
   // Returns the container path.
   std::string AddBase(const std::vector<Item>& items, const std::string& catalogue = "biblion");
+  // Builds a base at `path` (items in slot order; a file there is replaced)
+  // without listing it; a new GUID unless one is given.
+  static void WriteBase(const std::string& path, const std::vector<Item>& items, const GUID* guid = nullptr);
+  // The registry as the site wrote it, for tests that change the list of bases.
+  CRegistry& Registry() { return m_registry; }
   // Lists a path that holds no base (it does not take a base number).
   void AddMissingBase(const std::string& catalogue = "biblion");
   // A value below "Vamu Server" (section "" = the key itself).
@@ -71,6 +76,8 @@ class TestRequest {
   std::map<std::string, std::string> variables;
   // Writes after this many succeed fail (and every later one).
   std::size_t failAfterWrites = static_cast<std::size_t>(-1);
+  // Called before every write (a test may hold the page here).
+  std::function<void()> beforeWrite;
 
   std::string header;         // header text of the response header request
   std::string statusText;     // its status ("404 Not Found"); empty for the default
