@@ -191,7 +191,8 @@ TEST_P(PublicationUnderLoad, NoFailureNoMixedPageNewEditionWithinTwoSecondsOldBa
     }));
   // Editions 1, 2, 1, 2 follow the first, each in service for two seconds.
   std::vector<std::pair<Clock::time_point, int>> published{{Clock::now(), 0}};  // tool ended, edition
-  std::vector<Clock::time_point> publishing{published[0].first};                 // tool started
+  // The first edition is in service before any reader starts.
+  std::vector<Clock::time_point> publishing{Clock::time_point::min()};           // tool started
   std::size_t residentKb[5] = {};
   std::this_thread::sleep_for(1s);
   for (int n = 1; n <= 4; ++n) {
@@ -226,7 +227,16 @@ TEST_P(PublicationUnderLoad, NoFailureNoMixedPageNewEditionWithinTwoSecondsOldBa
       sawLater = true;
       if (p > 0 && p == LatestBefore(published, o.started)) firstSeen[p] = std::min(firstSeen[p], o.started - published[p].first);
     }
-    if (!sawLater) ++stale;
+    if (!sawLater) {
+      ++stale;
+      auto ms = [&](Clock::time_point t) {
+        return std::chrono::duration_cast<std::chrono::milliseconds>(t - published[0].first).count();
+      };
+      std::cout << "stale: started at " << ms(o.started) << " ms, edition " << o.editions[0] << "; publications";
+      for (std::size_t p = 0; p < published.size(); ++p)
+        std::cout << " [" << ms(publishing[p]) << ".." << ms(published[p].first) << " ms: " << published[p].second << "]";
+      std::cout << "\n";
+    }
   }
   std::cout << GetParam() << ": " << outcomes.size() << " requests, " << failed << " failed, " << mixed << " mixed, "
             << stale << " stale; each edition first seen after";
