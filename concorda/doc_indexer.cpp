@@ -73,7 +73,7 @@ void CDocServer::IndexDocument(DWORD index, CFile& file) {
     FlushMemory();
     map.m_dwDocuments = 0;
   }
-  m_bSuffixCurrent.store(false);
+  IndexChanged();
   ++map.m_dwDocuments;
   m_bDirty = true;
 
@@ -162,6 +162,7 @@ void CDocServer::MergeWords(DWORD index) {
 
 void CDocServer::RecordChange(BYTE kind, DWORD index) {
   if (m_nHookPause > 0) return;
+  m_termCache.Clear();
   if (m_keys.Apply(kind, index)) m_bChanged = TRUE;
   m_log.Append(kind, index);
   m_bDirty = true;

@@ -1,5 +1,6 @@
 // CDocServer: word queries and key queries, and the find handles.
 #include <algorithm>
+#include <memory>
 #include <new>
 
 #include "concorda/doc_server.h"
@@ -13,15 +14,42 @@ using namespace concorda;
 // Evaluates a query against the word table of one CDocServer.
 class CDocQuery : public CQueryEvaluator {
  public:
-  explicit CDocQuery(CDocServer& server) : m_s(server) {}
+  CDocQuery(CDocServer& server, CQueryBudget& budget) : CQueryEvaluator(budget), m_s(server) {}
 
  protected:
-  void AddTermDocs(const std::string& term, ItemSet& r) override {
+  ItemSet TermDocs(const std::string& term) override {
+    if (!HasWildcard(term)) {
+      std::vector<DWORD> items;
+      std::size_t i = m_s.m_words.Find(term.c_str());
+      if (i != CWordTable::npos) m_s.CopyTopicItems(i, items);
+      ItemSet r;
+      AddItems(r, items);
+      return r;
+    }
+    std::shared_ptr<const TermEntry> entry = m_s.m_termCache.Find(term);
+    if (entry) {
+      // The budget sees the work the term stands for, cached or not, so a
+      // query is refused or answered alike every time.
+      if (entry->bTableScan) Budget().ChargeTableScan();
+      Budget().ChargeExpandedWords(entry->nWords);
+      return entry->aItems;
+    }
+    auto fresh = std::make_shared<TermEntry>();
+    fresh->bTableScan = ScansWholeTable(term);
+    if (fresh->bTableScan) Budget().ChargeTableScan();
     std::vector<std::size_t> words;
-    FindTermWords(m_s.m_words, [this]() -> const std::vector<DWORD>& { return m_s.SuffixIndex(); }, term, words);
+    FindTermWords(
+        m_s.m_words, [this]() -> const std::vector<DWORD>& { return m_s.SuffixIndex(); }, term, words, &Budget());
+    fresh->nWords = words.size();
+    Budget().ChargeExpandedWords(words.size());
     std::vector<DWORD> items;
-    for (std::size_t w : words) m_s.CopyTopicItems(w, items);
-    AddItems(r, items);
+    for (std::size_t k = 0; k < words.size(); ++k) {
+      if (k % 1024 == 1023) Budget().CheckTime();
+      m_s.CopyTopicItems(words[k], items);
+    }
+    AddItems(fresh->aItems, items);
+    m_s.m_termCache.Store(term, fresh);
+    return fresh->aItems;
   }
 
  private:
@@ -45,31 +73,52 @@ CDocServer::FindHandle* MakeHandle(ItemSet& items, WORD* first) {
 
 }  // namespace
 
+BOOL CDocServer::FindDocs(CWordQuery& query, std::vector<DWORD>& items) {
+  items.clear();
+  if (query.IsRefused()) return FALSE;
+  if (query.IsNull()) return TRUE;
+  CQueryBudget& budget = query.Budget();
+  const PreparedQuery& prepared = query.Prepared();
+  try {
+    ItemSet r = CDocQuery(*this, budget).Evaluate(prepared.text);
+    if (!r.empty() && !prepared.phrases.empty()) {
+      // Phrases are looked for only in the documents the words already selected.
+      std::size_t out = 0;
+      for (DWORD item : r) {
+        budget.ChargeDocumentRead();
+        budget.CheckTime();
+        CMemFile content(4096);
+        bool found = false;
+        try {
+          if (_FILEITEM* desc = GetFile(item, content, 0, FALSE)) {
+            FreeFileItem(desc);
+            const BYTE* bytes = content.GetBuffer();
+            const auto length = static_cast<std::size_t>(content.GetLength());
+            found = std::all_of(prepared.phrases.begin(), prepared.phrases.end(),
+                                [&](const std::string& phrase) { return ContainsPhrase(bytes, length, phrase); });
+          }
+        } catch (const CException&) {
+          found = false;  // a document that cannot be read is left out
+        }
+        if (found) r[out++] = item;
+      }
+      r.resize(out);
+    }
+    items.swap(r);
+    return TRUE;
+  } catch (const CQueryOverBudget& e) {
+    query.Refuse(e.what());
+    items.clear();
+    return FALSE;
+  }
+}
+
 CDocServer::FindHandle* CDocServer::FindFirstDoc(const char* query, WORD* first, BYTE* /*reserved*/) {
   if (!query) return NoFind();
-  PreparedQuery prepared = PrepareQuery(query);
-  ItemSet r = CDocQuery(*this).Evaluate(prepared.text);
-  if (!r.empty() && !prepared.phrases.empty()) {
-    // Phrases are looked for only in the documents the words already selected.
-    std::size_t out = 0;
-    for (DWORD item : r) {
-      CMemFile content(4096);
-      bool found = false;
-      try {
-        if (_FILEITEM* desc = GetFile(item, content, 0, FALSE)) {
-          FreeFileItem(desc);
-          const BYTE* bytes = content.GetBuffer();
-          const auto length = static_cast<std::size_t>(content.GetLength());
-          found = std::all_of(prepared.phrases.begin(), prepared.phrases.end(),
-                              [&](const std::string& phrase) { return ContainsPhrase(bytes, length, phrase); });
-        }
-      } catch (const CException&) {
-        found = false;  // a document that cannot be read is left out
-      }
-      if (found) r[out++] = item;
-    }
-    r.resize(out);
-  }
+  CQueryBudget budget;
+  CWordQuery prepared(query, budget);
+  ItemSet r;
+  if (!FindDocs(prepared, r)) return NoFind();
   return MakeHandle(r, first);
 }
 

@@ -55,7 +55,7 @@ void CDocServer::ReleaseIndex() {
     CSingleLock lock(m_mutexIndex);
     m_words.Clear();
     m_cache.Clear();
-    m_bSuffixCurrent.store(false);
+    IndexChanged();
     m_aSuffix.clear();
     m_aSuffix.shrink_to_fit();
   }
@@ -124,7 +124,7 @@ void CDocServer::LoadWordTable() {
     CSingleLock lock(m_mutexIndex);
     m_words.Clear();
     m_cache.Clear();
-    m_bSuffixCurrent.store(false);
+    IndexChanged();
   }
   m_wordBlock.clear();
   m_words.SetOwnsWords(IsWritable());

@@ -37,7 +37,9 @@
 #include "concorda/grow_block.h"
 #include "concorda/index_cache.h"
 #include "concorda/key_table.h"
+#include "concorda/term_cache.h"
 #include "concorda/word_index.h"
+#include "concorda/word_query.h"
 #include "kasten/file_server.h"
 
 class CDocServer : public CFileServer {
@@ -106,8 +108,15 @@ class CDocServer : public CFileServer {
 
   // Word query (see query.h for the language). Returns a handle whose first
   // item's low 16 bits are stored in *first, or NoFind() when the query is
-  // null or finds nothing (first unchanged). `reserved` is neither read nor written.
+  // null or finds nothing (first unchanged). `reserved` is neither read nor
+  // written. A query over the limits of concorda::QueryLimits finds nothing
+  // here too; callers that must tell it apart use FindDocs.
   FindHandle* FindFirstDoc(const char* query, WORD* first, BYTE* reserved);
+  // Runs a prepared query within its budget: the item indices found
+  // (ascending, all 32 bits) in `items`, and TRUE; or FALSE, `items` empty
+  // and the query marked refused (query.Refusal() says why) when it passed
+  // a limit here or before. Never a part of the result.
+  BOOL FindDocs(CWordQuery& query, std::vector<DWORD>& items);
   // Documents carrying any of the ';'-separated keys; as FindFirstDoc.
   FindHandle* FindFirstDocFromKey(const char* keys, WORD* first) const;
   // Stores the next item's low 16 bits and returns TRUE; at the end releases
@@ -158,6 +167,9 @@ class CDocServer : public CFileServer {
   // Appends the item indices (or whole topics) of the word at pos (locks m_mutexIndex).
   void CopyTopicItems(std::size_t pos, std::vector<DWORD>& items, bool wholeTopics = false);
   const std::vector<DWORD>& SuffixIndex();
+  // The word table or the topics changed: the suffix index and the cached
+  // wildcard terms are out of date.
+  void IndexChanged();
 
   // --- writing (index_writer.cpp) ---
   class CIndexFileSink;
@@ -194,6 +206,7 @@ class CDocServer : public CFileServer {
   BOOL m_bChanged = FALSE;               // a hook changed the key table
   std::vector<DWORD> m_aSuffix;          // suffix index, built under m_mutexIndex
   std::atomic<bool> m_bSuffixCurrent{false};
+  concorda::CTermCache m_termCache;      // documents of recent wildcard terms
   CMutex m_mutexIndex;                   // index-file cache, topic loading and dropping, suffix index
 
   bool m_bDirty = false;                 // the index changed since it was written

@@ -76,6 +76,11 @@ std::vector<DWORD> CDocServer::GetWordTopics(DWORD i) {
   return topics;
 }
 
+void CDocServer::IndexChanged() {
+  m_bSuffixCurrent.store(false);
+  m_termCache.Clear();
+}
+
 const std::vector<DWORD>& CDocServer::SuffixIndex() {
   // Built once by whichever query needs it first; the others wait for it.
   if (!m_bSuffixCurrent.load(std::memory_order_acquire)) {

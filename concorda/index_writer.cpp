@@ -109,7 +109,7 @@ DWORD CDocServer::BuildIndexFiles(CIndexFileSink* sink, bool makeReferences) {
   {
     CSingleLock lock(m_mutexIndex);
     m_words.RemoveMarked(dead);
-    m_bSuffixCurrent.store(false);
+    IndexChanged();
     // Every list left in memory has seen the whole log.
     m_log.Clear();
     for (std::size_t i = 0; i < m_words.Size(); ++i) m_words[i].m_dwLogPos = 0;

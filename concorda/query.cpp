@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstring>
 #include <iterator>
+#include <set>
 
 #include "concorda/word_tokenizer.h"
 #include "platform/cp1250.h"
@@ -43,30 +44,33 @@ void AddItems(ItemSet& r, std::vector<DWORD>& items) {
 
 PreparedQuery PrepareQuery(const char* query) {
   PreparedQuery q;
-  std::string& buf = q.text;
-  buf = query;
-  cp1250::UpperCase(buf.data(), buf.size());
-  std::size_t pos = 0;
-  for (;;) {
-    std::size_t open = buf.find('"', pos);
-    if (open == std::string::npos) break;
-    buf.erase(open, 1);
-    std::size_t end = buf.find('"', open);
-    if (end == std::string::npos) end = buf.size();
-    else buf.erase(end, 1);
-    q.phrases.push_back(buf.substr(open, end - open));
-    // Join the words of the phrase with the conjunction.
-    std::size_t i = open;
-    while (i < end && cp1250::IsSpace(static_cast<unsigned char>(buf[i]))) ++i;
-    for (; i < end; ++i) {
-      if (cp1250::IsSpace(static_cast<unsigned char>(buf[i]))) {
-        buf.insert(i + 1, "I ");
-        i += 2;
-        end += 2;
-      }
+  const std::string_view in(query);
+  std::string& out = q.text;
+  out.reserve(in.size());
+  std::size_t i = 0;
+  while (i < in.size()) {
+    const std::size_t open = in.find('"', i);
+    if (open == std::string_view::npos) {
+      out.append(in.substr(i));
+      break;
     }
-    pos = end;
+    out.append(in.substr(i, open - i));
+    std::size_t end = in.find('"', open + 1);
+    if (end == std::string_view::npos) end = in.size();
+    const std::string_view phrase = in.substr(open + 1, end - open - 1);
+    q.phrases.emplace_back(phrase);
+    // The words of the phrase joined by the conjunction: after the leading
+    // white space, every white-space byte is followed by "I ".
+    std::size_t k = 0;
+    while (k < phrase.size() && cp1250::IsSpace(static_cast<unsigned char>(phrase[k]))) out += phrase[k++];
+    for (; k < phrase.size(); ++k) {
+      out += phrase[k];
+      if (cp1250::IsSpace(static_cast<unsigned char>(phrase[k]))) out += "I ";
+    }
+    i = end == in.size() ? end : end + 1;
   }
+  cp1250::UpperCase(out.data(), out.size());
+  for (std::string& p : q.phrases) cp1250::UpperCase(p.data(), p.size());
   return q;
 }
 
@@ -117,23 +121,97 @@ bool IsAcceptableOperand(std::string_view token) {
   return token.size() > 1 && !IsStopWord(token);
 }
 
-ItemSet CQueryEvaluator::Evaluate(std::string_view text, int depth) {
-  ItemSet r;
-  if (depth > kMaxQueryDepth) return r;
+namespace {
+
+bool IsOperator(std::string_view token) { return token == "NIE" || token == "I"; }
+
+// Counts the tokens and the different terms of a query text the way the
+// evaluator reads it.
+void WalkShape(std::string_view text, int depth, CQueryBudget& budget, std::set<std::string, std::less<>>& terms) {
+  if (depth > kMaxQueryDepth) return;
+  auto term = [&](std::string_view token) {
+    if (terms.find(token) != terms.end()) return;
+    budget.ChargeTerm();
+    terms.emplace(token);
+  };
   std::string_view rest = text;
   for (;;) {
     std::string_view token = NextQueryToken(rest);
+    if (token.empty()) return;
+    budget.ChargeToken();
+    if (IsOperator(token)) {
+      std::string_view operand = NextQueryToken(rest);
+      if (operand.empty()) return;
+      budget.ChargeToken();
+      if (!IsAcceptableOperand(operand)) continue;
+      // The operand is evaluated as a query of its own (one level down),
+      // whose only token it is: a group one level further, or a term.
+      if (operand[0] == '(') {
+        if (depth + 1 <= kMaxQueryDepth) WalkShape(operand.substr(1), depth + 2, budget, terms);
+      } else if (depth + 1 <= kMaxQueryDepth) {
+        term(operand);
+      }
+    } else if (token[0] == '(') {
+      WalkShape(token.substr(1), depth + 1, budget, terms);
+    } else if (IsAcceptableOperand(token)) {
+      term(token);
+    }
+  }
+}
+
+}  // namespace
+
+void ChargeQueryShape(const PreparedQuery& query, CQueryBudget& budget) {
+  for (const std::string& phrase : query.phrases) budget.ChargePhrase(phrase.size());
+  std::set<std::string, std::less<>> terms;
+  WalkShape(query.text, 0, budget, terms);
+}
+
+const ItemSet& CQueryEvaluator::Term(std::string_view term) {
+  auto it = m_terms.find(term);
+  if (it == m_terms.end()) it = m_terms.emplace(std::string(term), TermDocs(std::string(term))).first;
+  return it->second;
+}
+
+const ItemSet& CQueryEvaluator::Nested(std::string_view text, int depth) {
+  std::pair<int, std::string> key(depth, text);
+  auto it = m_nested.find(key);
+  if (it == m_nested.end()) {
+    ItemSet r = Evaluate(text, depth);
+    it = m_nested.emplace(std::move(key), std::move(r)).first;
+  }
+  return it->second;
+}
+
+ItemSet CQueryEvaluator::Evaluate(std::string_view text, int depth) {
+  ItemSet r;
+  if (depth > kMaxQueryDepth) return r;
+  // What r is known to be, by the texts of the sets it was combined with:
+  // r holds all of each `includes` set, lies within each `within` set and
+  // shares nothing with each `apart` set. Repeating such a step changes
+  // nothing, and is skipped.
+  std::set<std::string_view> includes, within, apart;
+  std::string_view rest = text;
+  for (std::size_t steps = 1;; ++steps) {
+    if (steps % 64 == 0) m_budget.CheckTime();
+    std::string_view token = NextQueryToken(rest);
     if (token.empty()) break;
-    if (token == "NIE" || token == "I") {
+    if (IsOperator(token)) {
       std::string_view operand = NextQueryToken(rest);
       if (!IsAcceptableOperand(operand)) continue;
-      ItemSet s = Evaluate(operand, depth + 1);
-      if (token == "NIE") Subtract(r, s);
-      else IntersectWith(r, s);
-    } else if (token[0] == '(') {
-      UniteWith(r, Evaluate(token.substr(1), depth + 1));
-    } else if (IsAcceptableOperand(token)) {
-      AddTermDocs(std::string(token), r);
+      if (token == "NIE") {
+        if (!apart.insert(operand).second) continue;
+        Subtract(r, Nested(operand, depth + 1));
+      } else {
+        if (!within.insert(operand).second) continue;
+        IntersectWith(r, Nested(operand, depth + 1));
+      }
+      includes.clear();
+    } else if (token[0] == '(' || IsAcceptableOperand(token)) {
+      if (!includes.insert(token).second) continue;
+      UniteWith(r, token[0] == '(' ? Nested(token.substr(1), depth + 1) : Term(token));
+      within.clear();
+      apart.clear();
     }
   }
   return r;

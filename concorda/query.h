@@ -8,10 +8,13 @@
 // so far, and words in a row are alternatives ("X I Y Z" = (X and Y) or Z).
 #pragma once
 
+#include <map>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
+#include "concorda/query_budget.h"
 #include "platform/windows_types.h"
 
 namespace concorda {
@@ -32,9 +35,14 @@ struct PreparedQuery {
   std::string text;
   std::vector<std::string> phrases;
 };
-// Upper-cases the query and rewrites its phrases. An unclosed quote runs to
-// the end of the query.
+// Upper-cases the query and rewrites its phrases, in one pass over it. An
+// unclosed quote runs to the end of the query.
 PreparedQuery PrepareQuery(const char* query);
+
+// Charges what the text of a prepared query asks for to the budget, before
+// any base is asked: its tokens (groups included), its different terms and
+// its phrases. Throws CQueryOverBudget.
+void ChargeQueryShape(const PreparedQuery& query, CQueryBudget& budget);
 
 // Takes the next token off the front of `rest` (upper-case text): a word
 // (letters, digits, '*' and '?'), or a group "(inner" whose closing ')' is
@@ -50,18 +58,35 @@ bool IsAcceptableOperand(std::string_view token);
 // hostile query cannot exhaust the stack.
 constexpr int kMaxQueryDepth = 64;
 
+// Evaluates query texts against one index. Repeated work is done once per
+// evaluator: a term's documents are looked up once however often it stands
+// in the query, a group or operand text is evaluated once, and a step that
+// cannot change the result (uniting a set that was already united, and
+// intersecting or subtracting one again) is skipped, so that a query made of
+// one term repeated thousands of times costs what the term costs.
 class CQueryEvaluator {
  public:
+  explicit CQueryEvaluator(CQueryBudget& budget) : m_budget(budget) {}
   virtual ~CQueryEvaluator() = default;
   // Evaluates an upper-cased query text without phrases (see PrepareQuery).
+  // Throws CQueryOverBudget when the work passes the budget's time.
   ItemSet Evaluate(std::string_view text) { return Evaluate(text, 0); }
 
  protected:
-  // Adds the documents of one term (a word, possibly with '*' and '?') to r.
-  virtual void AddTermDocs(const std::string& term, ItemSet& r) = 0;
+  // The documents of one term (a word, possibly with '*' and '?'), ascending
+  // and without duplicates. Asked once per different term.
+  virtual ItemSet TermDocs(const std::string& term) = 0;
+  CQueryBudget& Budget() { return m_budget; }
 
  private:
   ItemSet Evaluate(std::string_view text, int depth);
+  // The result of a term or of an operand or group text, computed once.
+  const ItemSet& Term(std::string_view term);
+  const ItemSet& Nested(std::string_view text, int depth);
+
+  CQueryBudget& m_budget;
+  std::map<std::string, ItemSet, std::less<>> m_terms;
+  std::map<std::pair<int, std::string>, ItemSet> m_nested;
 };
 
 // True when the term holds '*' or '?'.

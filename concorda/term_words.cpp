@@ -14,8 +14,15 @@ bool IsWildcard(char c) { return c == '*' || c == '?'; }
 
 }  // namespace
 
+bool ScansWholeTable(const std::string& term) {
+  return !term.empty() && IsWildcard(term.front()) && IsWildcard(term.back());
+}
+
 void FindTermWords(const CWordTable& table, const std::function<const std::vector<DWORD>&()>& suffixIndex,
-                   const std::string& term, std::vector<std::size_t>& out) {
+                   const std::string& term, std::vector<std::size_t>& out, const CQueryBudget* budget) {
+  auto tick = [budget](std::size_t i) {
+    if (budget && i % 4096 == 4095) budget->CheckTime();
+  };
   if (term.empty()) return;
   const char* pattern = term.c_str();
   if (!HasWildcard(term)) {
@@ -25,22 +32,27 @@ void FindTermWords(const CWordTable& table, const std::function<const std::vecto
   }
   if (IsWildcard(term.front())) {
     if (IsWildcard(term.back())) {
-      for (std::size_t i = 0; i < table.Size(); ++i)
+      for (std::size_t i = 0; i < table.Size(); ++i) {
+        tick(i);
         if (MatchPattern(pattern, table[i].m_pWord)) out.push_back(i);
+      }
       return;
     }
     const char* suffix = pattern + term.find_last_of("*?") + 1;
     const std::vector<DWORD>& index = suffixIndex();
     auto [first, last] = SuffixRange(table, index, suffix);
     std::size_t begin = out.size();
-    for (std::size_t k = first; k < last; ++k)
+    for (std::size_t k = first; k < last; ++k) {
+      tick(k);
       if (MatchPattern(pattern, table[index[k]].m_pWord)) out.push_back(index[k]);
+    }
     // Callers take the words in table order.
     std::sort(out.begin() + static_cast<std::ptrdiff_t>(begin), out.end());
     return;
   }
   const std::string prefix = term.substr(0, term.find_first_of("*?"));
   for (std::size_t i = table.LowerBound(prefix.c_str()); i < table.Size(); ++i) {
+    tick(i);
     const char* word = table[i].m_pWord;
     if (std::strncmp(word, prefix.c_str(), prefix.size()) != 0) break;
     if (MatchPattern(pattern, word)) out.push_back(i);

@@ -10,13 +10,19 @@
 #include <string>
 #include <vector>
 
+#include "concorda/query_budget.h"
 #include "concorda/word_index.h"
 
 namespace concorda {
 
 // Appends to `out` the positions in `table` of the words of `term`.
 // `suffixIndex` is asked for the suffix index only when the term needs it.
+// With a budget, long walks check its time (and may throw CQueryOverBudget).
 void FindTermWords(const CWordTable& table, const std::function<const std::vector<DWORD>&()>& suffixIndex,
-                   const std::string& term, std::vector<std::size_t>& out);
+                   const std::string& term, std::vector<std::size_t>& out, const CQueryBudget* budget = nullptr);
+
+// True when finding the words of `term` walks the whole word table
+// (wildcards at both ends).
+bool ScansWholeTable(const std::string& term);
 
 }  // namespace concorda

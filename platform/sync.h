@@ -38,3 +38,7 @@ std::thread StartIdleThread(std::function<void()> body);
 
 // Sleeps the calling thread.
 void Sleep(unsigned milliseconds);
+
+// CPU time the calling thread has used so far (not the time it waited): the
+// measure of what a piece of work cost on a machine that others share.
+std::chrono::nanoseconds ThreadCpuTime();

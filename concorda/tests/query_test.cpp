@@ -39,7 +39,7 @@ std::set<std::string> DocWords(std::string text) {
 // A word table over a few documents and the evaluator that queries it.
 class TableQuery : public CQueryEvaluator {
  public:
-  explicit TableQuery(const std::vector<std::string>& docs) {
+  explicit TableQuery(const std::vector<std::string>& docs) : CQueryEvaluator(m_budget) {
     std::map<std::string, std::vector<DWORD>> words;
     for (DWORD i = 0; i < docs.size(); ++i) {
       m_docWords.push_back(DocWords(docs[i]));
@@ -56,7 +56,11 @@ class TableQuery : public CQueryEvaluator {
     m_suffix = BuildSuffixIndex(m_table);
   }
 
+  // A fresh evaluator state per query would be the index's way; the tests
+  // reuse one evaluator, whose remembered terms are facts of the same table.
   ItemSet Run(const char* query) { return Evaluate(PrepareQuery(query).text); }
+  // How often the table was asked for a term's documents.
+  std::size_t Lookups() const { return m_lookups; }
 
   // Reference: documents holding a word for which `accept` is true.
   template <class F>
@@ -76,16 +80,21 @@ class TableQuery : public CQueryEvaluator {
   const CWordTable& Table() const { return m_table; }
 
  protected:
-  void AddTermDocs(const std::string& term, ItemSet& r) override {
+  ItemSet TermDocs(const std::string& term) override {
+    ++m_lookups;
     std::vector<std::size_t> words;
     FindTermWords(m_table, [this]() -> const std::vector<DWORD>& { return m_suffix; }, term, words);
     std::vector<DWORD> items;
     for (std::size_t i : words)
       for (DWORD k = 0; k < TopicCount(m_table[i]); ++k) items.push_back(TopicItem(TopicData(m_table[i])[k]));
+    ItemSet r;
     AddItems(r, items);
+    return r;
   }
 
  private:
+  CQueryBudget m_budget;
+  std::size_t m_lookups = 0;
   CWordTable m_table;
   std::vector<DWORD> m_suffix;
   std::vector<std::set<std::string>> m_docWords;
