@@ -6,6 +6,7 @@
 
 #include "biblion/srv_srv.h"
 #include "concorda/doc_server.h"
+#include "concorda/word_query.h"
 
 namespace {
 
@@ -61,6 +62,23 @@ void* CSrvSrv::FindFirstDoc(const char* query, DWORD* first, BYTE* flag) const {
       m_aBases,
       [query](CDocServer* base, WORD* index, BYTE* byte) { return base->FindFirstDoc(query, index, byte); }, first,
       flag);
+}
+
+BOOL CSrvSrv::FindDocuments(const char* query, std::vector<DWORD>& items, std::string* refusal) const {
+  items.clear();
+  concorda::CQueryBudget budget;
+  CWordQuery prepared(query, budget);
+  std::vector<DWORD> found;
+  for (std::size_t i = 0; i < m_aBases.size(); ++i) {
+    if (!m_aBases[i]->FindDocs(prepared, found)) {
+      items.clear();
+      if (refusal) *refusal = prepared.Refusal();
+      return FALSE;
+    }
+    // Slots are named by their low 16 bits, as the handles of FindFirstDoc name them.
+    for (DWORD x : found) items.push_back(Combined(i, static_cast<WORD>(x)));
+  }
+  return TRUE;
 }
 
 void* CSrvSrv::FindFirstDocFromKey(const char* keys, DWORD* first) const {

@@ -147,6 +147,11 @@ class CSrvSrv {
   // the first result in *first, and 0 in *flag (when given); NoFind() when no
   // base has a result (*first unchanged). Results come base by base.
   void* FindFirstDoc(const char* query, DWORD* first, BYTE* flag) const;
+  // Runs the word query on every base within one budget (the limits of
+  // concorda::QueryLimits bound the whole search): the combined indices
+  // found, base by base, and TRUE; or FALSE with `items` empty and the limit
+  // the query passed in *refusal (when given). A null query finds nothing.
+  BOOL FindDocuments(const char* query, std::vector<DWORD>& items, std::string* refusal = nullptr) const;
   // The same for ';'-separated document keys.
   void* FindFirstDocFromKey(const char* keys, DWORD* first) const;
   // Stores the next result and returns TRUE; at the end releases the handle

@@ -269,6 +269,8 @@ void SearchJson(CPorticoExtension& extension, CRequest& request, std::string_vie
         crossesCentury ? std::vector<std::pair<int, int>>{{lo, 99}, {0, hi}} : std::vector<std::pair<int, int>>{{lo, hi}};
     for (const auto& [a, b] : ranges) {
       CSearchCache::List list = SearchResults(extension, arguments(a, b));
+      if (!list)
+        return WriteError(request, 400, "Zapytanie jest zbyt złożone, by je wykonać (mniej wyrazów, wzorców z * i ? lub fraz).");
       std::vector<DWORD> merged;
       std::set_union(results.begin(), results.end(), list->begin(), list->end(), std::back_inserter(merged));
       results = std::move(merged);

@@ -134,10 +134,9 @@ std::vector<DWORD> FindKeyItems(const CSrvSrv& catalogue, const std::string& key
   return CollectFound(search, first);
 }
 
-std::vector<DWORD> FindWordItems(const CSrvSrv& catalogue, const std::string& query) {
-  DWORD first = 0;
-  void* search = catalogue.FindFirstDoc(query.c_str(), &first, nullptr);
-  return CollectFound(search, first);
+bool FindWordItems(const CSrvSrv& catalogue, const std::string& query, std::vector<DWORD>& items,
+                   std::string* refusal) {
+  return catalogue.FindDocuments(query.c_str(), items, refusal) != FALSE;
 }
 
 CPageText ReadStaticPage(const std::string& fileName) {

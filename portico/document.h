@@ -101,9 +101,11 @@ bool ReadItem(const CSrvSrv& catalogue, DWORD index, DWORD limit, CPageText& tex
 // Every item the catalogue delivers for the ';'-separated keys, in the
 // catalogue's order. The search is always released.
 std::vector<DWORD> FindKeyItems(const CSrvSrv& catalogue, const std::string& keys);
-// Every item the catalogue delivers for a word query, in the catalogue's
-// order (an item may come more than once). The search is always released.
-std::vector<DWORD> FindWordItems(const CSrvSrv& catalogue, const std::string& query);
+// Every item the catalogue finds for a word query, base by base, in
+// `items`, and true; false (items empty) when the query passes the limits
+// of its budget (concorda::QueryLimits), *refusal (when given) naming which.
+bool FindWordItems(const CSrvSrv& catalogue, const std::string& query, std::vector<DWORD>& items,
+                   std::string* refusal = nullptr);
 
 // Reads a static page of the installation directory (Setup\Dir) whole.
 // Throws CFileException when it cannot be opened or leads out of the

@@ -72,6 +72,8 @@ class CPorticoExtension;
 // The complete, ascending result list of a Search query given as the Search
 // page's argument string (search_query.h): from the extension's cache, or
 // run over the catalogue and kept there. The Search page and the API share it.
+// Null when the word pattern asks for more work than a query may cost
+// (concorda::QueryLimits); nothing is kept for it.
 CSearchCache::List SearchResults(CPorticoExtension& extension, std::string_view arguments);
 
 }  // namespace portico

@@ -1,7 +1,9 @@
 // The Search page: acts selected by a range of journal references and,
 // optionally, a word pattern; the complete result list of each query is kept
 // in the extension's result cache, and one page of it is written as a list
-// of links with a script that fetches the next page.
+// of links with a script that fetches the next page. A pattern that asks for
+// more work than a query may cost (concorda::QueryLimits) gets a page that
+// says so instead of a list; nothing of it is cached.
 #include <algorithm>
 #include <iterator>
 #include <memory>
@@ -22,6 +24,8 @@ namespace portico {
 namespace {
 
 constexpr char kNothingFound[] = "Nie znaleziono żadnych dokumentów";
+constexpr char kTooComplex[] =
+    "Zapytanie jest zbyt złożone, by je wykonać. Uprość je (mniej wyrazów, wzorców z * i ? lub fraz) i spróbuj ponownie";
 
 // The acts of one journal within the bounds, appended to `out`.
 void AppendRange(const CSrvSrv& catalogue, const SearchFields& fields, DWORD journal, std::vector<DWORD>& out) {
@@ -32,8 +36,9 @@ void AppendRange(const CSrvSrv& catalogue, const SearchFields& fields, DWORD jou
   out.insert(out.end(), range.begin(), range.end());
 }
 
-// The complete, ascending result list of a query.
-std::vector<DWORD> RunSearch(const CPorticoExtension& extension, const SearchFields& fields) {
+// The complete, ascending result list of a query; false when the word
+// pattern passed the limits of a query.
+bool RunSearch(const CPorticoExtension& extension, const SearchFields& fields, std::vector<DWORD>& result) {
   extension.WaitReady();
   const CSrvSrv& catalogue = extension.Main();
   std::vector<DWORD> range;
@@ -48,15 +53,19 @@ std::vector<DWORD> RunSearch(const CPorticoExtension& extension, const SearchFie
   }
   std::sort(range.begin(), range.end());
   // Nothing in range: the word query could only be intersected away.
-  if (fields.strPattern.empty() || range.empty()) return range;
+  if (fields.strPattern.empty() || range.empty()) {
+    result.swap(range);
+    return true;
+  }
 
-  std::vector<DWORD> hits = FindWordItems(catalogue, fields.strPattern);
+  std::vector<DWORD> hits;
+  if (!FindWordItems(catalogue, fields.strPattern, hits)) return false;
   std::sort(hits.begin(), hits.end());
   // Every item of both lists, as often as it occurs in the list where it is
   // rarer, ascending: what the two merge passes over the sorted lists leave.
-  std::vector<DWORD> result;
+  result.clear();
   std::set_intersection(range.begin(), range.end(), hits.begin(), hits.end(), std::back_inserter(result));
-  return result;
+  return true;
 }
 
 }  // namespace
@@ -66,7 +75,9 @@ CSearchCache::List SearchResults(CPorticoExtension& extension, std::string_view 
   CSearchCache& cache = extension.SearchCache();
   CSearchCache::List results = cache.Find(query);
   if (!results) {
-    results = std::make_shared<const std::vector<DWORD>>(RunSearch(extension, ParseSearchFields(arguments)));
+    std::vector<DWORD> found;
+    if (!RunSearch(extension, ParseSearchFields(arguments), found)) return nullptr;
+    results = std::make_shared<const std::vector<DWORD>>(std::move(found));
     cache.Store(query, results);
   }
   return results;
@@ -76,6 +87,12 @@ DWORD SearchPage(CPorticoExtension& extension, CRequest& request, const std::str
   request.SendHeader();
   const SearchFields fields = ParseSearchFields(arguments);
   CSearchCache::List results = SearchResults(extension, arguments);
+  if (!results) {
+    extension.WaitReady();
+    WriteDocList(extension, request, {}, "", kTooComplex, nullptr);
+    RunEpilogue(request);
+    return HSE_STATUS_SUCCESS;
+  }
 
   const std::size_t total = results->size();
   const ResultPage page = PageOf(fields, total);

@@ -500,6 +500,14 @@ TEST_F(ReaderPages, ApiAnswersInJsonAndRefusesWhatItDoesNotTake) {
   EXPECT_TRUE(Has(found.body, "\"razem\":2")) << found.body;
   EXPECT_TRUE(Has(found.body, "\"adres_wersji\":\"/eli/DU/1997/5/po/DU/2009/10\"")) << found.body;
   EXPECT_TRUE(Has(Get("/api/v1/szukaj", "q=brzmienie&rok_od=1998&rok_do=2010&zmiany=2").body, "\"razem\":0"));
+  // A query over the budget of a search (25 patterns with wildcards at both
+  // ends, each a walk of the whole word table) is refused as the page refuses it.
+  std::string walks;
+  for (char c = 'a'; c < 'a' + 25; ++c) walks += std::string(walks.empty() ? "" : "%20") + "*" + c + "*";
+  Response refused = Get("/api/v1/szukaj", "q=" + walks);
+  EXPECT_EQ(refused.statusText, "400 Bad Request");
+  EXPECT_TRUE(Has(refused.body, U8(u8"zbyt złożone"))) << refused.body;
+  EXPECT_EQ(Get("/api/v1/szukaj", "q=" + walks.substr(0, walks.rfind("%20"))).statusText, "200 OK");
 }
 
 }  // namespace

@@ -187,6 +187,24 @@ TEST_F(SearchTest, EmptyResultsSayNothingWasFound) {
   EXPECT_EQ(Query(*ext, "Search&Zmiany=7").body, kNothing);  // a mode the catalogue does not know
 }
 
+TEST_F(SearchTest, PatternsOverTheQueryBudgetGetAPageThatSaysSoAndAreNotCached) {
+  const std::string tooComplex = kHead +
+                                 "Zapytanie jest zbyt złożone, by je wykonać. Uprość je (mniej wyrazów, wzorców z * i "
+                                 "? lub fraz) i spróbuj ponownie</BODY></HTML>";
+  // 4096 tokens are the limit of a query: answered; one more is refused.
+  std::string pattern = "nieistniejące";
+  for (int i = 1; i < 4096; ++i) pattern += "+nieistniejące";
+  EXPECT_EQ(Query(*ext, "Search&Pattern=" + pattern).body, kNothing);
+  EXPECT_EQ(Query(*ext, "Search&Pattern=" + pattern + "+podatek").body, tooComplex);
+  EXPECT_EQ(Query(*ext, "Search&Pattern=" + pattern + "+podatek").body, tooComplex);
+  EXPECT_FALSE(ext->SearchCache().Contains("Pattern=" + pattern + "+podatek"));
+  EXPECT_TRUE(ext->SearchCache().Contains("Pattern=" + pattern));
+  // Thousands of one wildcard pattern are one term: answered.
+  std::string stars = "podat*";
+  for (int i = 1; i < 3700; ++i) stars += "+podat*";
+  EXPECT_NE(Query(*ext, "Search&Pattern=" + stars).body.find("Dokumenty znalezione (58 pozycji)"), std::string::npos);
+}
+
 TEST_F(SearchTest, StartAndLengthAreLimited) {
   const std::string first = Query(*ext, "Search&Pattern=podatek&TypyDoc=1&Length=1").body;
   EXPECT_EQ(Query(*ext, "Search&Pattern=podatek&TypyDoc=1&Start=-5&Length=0").body, first);

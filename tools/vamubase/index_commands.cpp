@@ -136,20 +136,26 @@ int Build(std::vector<std::string>& args) {
   return kOk;
 }
 
-// Prints the items of a handle ("index<TAB>name") and releases it.
-int PrintHits(CDocServer& base, CDocServer::FindHandle* h, bool quiet) {
-  std::size_t n = 0;
-  if (h != CDocServer::NoFind()) {
-    for (DWORD index : h->aItems) {
-      _FILEITEM* item = base.GetItem(index);
-      std::cout << index << "\t" << (item ? item->szName : "") << "\n";
-      CFileServer::FreeFileItem(item);
-    }
-    n = h->aItems.size();
-    CDocServer::FindClose(h);
+// Prints the items ("index<TAB>name").
+int PrintHits(CDocServer& base, const std::vector<DWORD>& items, bool quiet) {
+  for (DWORD index : items) {
+    _FILEITEM* item = base.GetItem(index);
+    std::cout << index << "\t" << (item ? item->szName : "") << "\n";
+    CFileServer::FreeFileItem(item);
   }
+  const std::size_t n = items.size();
   if (!quiet) std::cerr << n << (n == 1 ? " document\n" : " documents\n");
   return kOk;
+}
+
+// Prints the items of a handle and releases it.
+int PrintHits(CDocServer& base, CDocServer::FindHandle* h, bool quiet) {
+  std::vector<DWORD> items;
+  if (h != CDocServer::NoFind()) {
+    items = h->aItems;
+    CDocServer::FindClose(h);
+  }
+  return PrintHits(base, items, quiet);
 }
 
 std::string Joined(const std::vector<std::string>& args, std::size_t from, const char* separator) {
@@ -164,9 +170,12 @@ int Query(std::vector<std::string>& args) {
   if (args.size() < 2) return Usage("query", "give a base and a query");
   CDocServer base;
   if (!OpenBase(base, args[0], false)) return kFailed;
-  WORD first = 0;
-  std::string query = Joined(args, 1, " ");
-  return PrintHits(base, base.FindFirstDoc(query.c_str(), &first, nullptr), quiet);
+  std::string text = Joined(args, 1, " ");
+  concorda::CQueryBudget budget;
+  CWordQuery query(text.c_str(), budget);
+  std::vector<DWORD> items;
+  if (!base.FindDocs(query, items)) return Fail("query refused, it asks for too much work: " + query.Refusal());
+  return PrintHits(base, items, quiet);
 }
 
 int Keys(std::vector<std::string>& args) {
@@ -214,7 +223,8 @@ VAMUBASE_COMMAND(query, "query", "[-q] BASE QUERY...",
                  "run a word query; print \"slot<TAB>name\" of each document found",
                  "  -q, --quiet  no count on standard error\n"
                  "The query language: words in a row are alternatives, I (and), NIE (not),\n"
-                 "(groups), * and ? wildcards, \"phrases\". The text is windows-1250.\n",
+                 "(groups), * and ? wildcards, \"phrases\". The text is windows-1250.\n"
+                 "A query that asks for more work than a search may cost is refused (exit status 1).\n",
                  Query);
 VAMUBASE_COMMAND(keys, "keys", "[-q] BASE KEY...", "find the documents carrying any of the keys",
                  "  -q, --quiet  no count on standard error\n", Keys);
