@@ -20,6 +20,12 @@ namespace portico {
 namespace {
 
 constexpr char kNoRulings[] = "Brak orzeczeń";
+constexpr char kTooManyRulings[] = "Zbyt wiele orzeczeń w jednym żądaniu";
+// The ruling icons of the Topic page join the pairs of one place up to about
+// 2 KB (kMaxMergedText, ruling_markers.h), at least four bytes a pair: no
+// link the pages write asks for more.
+constexpr std::size_t kMaxRulingPairs = 512;
+constexpr char kAnchorTag[] = "<A NAME=\"";
 constexpr char kBegin[] = "<!--BEGIN-->";
 constexpr char kEnd[] = "<!--END-->";
 
@@ -39,9 +45,11 @@ int CompareWanted(const void* a, const void* b) {
   return x->nOrder < y->nOrder ? -1 : x->nOrder > y->nOrder ? 1 : 0;
 }
 
-std::vector<Wanted> ParsePairs(const CPorticoExtension& extension, std::string_view rest) {
-  std::vector<Wanted> pairs;
+// The pairs of the request; false when there are more than kMaxRulingPairs
+// (the rest is not read).
+bool ParsePairs(const CPorticoExtension& extension, std::string_view rest, std::vector<Wanted>& pairs) {
   for (std::size_t amp = rest.find('&'); amp != npos; amp = rest.find('&')) {
+    if (pairs.size() == kMaxRulingPairs) return false;
     std::string_view document = rest.substr(0, amp);
     rest.remove_prefix(amp + 1);
     std::size_t next = rest.find('&');
@@ -51,8 +59,62 @@ std::vector<Wanted> ParsePairs(const CPorticoExtension& extension, std::string_v
                                                          : Decimal(ResolveDesignation(extension, document));
     pairs.push_back({std::move(text), std::string(anchor), pairs.size()});
   }
-  return pairs;
+  return true;
 }
+
+// The places of a rulings document that anchors are looked up in, found in
+// one pass each: every anchor tag by its name, and every BEGIN and END marker.
+class CRulingsIndex {
+ public:
+  explicit CRulingsIndex(std::string_view text) : m_text(text) {
+    const std::size_t tagSize = sizeof kAnchorTag - 1;
+    for (std::size_t at = m_text.find(kAnchorTag); at != npos; at = m_text.find(kAnchorTag, at + 1)) {
+      const std::size_t name = at + tagSize;
+      const std::size_t quote = m_text.find('"', name);
+      if (quote == npos) break;  // no tag behind this one can close its name either
+      m_tags[m_text.substr(name, quote - name)].push_back(at);
+    }
+    Collect(kBegin, m_begins);
+    Collect(kEnd, m_ends);
+  }
+
+  enum class Found { kNoTag, kNoSection, kSection };
+  // The section of an anchor: what the first "<!--BEGIN-->" behind the
+  // first tag `<A NAME="anchor"` and the first "<!--END-->" behind that hold.
+  Found Section(std::string_view anchor, std::string_view& section) const {
+    // A name ends at its first quote: an anchor holding a quote is found
+    // among the tags whose name is its part before the quote.
+    const std::size_t quote = anchor.find('"');
+    auto tags = m_tags.find(anchor.substr(0, quote));
+    if (tags == m_tags.end()) return Found::kNoTag;
+    const std::string tag = kAnchorTag + std::string(anchor) + "\"";
+    for (std::size_t at : tags->second) {
+      if (m_text.compare(at, tag.size(), tag) != 0) continue;
+      const std::size_t begin = After(m_begins, at + tag.size());
+      const std::size_t end = begin == npos ? npos : After(m_ends, begin + sizeof kBegin - 1);
+      if (end == npos) return Found::kNoSection;
+      const std::size_t from = begin + sizeof kBegin - 1;
+      section = m_text.substr(from, end - from);
+      return Found::kSection;
+    }
+    return Found::kNoTag;
+  }
+
+ private:
+  void Collect(std::string_view marker, std::vector<std::size_t>& out) const {
+    for (std::size_t at = m_text.find(marker); at != npos; at = m_text.find(marker, at + 1)) out.push_back(at);
+  }
+  // The first place in `places` at or after `from`, or npos.
+  static std::size_t After(const std::vector<std::size_t>& places, std::size_t from) {
+    auto it = std::lower_bound(places.begin(), places.end(), from);
+    return it == places.end() ? npos : *it;
+  }
+
+  std::string_view m_text;
+  std::unordered_map<std::string_view, std::vector<std::size_t>> m_tags;
+  std::vector<std::size_t> m_begins;
+  std::vector<std::size_t> m_ends;
+};
 
 // The sections of the anchors of one document, separated by "<HR>".
 std::string RulingsBlock(const CPorticoExtension& extension, const Wanted& pair) {
@@ -61,7 +123,7 @@ std::string RulingsBlock(const CPorticoExtension& extension, const Wanted& pair)
   CPageText text;
   if (index < 0 || !ReadItem(extension.Main(), static_cast<DWORD>(index), 0, text)) return {};
   text.CutAtZero();
-  const std::string_view all = text.View();
+  const CRulingsIndex rulings(text.View());
 
   std::string block;
   int sections = 0;
@@ -72,18 +134,12 @@ std::string RulingsBlock(const CPorticoExtension& extension, const Wanted& pair)
     if (anchor.empty()) break;
     // The anchor as sent; then decoded, since browsers send the blanks of a
     // signature ("III CZP 1/10") as %20.
-    std::string tag = "<A NAME=\"" + std::string(anchor) + "\"";
-    std::size_t at = all.find(tag);
-    if (at == npos) {
-      tag = "<A NAME=\"" + PercentDecode(anchor, false) + "\"";
-      at = all.find(tag);
-    }
-    std::size_t begin = at == npos ? npos : all.find(kBegin, at + tag.size());
-    std::size_t end = begin == npos ? npos : all.find(kEnd, begin + sizeof kBegin - 1);
-    if (end != npos) {
+    std::string_view section;
+    CRulingsIndex::Found found = rulings.Section(anchor, section);
+    if (found == CRulingsIndex::Found::kNoTag) found = rulings.Section(PercentDecode(anchor, false), section);
+    if (found == CRulingsIndex::Found::kSection) {
       if (sections++ > 0) block += "<HR>";
-      begin += sizeof kBegin - 1;
-      block.append(all.substr(begin, end - begin));
+      block.append(section);
     }
     if (amp == npos) break;
     anchors.remove_prefix(amp + 1);
@@ -95,9 +151,12 @@ std::string RulingsBlock(const CPorticoExtension& extension, const Wanted& pair)
 
 DWORD PartOrPage(CPorticoExtension& extension, CRequest& request, const std::string& arguments) {
   request.SendHeader();
-  std::vector<Wanted> pairs = ParsePairs(extension, arguments);
+  std::vector<Wanted> pairs;
+  const bool bounded = ParsePairs(extension, arguments, pairs);
   std::string body;
-  if (pairs.empty()) {
+  if (!bounded) {
+    body = kTooManyRulings;
+  } else if (pairs.empty()) {
     body = kNoRulings;
   } else {
     std::vector<Wanted*> order;

@@ -34,6 +34,11 @@ std::vector<Item> Items() {
   items[7].text.replace(items[7].text.rfind("<!--END-->"), 10, "");  // ZLY has no end marker
   items[9] = {"ORZ9.HTM", "<HTML>" + Ruling("A", "dziewięć") + "</HTML>", ""};
   items[10] = {"ORZ10.HTM", "<HTML>" + Ruling("B", "dziesięć") + "</HTML>", ""};
+  // Names with a quote in them; a tag that names "P%41" as sent, with no
+  // section behind it, after the section of "PA".
+  items[11] = {"ORZ11.HTM",
+               "<HTML>" + Ruling("Q\"X", "iks") + Ruling("Q\"R", "er") + Ruling("PA", "pe") + "<A NAME=\"P%41\"></A></HTML>",
+               ""};
   items[12] = {"ORZ12.HTM",
                "<HTML><BODY>" + Ruling("ART1", "Wyrok o art. 1") + Ruling("ART5", "Wyrok o art. 5") +
                    Ruling("III CZP 1/10", "Uchwała III CZP 1/10") + Ruling("50%41", "procent") + "</BODY></HTML>",
@@ -94,6 +99,27 @@ TEST_F(PartOrTest, AnchorsSentByBrowsersAreDecoded) {
   EXPECT_EQ(Page("12&%&12&ART1%"), kHead + "" + kEnd);
   // An anchor found as sent is not decoded.
   EXPECT_EQ(Page("12&50%41"), kHead + "procent" + kEnd);
+}
+
+TEST_F(PartOrTest, AnchorsWithQuotesAndAnchorsFoundAsSentWithoutSection) {
+  // "Q" is found by the tag of Q"X, which begins with <A NAME="Q".
+  EXPECT_EQ(Page("11&Q\"R&11&Q\"X&11&Q"), kHead + "er<HR>iks<HR>iks" + kEnd);
+  // Found as sent (without a section behind it): not looked for decoded.
+  EXPECT_EQ(Page("11&P%41"), kHead + kEnd);
+  EXPECT_EQ(Page("11&PA"), kHead + "pe" + kEnd);
+}
+
+TEST_F(PartOrTest, PairsAreBoundedAndAskedAnchorsFoundInOneDocumentRead) {
+  std::string pairs = "12&ART1";
+  std::string sections = "Wyrok o art. 1";
+  for (int i = 1; i < 512; ++i) {
+    pairs += i % 2 ? "&12&ART5" : "&12&ART1";
+    sections += i % 2 ? "<HR>Wyrok o art. 5" : "<HR>Wyrok o art. 1";
+  }
+  EXPECT_EQ(Page(pairs), kHead + sections + kEnd);
+  EXPECT_EQ(Page(pairs + "&7&UST2"), kHead + "Zbyt wiele orzeczeń w jednym żądaniu" + kEnd);
+  // A trailing document without its anchor is no pair.
+  EXPECT_EQ(Page(pairs + "&7"), kHead + sections + kEnd);
 }
 
 TEST_F(PartOrTest, ImageIsDeliveredWholeInOnePiece) {
