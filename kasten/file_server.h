@@ -117,10 +117,18 @@ class CFileServer {
   // --- writing (writable containers; otherwise kNoItem / nothing) ---
   // Stores src (from its current position to its end) as `item` at slot
   // `index`: into a free slot, or before the item that holds it (every item
-  // from index on moves up by one). Returns index.
-  DWORD InsertFile(CFile& src, const _FILEITEM* item, DWORD index, DWORD method);
+  // from index on moves up by one). Returns index. InsertFile and
+  // ReplaceFile are virtual so that a derived store that must see every item
+  // (the document index) also sees those given through this class; AddFile
+  // stores through InsertFile.
+  virtual DWORD InsertFile(CFile& src, const _FILEITEM* item, DWORD index, DWORD method);
   DWORD AddFile(CFile& src, const _FILEITEM* item, DWORD method);
-  DWORD ReplaceFile(CFile& src, const _FILEITEM* item, DWORD index, DWORD method);
+  virtual DWORD ReplaceFile(CFile& src, const _FILEITEM* item, DWORD index, DWORD method);
+  // The record that storing src as `item` writes (descriptor, method,
+  // lengths, stored bytes), made without touching any container, so that
+  // items can be compressed on other threads than the one that stores them
+  // (InsertEncoded). False when the item or method cannot be stored.
+  static bool EncodeRecord(CFile& src, const _FILEITEM* item, DWORD method, CMemFile& record);
   void RemoveFile(DWORD index);
   // Grows or shrinks the slot table; takes the file mutex when lock is TRUE.
   DWORD SetSize(DWORD count, BOOL lock);
@@ -133,6 +141,10 @@ class CFileServer {
   DWORD FindIndexOffset(DWORD index);
   // Offset of slot index's item record, 0 when there is none.
   DWORD FindOffset(DWORD index);
+  // Stores a record made by EncodeRecord as InsertFile / ReplaceFile would,
+  // for derived classes that encode ahead or store items of their own.
+  DWORD InsertEncoded(CMemFile& record, const _FILEITEM* item, DWORD index);
+  DWORD ReplaceEncoded(CMemFile& record, const _FILEITEM* item, DWORD index);
   void SortHashTable();
 
   DWORD m_dwSize = 0;                // slot count
@@ -251,7 +263,6 @@ class CFileServer {
   // "slot 5 (DU\\D97034.HTM)", for messages.
   static std::string SlotLabel(DWORD index, const _FILEITEM* item);
   bool ReadRecord(DWORD index, Record& rec);
-  bool EncodeRecord(CFile& src, const _FILEITEM* item, DWORD method, CMemFile& record);
   DWORD InsertRecord(CMemFile& record, const _FILEITEM* item, DWORD index, bool replacing);
   void MarkEmpty(DWORD index);
   void UpdateHash(const _FILEITEM* item, DWORD index, bool slotWasFree);

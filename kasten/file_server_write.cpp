@@ -36,10 +36,9 @@ bool CFileServer::EncodeRecord(CFile& src, const _FILEITEM* item, DWORD method, 
 
 DWORD CFileServer::InsertFile(CFile& src, const _FILEITEM* item, DWORD index, DWORD method) {
   if (!IsWritable() || index == kNoItem) return kNoItem;
-  CSingleLock lock(m_mutexFile);
   CMemFile record(4096);
   if (!EncodeRecord(src, item, method, record)) return kNoItem;
-  return InsertRecord(record, item, index, false);
+  return InsertEncoded(record, item, index);
 }
 
 DWORD CFileServer::AddFile(CFile& src, const _FILEITEM* item, DWORD method) {
@@ -50,10 +49,21 @@ DWORD CFileServer::AddFile(CFile& src, const _FILEITEM* item, DWORD method) {
 
 DWORD CFileServer::ReplaceFile(CFile& src, const _FILEITEM* item, DWORD index, DWORD method) {
   if (!IsWritable() || index == kNoItem) return kNoItem;
-  CSingleLock lock(m_mutexFile);
   // Encode before the old item is let go, so a failure cannot lose it.
   CMemFile record(4096);
   if (!EncodeRecord(src, item, method, record)) return kNoItem;
+  return ReplaceEncoded(record, item, index);
+}
+
+DWORD CFileServer::InsertEncoded(CMemFile& record, const _FILEITEM* item, DWORD index) {
+  if (!IsWritable() || index == kNoItem) return kNoItem;
+  CSingleLock lock(m_mutexFile);
+  return InsertRecord(record, item, index, false);
+}
+
+DWORD CFileServer::ReplaceEncoded(CMemFile& record, const _FILEITEM* item, DWORD index) {
+  if (!IsWritable() || index == kNoItem) return kNoItem;
+  CSingleLock lock(m_mutexFile);
   return InsertRecord(record, item, index, index < m_dwSize);
 }
 
