@@ -1,0 +1,70 @@
+#include "platform/file_at.h"
+
+#include <fcntl.h>
+#include <stdlib.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <vector>
+
+#include "platform/paths.h"
+
+CFileAt::~CFileAt() { Close(); }
+
+bool CFileAt::Open(const std::string& path) {
+  Close();
+  m_fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  if (m_fd < 0) return false;
+  struct stat st {};
+  if (::fstat(m_fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+    Close();
+    return false;
+  }
+  m_length = static_cast<ULONGLONG>(st.st_size);
+  return true;
+}
+
+void CFileAt::Close() {
+  if (m_fd >= 0) ::close(m_fd);
+  m_fd = -1;
+  m_length = 0;
+}
+
+std::size_t CFileAt::ReadAt(ULONGLONG offset, void* buffer, std::size_t count) const {
+  std::size_t done = 0;
+  while (done < count && m_fd >= 0) {
+    ssize_t n = ::pread(m_fd, static_cast<char*>(buffer) + done, count - done, static_cast<off_t>(offset + done));
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) break;
+    done += static_cast<std::size_t>(n);
+  }
+  return done;
+}
+
+std::optional<std::string> CreateFileBeside(const std::string& path) {
+  std::string pattern = path + ".newXXXXXX";
+  std::vector<char> buf(pattern.begin(), pattern.end());
+  buf.push_back('\0');
+  int fd = ::mkstemp(buf.data());
+  if (fd < 0) return std::nullopt;
+  ::close(fd);
+  return std::string(buf.data());
+}
+
+bool ReplaceWith(const std::string& temporary, const std::string& path) {
+  int fd = ::open(temporary.c_str(), O_RDONLY | O_CLOEXEC);
+  bool ok = fd >= 0 && ::fsync(fd) == 0;
+  if (fd >= 0) ::close(fd);
+  ok = ok && ::rename(temporary.c_str(), path.c_str()) == 0;
+  if (!ok) {
+    ::unlink(temporary.c_str());
+    return false;
+  }
+  int dir = ::open(DirectoryOf(path).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (dir >= 0) {
+    ::fsync(dir);
+    ::close(dir);
+  }
+  return true;
+}
