@@ -1,13 +1,15 @@
 // CDocServer: storing and indexing documents, the hooks that keep the key
 // table and the change log current, and compaction.
 #include <algorithm>
+#include <atomic>
+#include <cerrno>
 #include <cstdlib>
 #include <cstring>
 #include <string_view>
 
 #include "concorda/doc_server.h"
 #include "concorda/doc_server_internal.h"
-#include "concorda/word_map.h"
+#include "concorda/prepared_document.h"
 #include "concorda/word_tokenizer.h"
 #include "platform/cp1250.h"
 #include "platform/message_box.h"
@@ -16,43 +18,51 @@ using namespace concorda;
 
 namespace {
 
-// Documents indexed per process before the memory flush (guarded by IndexingMutex).
-DWORD g_dwFlushInterval = 100000;
+// Documents an index object indexes before its memory flush.
+std::atomic<DWORD> g_dwFlushInterval{100000};
 
 }  // namespace
 
-void CDocServer::SetMemoryFlushInterval(DWORD documents) {
-  CSingleLock lock(IndexingMutex());
-  g_dwFlushInterval = documents ? documents : 1;
+void CDocServer::SetMemoryFlushInterval(DWORD documents) { g_dwFlushInterval.store(documents ? documents : 1); }
+
+DWORD CDocServer::StoreDocument(CFile& file, const _FILEITEM* item, DWORD index, const char* keys, DWORD method,
+                                bool replace) {
+  if (!IsWritable() || index == kNoItem) return kNoItem;
+  // The document is read and encoded before anything is stored: a document
+  // that cannot be indexed is not stored either.
+  CPreparedDocument doc;
+  if (!doc.Prepare(file, item, keys, method)) return kNoItem;
+  return StorePrepared(doc, index, replace);
 }
 
-template <class Store>
-DWORD CDocServer::StoreDocument(Store store, CFile& file, const char* keys) {
-  // One document at a time per process: the word map is shared.
-  CSingleLock lock(IndexingMutex());
-  DWORD index;
-  try {
-    index = store();
-  } catch (const CException& e) {
-    // The base is half written; the tools cannot go on with it.
-    MessageBox(e.GetErrorMessage(), "DocServer");
-    std::exit(1);
-  }
-  IndexKeys(index, keys);
-  IndexDocument(index, file);
-  return index;
+DWORD CDocServer::StorePrepared(CPreparedDocument& doc, DWORD index, bool replace) {
+  if (!IsWritable() || index == kNoItem) return kNoItem;
+  const DWORD stored = replace ? ReplaceEncoded(doc.Record(), doc.Item(), index)
+                               : InsertEncoded(doc.Record(), doc.Item(), index);
+  if (stored == kNoItem) return kNoItem;
+  IndexKeys(stored, doc.Keys());
+  IndexWords(stored, doc.Positions());
+  return stored;
 }
 
 DWORD CDocServer::InsertFile(CFile& file, const _FILEITEM* item, DWORD index, const char* keys, DWORD method) {
-  return StoreDocument([&] { return CFileServer::InsertFile(file, item, index, method); }, file, keys);
+  return StoreDocument(file, item, index, keys, method, false);
 }
 
 DWORD CDocServer::AddFile(CFile& file, const _FILEITEM* item, const char* keys, DWORD method) {
-  return StoreDocument([&] { return CFileServer::AddFile(file, item, method); }, file, keys);
+  return StoreDocument(file, item, m_dwSize, keys, method, false);
 }
 
 DWORD CDocServer::ReplaceFile(CFile& file, const _FILEITEM* item, DWORD index, const char* keys, DWORD method) {
-  return StoreDocument([&] { return CFileServer::ReplaceFile(file, item, index, method); }, file, keys);
+  return StoreDocument(file, item, index, keys, method, true);
+}
+
+DWORD CDocServer::InsertFile(CFile& src, const _FILEITEM* item, DWORD index, DWORD method) {
+  return StoreDocument(src, item, index, nullptr, method, false);
+}
+
+DWORD CDocServer::ReplaceFile(CFile& src, const _FILEITEM* item, DWORD index, DWORD method) {
+  return StoreDocument(src, item, index, nullptr, method, true);
 }
 
 void CDocServer::IndexKeys(DWORD index, const char* keys) {
@@ -67,56 +77,44 @@ char* CDocServer::NextWord(char* text, DWORD length, char** word, DWORD* wordLen
 
 void CDocServer::IndexDocument(DWORD index, CFile& file) {
   if (!IsWritable() || index > kMaxTopicItem) return;
-  CSingleLock lock(IndexingMutex());
-  CWordMap& map = ProcessWordMap();
-  if (map.m_dwDocuments >= g_dwFlushInterval) {
-    FlushMemory();
-    map.m_dwDocuments = 0;
-  }
-  IndexChanged();
-  ++map.m_dwDocuments;
-  m_bDirty = true;
-
   const ULONGLONG length = file.GetLength();
-  if (length >= 0xFFFFFFFFull || !m_textBuf.Reserve(static_cast<std::size_t>(length) + 1)) {
-    MessageBox("Not memory", "");
-    return;
-  }
-  char* text = m_textBuf.Data();
+  if (length >= 0xFFFFFFFFull) throw CFileException(CFileException::diskFull, EFBIG, file.GetFilePath());
+  std::string text(static_cast<std::size_t>(length), '\0');
   file.SeekToBegin();
-  DWORD got = 0;
+  std::size_t got = 0;
   while (got < length) {
-    UINT n = file.Read(text + got, static_cast<UINT>(length - got));
+    UINT n = file.Read(text.data() + got, static_cast<UINT>(length - got));
     if (n == 0) break;
     got += n;
   }
-  text[got] = '\0';
-  cp1250::UpperCase(text, got);
-  CollectWords(text, got);
-  MergeWords(index);
+  m_docPositions.Read(text.data(), got);
+  IndexWords(index, m_docPositions);
 }
 
-void CDocServer::CollectWords(char* text, DWORD length) {
-  CWordMap& map = ProcessWordMap();
-  map.Clear();
-  if (!m_wordBuf.Exists() && !m_wordBuf.Reserve(kScratchInitialSize)) MessageBox("No memory in WordMap", "");
-  char* p = text;
-  DWORD left = length;
-  char* word = nullptr;
-  DWORD n = 0;
-  while (char* next = NextWord(p, left, &word, &n)) {
-    left -= static_cast<DWORD>(next - p);
-    p = next;
-    // Admitted or not is decided once per distinct word; a word with markup
-    // inside lives in the scratch buffer only until the next call.
-    if (word && n) map.Add(word, n, word >= text && word < text + length);
+void CDocServer::IndexWords(DWORD index, const CDocPositions& doc) {
+  if (!IsWritable() || index > kMaxTopicItem) return;
+  if (m_dwIndexedSinceFlush >= g_dwFlushInterval.load()) {
+    FlushMemory();
+    m_dwIndexedSinceFlush = 0;
   }
+  IndexChanged();
+  ++m_dwIndexedSinceFlush;
+  m_bDirty = true;
+  MergeWords(index, doc);
+  if (!m_positionsSession) m_positionsSession = std::make_unique<CPositionsBuilder>();
+  m_positionsSession->Add(FindOffset(index), doc);
 }
 
-void CDocServer::MergeWords(DWORD index) {
-  CWordMap& map = ProcessWordMap();
+void CDocServer::MergeWords(DWORD index, const CDocPositions& doc) {
   CSingleLock lock(m_mutexIndex);
-  const auto words = map.Admitted();
+  // The document's admitted words with their counts as words (markup
+  // pieces are no words of the index).
+  std::vector<std::pair<std::string_view, DWORD>> words;
+  words.reserve(doc.WordCount());
+  for (std::size_t i = 0; i < doc.WordCount(); ++i) {
+    const CDocPositions::Word& w = doc.WordAt(i);
+    if (w.textCount && IsAdmitted(w.text)) words.emplace_back(w.text, w.textCount);
+  }
   // The records and topic lists of a document's words lie all over memory:
   // find them all first and ask for their memory early, so that the cache
   // misses overlap instead of coming one after another.
@@ -146,10 +144,7 @@ void CDocServer::MergeWords(DWORD index) {
   for (const auto& [word, count] : fresh) {
     WordIndex w;
     w.m_pWord = strndup(word.data(), word.size());
-    if (!w.m_pWord) {
-      MessageBox("No buff", "DocServer");
-      continue;
-    }
+    if (!w.m_pWord) throw CMemoryException();
     w.m_nCount = 1;
     w.m_dwTopic = MakeTopic(index, count);
     w.m_dwLogPos = static_cast<DWORD>(m_log.Size());
@@ -157,7 +152,6 @@ void CDocServer::MergeWords(DWORD index) {
     added.emplace_back(pos, w);
   }
   m_words.InsertSorted(added);
-  map.Clear();
 }
 
 void CDocServer::RecordChange(BYTE kind, DWORD index) {
@@ -202,5 +196,23 @@ BOOL CDocServer::Compact() {
     return FALSE;
   }
   m_bChanged = FALSE;
-  return CFileServer::Compact();
+  // The positions of the slots that stay, in their new order; kept across
+  // the compaction, which closes and opens the container again.
+  std::vector<PositionsSource> positions;
+  try {
+    positions = PositionsSources(false, true);
+  } catch (const CException&) {
+    positions.clear();
+  }
+  auto session = std::move(m_positionsSession);
+  auto old = std::move(m_positionsFile);
+  const BOOL compacted = CFileServer::Compact();
+  if (compacted && session) {
+    m_positionsSession = std::move(session);
+    m_positionsFile = std::move(old);
+    if (positions.size() == m_dwSize) WritePositionsFor(positions, false, nullptr);
+    else WritePositionsFor(PositionsSources(true, false), true, nullptr);
+    OpenPositionsForWriting();
+  }
+  return compacted;
 }

@@ -7,6 +7,7 @@
 #include "concorda/doc_server_internal.h"
 #include "concorda/query.h"
 #include "concorda/term_words.h"
+#include "concorda/word_tokenizer.h"
 #include "platform/message_box.h"
 
 using namespace concorda;
@@ -14,10 +15,14 @@ using namespace concorda;
 // Evaluates a query against the word table of one CDocServer.
 class CDocQuery : public CQueryEvaluator {
  public:
-  CDocQuery(CDocServer& server, CQueryBudget& budget) : CQueryEvaluator(budget), m_s(server) {}
+  CDocQuery(CDocServer& server, const PreparedQuery& query, CQueryBudget& budget)
+      : CQueryEvaluator(budget), m_s(server), m_query(query) {}
 
  protected:
   ItemSet TermDocs(const std::string& term) override {
+    std::size_t proximity = 0;
+    if (IsProximityTerm(term, proximity) && proximity < m_query.proximities.size())
+      return ProximityTermDocs(m_query.proximities[proximity]);
     if (!HasWildcard(term)) {
       std::vector<DWORD> items;
       std::size_t i = m_s.m_words.Find(term.c_str());
@@ -53,7 +58,34 @@ class CDocQuery : public CQueryEvaluator {
   }
 
  private:
+  // The documents that may hold an operand: those with its term, or with
+  // every plain indexed word of its phrase; false when the index cannot
+  // tell (a phrase of words it does not keep).
+  bool OperandDocs(const ProximityOperand& op, ItemSet& out) {
+    if (!op.phrase) {
+      out = Term(op.words[0]);
+      return true;
+    }
+    bool any = false;
+    for (const std::string& w : op.words) {
+      if (HasWildcard(w) || !IsAdmitted(w)) continue;
+      if (!any) out = Term(w);
+      else IntersectWith(out, Term(w));
+      any = true;
+    }
+    return any;
+  }
+
+  ItemSet ProximityTermDocs(const Proximity& p) {
+    ItemSet left, right;
+    const bool hasLeft = OperandDocs(p.left, left), hasRight = OperandDocs(p.right, right);
+    ItemSet candidates = hasLeft ? left : right;
+    if (hasLeft && hasRight) IntersectWith(candidates, right);
+    return m_s.ProximityDocs(p, candidates, Budget());
+  }
+
   CDocServer& m_s;
+  const PreparedQuery& m_query;
 };
 
 namespace {
@@ -80,30 +112,8 @@ BOOL CDocServer::FindDocs(CWordQuery& query, std::vector<DWORD>& items) {
   CQueryBudget& budget = query.Budget();
   const PreparedQuery& prepared = query.Prepared();
   try {
-    ItemSet r = CDocQuery(*this, budget).Evaluate(prepared.text);
-    if (!r.empty() && !prepared.phrases.empty()) {
-      // Phrases are looked for only in the documents the words already selected.
-      std::size_t out = 0;
-      for (DWORD item : r) {
-        budget.ChargeDocumentRead();
-        budget.CheckTime();
-        CMemFile content(4096);
-        bool found = false;
-        try {
-          if (_FILEITEM* desc = GetFile(item, content, 0, FALSE)) {
-            FreeFileItem(desc);
-            const BYTE* bytes = content.GetBuffer();
-            const auto length = static_cast<std::size_t>(content.GetLength());
-            found = std::all_of(prepared.phrases.begin(), prepared.phrases.end(),
-                                [&](const std::string& phrase) { return ContainsPhrase(bytes, length, phrase); });
-          }
-        } catch (const CException&) {
-          found = false;  // a document that cannot be read is left out
-        }
-        if (found) r[out++] = item;
-      }
-      r.resize(out);
-    }
+    ItemSet r = CDocQuery(*this, prepared, budget).Evaluate(prepared.text);
+    FilterPhrases(prepared, r, budget);
     items.swap(r);
     return TRUE;
   } catch (const CQueryOverBudget& e) {

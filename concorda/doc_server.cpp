@@ -31,6 +31,7 @@ BOOL CDocServer::Init(const char* path, const GUID* guid, UINT openFlags) {
   m_bDirty = false;
   LoadKeyTable();
   LoadWordTable();
+  if (IsWritable()) OpenPositionsForWriting();
   return opened;
 }
 
@@ -43,6 +44,16 @@ void CDocServer::Close() {
       WriteSystemFiles();
     } catch (...) {
       failure = std::current_exception();
+    }
+    // The positions file is a companion: when it cannot be written, the
+    // base is still whole (phrases then read the documents), so its failure
+    // is logged and not thrown.
+    if (!failure) {
+      try {
+        WritePositionsFor(PositionsSources(false, false), false, nullptr);
+      } catch (const CException& e) {
+        MessageBox(GetFilePath() + ": word positions not written (" + e.GetErrorMessage() + ")", "DocServer");
+      }
     }
   }
   ReleaseIndex();
@@ -61,12 +72,13 @@ void CDocServer::ReleaseIndex() {
   }
   m_wordBlock.clear();
   m_wordBlock.shrink_to_fit();
-  m_textBuf.Free();
   m_wordBuf.Free();
   m_keys.Clear();
   m_log.Clear();
   m_bChanged = FALSE;
   m_bDirty = false;
+  m_dwIndexedSinceFlush = 0;
+  ReleasePositions();
 }
 
 BOOL CDocServer::IsSystemFile(DWORD index) {
@@ -107,9 +119,13 @@ void CDocServer::StoreSystemFile(const char* name, CFile& content) {
     return;
   }
   content.SeekToBegin();
-  DWORD index = FindSystemItem(name);
-  if (index == kNoItem) CFileServer::AddFile(content, item, kSystemMethod);
-  else CFileServer::ReplaceFile(content, item, index, kSystemMethod);
+  // The store's own writing: the index's files are no documents to index.
+  CMemFile record(4096);
+  if (EncodeRecord(content, item, kSystemMethod, record)) {
+    DWORD index = FindSystemItem(name);
+    if (index == kNoItem) InsertEncoded(record, item, m_dwSize);
+    else ReplaceEncoded(record, item, index);
+  }
   FreeFileItem(item);
 }
 

@@ -1,46 +1,60 @@
 // `CDocServer`, the document index: a container (`CFileServer`) whose
 // documents are indexed word by word, with a key table that finds documents
 // by their act keys. The index lives inside the same container as system
-// files (system_files.h). The catalogue opens every base read-only as a
-// CDocServer and runs word and key queries on it; the base tools build and
-// maintain indexed containers through the writing operations.
+// files (system_files.h); beside the container lies the positions file
+// (positions_format.h), where each word of each document stands, which
+// phrase and proximity queries read. The catalogue opens every base
+// read-only as a CDocServer and runs word and key queries on it; the base
+// tools build and maintain indexed containers through the writing operations.
 //
 //   CDocServer base("acts.vq", &guid, CFile::modeCreate | CFile::modeReadWrite);
 //   base.AddFile(doc, item, "DU/1997/78/483;K", 2);      // stores and indexes
-//   base.Close();                                        // writes the index
+//   base.Close();                                        // writes the index and the positions
 //   ...
 //   WORD first;
 //   auto* h = base.FindFirstDoc("kodeks I pracy", &first, nullptr);
 //   if (h != CDocServer::NoFind()) { WORD next; while (CDocServer::FindNextDoc(h, &next)) ...; }
 //
 // Threads: on a container opened read-only, queries (FindFirstDoc,
-// FindFirstDocFromKey, FindNextDoc on one's own handle) may run from many
-// threads at once; the lazy loading of topic lists and the lazy suffix index
-// are guarded by the index mutex. Changing or writing the index (the
-// writing operations, Compact, Union, Close of a writable container) is for
-// one thread while nobody queries the same object. Indexing holds a mutex per
-// process (IndexingMutex, word_map.h) for each document.
+// FindDocs, FindFirstDocFromKey, FindNextDoc on one's own handle) may run
+// from many threads at once; the lazy loading of topic lists, the lazy
+// suffix index and the first opening of the positions file are guarded.
+// Changing or writing the index (the writing operations, Compact, Union,
+// Close of a writable container) is for one thread while nobody queries the
+// same object. Two CDocServer objects share nothing: two bases can be
+// indexed by two threads at once. Documents may be prepared (read, cut into
+// words, compressed) by any number of threads (CPreparedDocument) and then
+// stored by the one writing thread (StorePrepared).
 //
-// Failures: allocation failures show a message box ("No m_pWord", "No dw", ...)
-// and leave out what could not be stored; damaged or missing system files
-// leave the affected words or keys without results. File failures of the
-// container travel as CFileException; an exception from storing a document
-// ends the process with exit code 1, as the tools expect.
+// Failures: every item a CDocServer stores is indexed, whichever writer
+// stored it (the store's own writers index too, without keys). A document
+// that cannot be prepared (too large, memory) is not stored and the writer
+// returns kNoItem. File failures of the container travel as CFileException.
+// Damaged or missing system files leave the affected words or keys without
+// results; a missing, stale or damaged positions file makes phrases and
+// proximity read the documents instead, with one line on the log.
 #pragma once
 
 #include <atomic>
 #include <cstdint>
+#include <memory>
+#include <mutex>
 #include <string>
 #include <vector>
 
 #include "concorda/change_log.h"
 #include "concorda/grow_block.h"
 #include "concorda/index_cache.h"
+#include "concorda/doc_positions.h"
 #include "concorda/key_table.h"
+#include "concorda/positions_file.h"
+#include "concorda/positions_writer.h"
 #include "concorda/term_cache.h"
 #include "concorda/word_index.h"
 #include "concorda/word_query.h"
 #include "kasten/file_server.h"
+
+class CPreparedDocument;
 
 class CDocServer : public CFileServer {
  public:
@@ -98,13 +112,27 @@ class CDocServer : public CFileServer {
  public:
   // Storing documents: the container's operation, then the keys (may be
   // null) and the words of the document are indexed. Returns the item index,
-  // or kNoItem when the container is not writable (nothing is indexed then).
-  using CFileServer::AddFile;
-  using CFileServer::InsertFile;
-  using CFileServer::ReplaceFile;
+  // or kNoItem when the container is not writable or the document cannot be
+  // stored (nothing is stored or indexed then).
   DWORD InsertFile(CFile& file, const _FILEITEM* item, DWORD index, const char* keys, DWORD method);
   DWORD AddFile(CFile& file, const _FILEITEM* item, const char* keys, DWORD method);
   DWORD ReplaceFile(CFile& file, const _FILEITEM* item, DWORD index, const char* keys, DWORD method);
+  // The store's writers, called on this object or through the store's
+  // interface, index too (without keys): no item escapes the index.
+  DWORD InsertFile(CFile& src, const _FILEITEM* item, DWORD index, DWORD method) override;
+  DWORD ReplaceFile(CFile& src, const _FILEITEM* item, DWORD index, DWORD method) override;
+  using CFileServer::AddFile;
+  // Stores a prepared document at `index` (inserting, or replacing the item
+  // there) and indexes it: the writing half of the operations above, for
+  // documents prepared on other threads. kNoItem when not writable.
+  DWORD StorePrepared(CPreparedDocument& doc, DWORD index, bool replace);
+
+  // Writes the positions file beside the base now (also for a base opened
+  // read-only: it reads the documents and writes only that file), from the
+  // documents themselves. FALSE, *why saying so, when it cannot be written.
+  BOOL WritePositions(std::string* why = nullptr);
+  // The positions file as queries find it (opened on first use).
+  concorda::CPositionsFile::State PositionsState();
 
   // Word query (see query.h for the language). Returns a handle whose first
   // item's low 16 bits are stored in *first, or NoFind() when the query is
@@ -127,8 +155,8 @@ class CDocServer : public CFileServer {
   // Releases a handle not yet ended by FindNextDoc; null and NoFind() are ignored.
   static BOOL FindClose(FindHandle* handle);
 
-  // Documents indexed per process before the memory flush writes the topic
-  // lists out (100000; tests lower it).
+  // Documents indexed by one index object before the memory flush writes
+  // the topic lists out (100000; tests lower it). A setting of the process.
   static void SetMemoryFlushInterval(DWORD documents);
 
   // The word table, for the tools: the number of words, a word, and its
@@ -185,11 +213,36 @@ class CDocServer : public CFileServer {
   void FlushMemory();
 
   // --- indexing (doc_indexer.cpp) ---
-  void CollectWords(char* text, DWORD length);
-  void MergeWords(DWORD index);
-  template <class Store>
-  DWORD StoreDocument(Store store, CFile& file, const char* keys);
+  // Indexes the words of a document read into `doc` under `index`, and
+  // keeps its positions for the positions file.
+  void IndexWords(DWORD index, const concorda::CDocPositions& doc);
+  void MergeWords(DWORD index, const concorda::CDocPositions& doc);
+  DWORD StoreDocument(CFile& file, const _FILEITEM* item, DWORD index, const char* keys, DWORD method, bool replace);
   void RecordChange(BYTE kind, DWORD index);
+
+  // --- the positions file (doc_positions_file.cpp) ---
+  ULONGLONG StateStamp();
+  // Where each slot's positions come from when the file is written now;
+  // documents known from nowhere are read and cut into words here. Empty
+  // slots are left out when `dropEmpty` (the slots of a compaction).
+  std::vector<concorda::PositionsSource> PositionsSources(bool fromDocuments, bool dropEmpty);
+  // Writes the file for the sources (the slots as they stand now) and logs
+  // what went wrong; true when written.
+  bool WritePositionsFor(const std::vector<concorda::PositionsSource>& sources, bool fromDocuments,
+                         std::string* why);
+  // Opens the file as the writing session's starting point (writable) and
+  // records where each slot's record lay then.
+  void OpenPositionsForWriting();
+  // The file for queries: opened on first use; null when it cannot be used.
+  const concorda::CPositionsFile* QueryPositions();
+  // Stops using the file for queries (damage found), with one log line.
+  void PositionsUnusable(const std::string& why);
+  void ReleasePositions();
+  // The phrase filter and proximity of a query, from the positions or the documents.
+  void FilterPhrases(const concorda::PreparedQuery& query, concorda::ItemSet& r, concorda::CQueryBudget& budget);
+  concorda::ItemSet ProximityDocs(const concorda::Proximity& p, const concorda::ItemSet& candidates,
+                                  concorda::CQueryBudget& budget);
+  bool ReadDocument(DWORD index, std::string& bytes);
 
   // --- union (doc_union.cpp) ---
   bool ReopenReadOnly();
@@ -197,7 +250,6 @@ class CDocServer : public CFileServer {
   void CopyMappedTopics(std::size_t pos, const std::vector<DWORD>& places, std::vector<DWORD>& out);
 
   concorda::CGrowBlock m_wordBuf;        // word scratch buffer (words with markup inside)
-  concorda::CGrowBlock m_textBuf;        // the text of the document being indexed
   std::vector<BYTE> m_wordBlock;         // read-only: the word area the words point into
   concorda::CKeyTable m_keys;
   concorda::CWordTable m_words;
@@ -208,6 +260,17 @@ class CDocServer : public CFileServer {
   std::atomic<bool> m_bSuffixCurrent{false};
   concorda::CTermCache m_termCache;      // documents of recent wildcard terms
   CMutex m_mutexIndex;                   // index-file cache, topic loading and dropping, suffix index
+
+  concorda::CDocPositions m_docPositions;  // the document being indexed
+  DWORD m_dwIndexedSinceFlush = 0;        // documents indexed since the last memory flush
+  // The positions: of the documents indexed since the base was opened
+  // (writable), and the file as it was (the starting point of a writable
+  // base; what queries read on a read-only one).
+  std::unique_ptr<concorda::CPositionsBuilder> m_positionsSession;
+  std::unique_ptr<concorda::CPositionsFile> m_positionsFile;
+  std::vector<DWORD> m_positionsRecords;  // writable: each slot's record offset when the file was opened
+  std::mutex m_positionsMutex;            // the first opening for queries
+  std::atomic<int> m_positionsUse{0};     // queries: 0 not tried, 1 usable, 2 not usable
 
   bool m_bDirty = false;                 // the index changed since it was written
   bool m_bCompacting = false;            // Compact runs: Close writes nothing

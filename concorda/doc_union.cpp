@@ -86,6 +86,14 @@ BOOL CDocServer::Union(CDocServer* first, CDocServer* second) {
   m_bDirty = true;
 
   BOOL result = CFileServer::Union(first, second);  // copies the documents, then WriteSystemFiles
+  // The positions of the merged base, read from its documents.
+  if (result) {
+    try {
+      WritePositionsFor(PositionsSources(true, false), true, nullptr);
+    } catch (const CException& e) {
+      MessageBox(GetFilePath() + ": word positions not written (" + e.GetErrorMessage() + ")", "DocServer");
+    }
+  }
   // Both sources end open read-only with their own index loaded again.
   first->ReopenReadOnly();
   second->ReopenReadOnly();

@@ -42,38 +42,6 @@ void AddItems(ItemSet& r, std::vector<DWORD>& items) {
   UniteWith(r, items);
 }
 
-PreparedQuery PrepareQuery(const char* query) {
-  PreparedQuery q;
-  const std::string_view in(query);
-  std::string& out = q.text;
-  out.reserve(in.size());
-  std::size_t i = 0;
-  while (i < in.size()) {
-    const std::size_t open = in.find('"', i);
-    if (open == std::string_view::npos) {
-      out.append(in.substr(i));
-      break;
-    }
-    out.append(in.substr(i, open - i));
-    std::size_t end = in.find('"', open + 1);
-    if (end == std::string_view::npos) end = in.size();
-    const std::string_view phrase = in.substr(open + 1, end - open - 1);
-    q.phrases.emplace_back(phrase);
-    // The words of the phrase joined by the conjunction: after the leading
-    // white space, every white-space byte is followed by "I ".
-    std::size_t k = 0;
-    while (k < phrase.size() && cp1250::IsSpace(static_cast<unsigned char>(phrase[k]))) out += phrase[k++];
-    for (; k < phrase.size(); ++k) {
-      out += phrase[k];
-      if (cp1250::IsSpace(static_cast<unsigned char>(phrase[k]))) out += "I ";
-    }
-    i = end == in.size() ? end : end + 1;
-  }
-  cp1250::UpperCase(out.data(), out.size());
-  for (std::string& p : q.phrases) cp1250::UpperCase(p.data(), p.size());
-  return q;
-}
-
 namespace {
 
 bool IsTokenChar(unsigned char c) { return IsWordChar(c) || c == '*' || c == '?'; }

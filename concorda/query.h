@@ -28,16 +28,45 @@ void Subtract(ItemSet& r, const ItemSet& s);       // r = r and not s
 // Adds unsorted items (duplicates allowed) to r.
 void AddItems(ItemSet& r, std::vector<DWORD>& items);
 
+// One side of a proximity ("X BLISKO/n Y"): a term (a word, wildcards
+// allowed) or the words of a phrase, upper-case.
+struct ProximityOperand {
+  std::vector<std::string> words;
+  bool phrase = false;
+};
+// Documents where an occurrence of `left` and one of `right` stand at most
+// `distance` words apart, in either order (words standing between them are
+// counted; neighbours are 0 apart). Occurrences that share a word do not
+// count. A term is a word of the index (wildcards as in queries); a phrase
+// is its words in a row, whatever stands between them in the bytes.
+struct Proximity {
+  ProximityOperand left, right;
+  DWORD distance = 0;
+};
+
 // A query after its quoted phrases were taken out: the text to evaluate (the
-// words of each phrase joined by "I") and the phrases (upper-cased) that the
-// documents found must contain.
+// words of each phrase joined by "I"), the phrases (upper-cased) that the
+// documents found must contain, and the proximities, which stand in the
+// text as terms of their own (ProximityTerm).
 struct PreparedQuery {
   std::string text;
   std::vector<std::string> phrases;
+  std::vector<Proximity> proximities;
 };
-// Upper-cases the query and rewrites its phrases, in one pass over it. An
-// unclosed quote runs to the end of the query.
+// Upper-cases the query, rewrites its phrases and takes out its
+// proximities, in one pass over it. An unclosed quote runs to the end of
+// the query. "X BLISKO/n Y" is a proximity when X and Y are words (not I,
+// NIE or LUB; acceptable as operands) or phrases, separated from the
+// operator by blanks only, and one of them names a word of the index;
+// "X BLISKO/3 Y BLISKO/2 Z" is X near Y and Y near Z. Anywhere else BLISKO
+// is the word it always was.
 PreparedQuery PrepareQuery(const char* query);
+
+// The term that stands for proximity n in a prepared text ("blisko0"). It
+// is in small letters, which an upper-cased query never holds.
+std::string ProximityTerm(std::size_t n);
+// The number of a proximity term; false for any other term.
+bool IsProximityTerm(std::string_view term, std::size_t& n);
 
 // Charges what the text of a prepared query asks for to the budget, before
 // any base is asked: its tokens (groups included), its different terms and
@@ -77,11 +106,12 @@ class CQueryEvaluator {
   // and without duplicates. Asked once per different term.
   virtual ItemSet TermDocs(const std::string& term) = 0;
   CQueryBudget& Budget() { return m_budget; }
+  // The documents of a term, looked up once per evaluator.
+  const ItemSet& Term(std::string_view term);
 
  private:
   ItemSet Evaluate(std::string_view text, int depth);
-  // The result of a term or of an operand or group text, computed once.
-  const ItemSet& Term(std::string_view term);
+  // The result of an operand or group text, computed once.
   const ItemSet& Nested(std::string_view text, int depth);
 
   CQueryBudget& m_budget;

@@ -5,12 +5,20 @@
 #pragma once
 
 #include <cstddef>
+#include <string_view>
 #include <utility>
 #include <vector>
 
 #include "concorda/word_index.h"
 
 namespace concorda {
+
+// The order of words read backwards: last bytes first, unsigned; a word
+// that is the end of the other sorts first. Negative, 0 or positive.
+int CompareBackwards(std::string_view a, std::string_view b);
+inline bool EndsWith(std::string_view word, std::string_view suffix) {
+  return word.size() >= suffix.size() && word.compare(word.size() - suffix.size(), suffix.size(), suffix) == 0;
+}
 
 // Positions in `table`, ordered backwards by word.
 std::vector<DWORD> BuildSuffixIndex(const CWordTable& table);

@@ -14,6 +14,17 @@ bool IsWildcard(char c) { return c == '*' || c == '?'; }
 
 }  // namespace
 
+bool TermNamesWord(const std::string& term, std::string_view word) {
+  if (!HasWildcard(term)) return word == term;
+  // A term that begins with a wildcard and ends with a literal takes only
+  // the words that end with that literal (the suffix index's candidates).
+  if (IsWildcard(term.front()) && !IsWildcard(term.back()) &&
+      !EndsWith(word, std::string_view(term).substr(term.find_last_of("*?") + 1)))
+    return false;
+  const std::string text(word);
+  return MatchPattern(term.c_str(), text.c_str());
+}
+
 bool ScansWholeTable(const std::string& term) {
   return !term.empty() && IsWildcard(term.front()) && IsWildcard(term.back());
 }

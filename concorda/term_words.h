@@ -8,6 +8,7 @@
 #include <cstddef>
 #include <functional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "concorda/query_budget.h"
@@ -20,6 +21,9 @@ namespace concorda {
 // With a budget, long walks check its time (and may throw CQueryOverBudget).
 void FindTermWords(const CWordTable& table, const std::function<const std::vector<DWORD>&()>& suffixIndex,
                    const std::string& term, std::vector<std::size_t>& out, const CQueryBudget* budget = nullptr);
+
+// Whether `term` stands for `word` (what FindTermWords would take it for).
+bool TermNamesWord(const std::string& term, std::string_view word);
 
 // True when finding the words of `term` walks the whole word table
 // (wildcards at both ends).

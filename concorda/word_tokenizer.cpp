@@ -31,19 +31,17 @@ DWORD StripTags(char* word, DWORD n) {
 
 }  // namespace
 
-char* NextWordIn(char* text, DWORD length, char** word, DWORD* wordLength, CGrowBlock& scratch) {
-  *word = nullptr;
-  *wordLength = 0;
+bool FindWordSpan(char* text, DWORD length, WordSpan& span) {
   char* p = text;
   char* const end = text + length;
 
   // Find the first byte of a word, skipping tags and separators.
   for (;;) {
-    if (p >= end) return nullptr;
+    if (p >= end) return false;
     unsigned char c = static_cast<unsigned char>(*p);
     if (c == '<') {
       char* close = FindTagEnd(p, end);
-      if (!close || close + 1 >= end) return nullptr;
+      if (!close || close + 1 >= end) return false;
       p = close + 1;
     } else if (IsWordChar(c)) {
       break;
@@ -53,7 +51,6 @@ char* NextWordIn(char* text, DWORD length, char** word, DWORD* wordLength, CGrow
   }
 
   // Scan the word; tags inside a run of word characters do not end it.
-  char* const start = p;
   char* cur = p;
   bool tagMet = false;
   while (cur < end) {
@@ -70,21 +67,31 @@ char* NextWordIn(char* text, DWORD length, char** word, DWORD* wordLength, CGrow
     if (stop || !IsWordChar(static_cast<unsigned char>(*cur))) break;
     ++cur;
   }
+  span.start = p;
+  span.end = cur;
+  span.tagged = tagMet;
+  return true;
+}
 
-  DWORD raw = static_cast<DWORD>(cur - start);
-  if (!tagMet) {
-    *word = start;
+char* NextWordIn(char* text, DWORD length, char** word, DWORD* wordLength, CGrowBlock& scratch) {
+  *word = nullptr;
+  *wordLength = 0;
+  WordSpan span;
+  if (!FindWordSpan(text, length, span)) return nullptr;
+  DWORD raw = static_cast<DWORD>(span.end - span.start);
+  if (!span.tagged) {
+    *word = span.start;
     *wordLength = raw;
-    return cur;
+    return span.end;
   }
   if (!scratch.Reserve(static_cast<std::size_t>(raw) + 1)) {
     MessageBox("No memory in WordMap", "");
-    return cur;
+    return span.end;
   }
-  std::memcpy(scratch.Data(), start, raw);
+  std::memcpy(scratch.Data(), span.start, raw);
   *wordLength = StripTags(scratch.Data(), raw);
   *word = scratch.Data();
-  return cur;
+  return span.end;
 }
 
 namespace {

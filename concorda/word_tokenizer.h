@@ -16,6 +16,17 @@ namespace concorda {
 // A byte that belongs to a word: a letter or digit of windows-1250. '<' never is.
 inline bool IsWordChar(unsigned char c) { return cp1250::IsAlnum(c); }
 
+// Where the next word of text[0, length) lies, as NextWordIn finds it:
+// text[start, end) is its raw extent, with the tags inside it and directly
+// behind it; `tagged` when a tag lies in that extent. False when no word is
+// left. The word positions of a document are read from these extents.
+struct WordSpan {
+  char* start = nullptr;
+  char* end = nullptr;
+  bool tagged = false;
+};
+bool FindWordSpan(char* text, DWORD length, WordSpan& span);
+
 // Finds the next word in text[0, length). Returns the position just past the
 // word, from which the next call continues, or null when no word is left
 // (then *word is null). A word without markup inside is returned in place and

@@ -1,6 +1,7 @@
 // Index maintenance: storing, replacing, removing and inserting documents,
 // the change log, the memory flush and compaction, each checked against the
 // documents the container really holds, before and after write and reopen.
+#include "concorda/prepared_document.h"
 #include "doc_fixture.h"
 
 using namespace doctest;
@@ -225,13 +226,29 @@ class BrokenFile : public CMemFile {
 
 }  // namespace
 
-TEST_F(Maintenance, FailingToStoreADocumentEndsTheProcess) {
-  EXPECT_EXIT(
-      {
-        BrokenFile file;
-        file.Write("abc", 3);
-        _FILEITEM* item = MakeFileItem("x");
-        base->AddFile(file, item, nullptr, 2);
-      },
-      ::testing::ExitedWithCode(1), "");
+TEST_F(Maintenance, FailingToReadADocumentIsReportedAndStoresNothing) {
+  AddDoc(*base, "a.htm", "ustawa");
+  BrokenFile file;
+  file.Write("abc", 3);
+  _FILEITEM* item = MakeFileItem("x");
+  // The library does not end the process: the caller learns of the failure.
+  EXPECT_THROW(base->AddFile(file, item, nullptr, 2), CFileException);
+  CFileServer::FreeFileItem(item);
+  EXPECT_EQ(base->GetSize(), 1u);
+  ExpectConsistentEverywhere();
+}
+
+TEST_F(Maintenance, ADocumentThatCannotBeIndexedIsNotStoredAndTheCallerIsTold) {
+  // A source that says it is larger than the container can hold: before,
+  // it was stored, "Not memory" was shown and its index returned.
+  struct Huge : CMemFile {
+    ULONGLONG GetLength() const override { return 0xFFFFFFFFull; }
+  } huge;
+  _FILEITEM* item = MakeFileItem("huge.htm");
+  EXPECT_EQ(base->AddFile(huge, item, nullptr, 2), CFileServer::kNoItem);
+  CPreparedDocument doc;
+  EXPECT_FALSE(doc.Prepare(huge, item, nullptr, 2));
+  EXPECT_NE(doc.Error().find("huge.htm: 4294967295 bytes are too large"), std::string::npos) << doc.Error();
+  CFileServer::FreeFileItem(item);
+  EXPECT_EQ(base->GetSize(), 0u);
 }

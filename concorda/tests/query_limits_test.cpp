@@ -82,8 +82,15 @@ TEST_F(QueryLimitsTest, CachedPatternsAreChargedAsIfComputed) {
 }
 
 TEST_F(QueryLimitsTest, DocumentsReadForPhrasesAreCounted) {
-  // The words select a, c and d; the phrase is looked for in those three.
+  // The positions decide the phrase: no document is read.
   CQueryBudget::Limits limits;
+  limits.documentsRead = 0;
+  EXPECT_EQ(Run("\"kodeks pracy\" kodeksy", limits), (std::vector<DWORD>{0, 2}));
+  // Without them, the words select a, c and d, and the phrase is looked for
+  // in those three.
+  base.Close();
+  ASSERT_TRUE(DeleteFileAt(path + "p"));
+  ASSERT_TRUE(base.Init(path.c_str(), nullptr, kRead));
   limits.documentsRead = 3;
   EXPECT_EQ(Run("\"kodeks pracy\" kodeksy", limits), (std::vector<DWORD>{0, 2}));
   limits.documentsRead = 2;

@@ -1,0 +1,228 @@
+// CDocServer: the positions file beside the base (positions_format.h),
+// written whenever the index is written, opened by queries on first use,
+// and the phrase filter and proximity that read it (or, without a file to
+// trust, the documents).
+#include <algorithm>
+#include <unordered_map>
+
+#include "concorda/doc_server.h"
+#include "concorda/phrase_positions.h"
+#include "concorda/positions_format.h"
+#include "concorda/proximity.h"
+#include "platform/message_box.h"
+
+using namespace concorda;
+
+ULONGLONG CDocServer::StateStamp() {
+  CStateStamp stamp(m_Guid, m_dwSize);
+  for (DWORD i = 0; i < m_dwSize; ++i) stamp.AddSlot(FindOffset(i));
+  return stamp.Value();
+}
+
+void CDocServer::ReleasePositions() {
+  m_positionsSession.reset();
+  m_positionsFile.reset();
+  m_positionsRecords.clear();
+  m_positionsUse.store(0);
+}
+
+void CDocServer::OpenPositionsForWriting() {
+  ReleasePositions();
+  m_positionsSession = std::make_unique<CPositionsBuilder>();
+  m_positionsFile = std::make_unique<CPositionsFile>();
+  try {
+    std::vector<DWORD> records(m_dwSize);
+    CStateStamp stamp(m_Guid, m_dwSize);
+    for (DWORD i = 0; i < m_dwSize; ++i) stamp.AddSlot(records[i] = FindOffset(i));
+    if (m_positionsFile->Open(PositionsPath(GetFilePath()), m_Guid, stamp.Value(), m_dwSize) ==
+        CPositionsFile::State::kUsable)
+      m_positionsRecords.swap(records);
+  } catch (const CException&) {
+    // A container whose slots cannot be read has no positions to start from.
+    m_positionsFile->Close();
+  }
+}
+
+bool CDocServer::ReadDocument(DWORD index, std::string& bytes) {
+  try {
+    CMemFile content(4096);
+    _FILEITEM* item = GetFile(index, content, 0, FALSE);
+    if (!item) return false;
+    FreeFileItem(item);
+    bytes.assign(reinterpret_cast<const char*>(content.GetBuffer()), static_cast<std::size_t>(content.GetLength()));
+    return true;
+  } catch (const CException&) {
+    return false;  // a document that cannot be read is left out, as the scan leaves it out
+  }
+}
+
+std::vector<PositionsSource> CDocServer::PositionsSources(bool fromDocuments, bool dropEmpty) {
+  if (!m_positionsSession) m_positionsSession = std::make_unique<CPositionsBuilder>();
+  // The documents of the old file, by the record each had when it was opened.
+  std::unordered_map<DWORD, DWORD> oldByRecord;
+  if (!fromDocuments && m_positionsFile && m_positionsFile->IsUsable())
+    for (DWORD j = 0; j < m_positionsRecords.size(); ++j)
+      if (m_positionsRecords[j]) oldByRecord.emplace(m_positionsRecords[j], j);
+  std::vector<PositionsSource> sources;
+  sources.reserve(m_dwSize);
+  std::string bytes;
+  CDocPositions doc;
+  for (DWORD i = 0; i < m_dwSize; ++i) {
+    const DWORD record = FindOffset(i);
+    if (record == 0) {
+      if (!dropEmpty) sources.push_back({});
+      continue;
+    }
+    PositionsSource source;
+    if (IsSystemFile(i)) {
+      sources.push_back(source);
+      continue;
+    }
+    DWORD session = fromDocuments ? CPositionsBuilder::kNone : m_positionsSession->Find(record);
+    if (session != CPositionsBuilder::kNone) {
+      source = {PositionsSource::kSession, session};
+    } else if (auto old = oldByRecord.find(record); old != oldByRecord.end()) {
+      source = {PositionsSource::kOld, old->second};
+    } else if (ReadDocument(i, bytes)) {
+      // Known from nowhere (stored by an older program, or no file yet): read.
+      doc.Read(bytes.data(), bytes.size());
+      m_positionsSession->Add(record, doc);
+      source = {PositionsSource::kSession, m_positionsSession->Find(record)};
+    }
+    sources.push_back(source);
+  }
+  return sources;
+}
+
+bool CDocServer::WritePositionsFor(const std::vector<PositionsSource>& sources, bool fromDocuments, std::string* why) {
+  std::string reason;
+  try {
+    const CPositionsFile* old =
+        !fromDocuments && m_positionsFile && m_positionsFile->IsUsable() ? m_positionsFile.get() : nullptr;
+    if (WritePositionsFile(PositionsPath(GetFilePath()), m_Guid, StateStamp(), sources, *m_positionsSession, old,
+                           &reason)) {
+      m_positionsUse.store(0);  // queries open the new file
+      return true;
+    }
+  } catch (const CPositionsDamaged& e) {
+    // The old file proved damaged while it was copied: the documents say it all.
+    if (!fromDocuments) return WritePositionsFor(PositionsSources(true, false), true, why);
+    reason = e.what();
+  } catch (const CException& e) {
+    reason = e.GetErrorMessage();
+  }
+  if (why) *why = reason;
+  MessageBox(PositionsPath(GetFilePath()) + ": word positions not written (" + reason +
+                 "); phrases will be searched in the documents",
+             "DocServer");
+  return false;
+}
+
+BOOL CDocServer::WritePositions(std::string* why) {
+  if (!IsOpen()) {
+    if (why) *why = "the base is not open";
+    return FALSE;
+  }
+  try {
+    return WritePositionsFor(PositionsSources(true, false), true, why) ? TRUE : FALSE;
+  } catch (const CException& e) {
+    if (why) *why = e.GetErrorMessage();
+    return FALSE;
+  }
+}
+
+CPositionsFile::State CDocServer::PositionsState() {
+  if (QueryPositions()) return CPositionsFile::State::kUsable;
+  std::lock_guard<std::mutex> lock(m_positionsMutex);
+  return m_positionsFile ? m_positionsFile->GetState() : CPositionsFile::State::kClosed;
+}
+
+const CPositionsFile* CDocServer::QueryPositions() {
+  // A base being written has changes that no file holds yet.
+  if (IsWritable()) return nullptr;
+  int use = m_positionsUse.load(std::memory_order_acquire);
+  if (use == 0) {
+    std::lock_guard<std::mutex> lock(m_positionsMutex);
+    use = m_positionsUse.load(std::memory_order_relaxed);
+    if (use == 0) {
+      auto file = std::make_unique<CPositionsFile>();
+      std::string why;
+      try {
+        file->Open(PositionsPath(GetFilePath()), m_Guid, StateStamp(), m_dwSize, &why);
+      } catch (const CException& e) {
+        why = e.GetErrorMessage();
+      }
+      use = file->IsUsable() ? 1 : 2;
+      if (use == 2)
+        MessageBox(PositionsPath(GetFilePath()) + ": " + why + "; phrases and proximity read the documents instead",
+                   "DocServer");
+      m_positionsFile = std::move(file);
+      m_positionsUse.store(use, std::memory_order_release);
+    }
+  }
+  return use == 1 ? m_positionsFile.get() : nullptr;
+}
+
+void CDocServer::PositionsUnusable(const std::string& why) {
+  int usable = 1;
+  // The file stays open: other queries may still be reading it.
+  if (m_positionsUse.compare_exchange_strong(usable, 2))
+    MessageBox(PositionsPath(GetFilePath()) + ": " + why + "; phrases and proximity read the documents from now on",
+               "DocServer");
+}
+
+void CDocServer::FilterPhrases(const PreparedQuery& query, ItemSet& r, CQueryBudget& budget) {
+  if (r.empty() || query.phrases.empty()) return;
+  const CPositionsFile* file = QueryPositions();
+  // What the positions decide, phrase by phrase; the rest is read.
+  const std::size_t n = query.phrases.size();
+  std::vector<std::vector<PhraseVerdict>> verdicts(n);
+  std::vector<std::string> words;
+  for (std::size_t k = 0; k < n && file; ++k) {
+    if (!PositionalPhraseWords(query.phrases[k], words)) continue;
+    try {
+      DecidePhrase(*file, words, r, budget, verdicts[k]);
+    } catch (const CPositionsDamaged& e) {
+      PositionsUnusable(e.what());
+      file = nullptr;
+      for (auto& v : verdicts) v.clear();
+    }
+  }
+  std::size_t out = 0;
+  std::string bytes;
+  for (std::size_t i = 0; i < r.size(); ++i) {
+    bool no = false, all = true;
+    for (std::size_t k = 0; k < n; ++k) {
+      const PhraseVerdict v = verdicts[k].empty() ? PhraseVerdict::kUndecided : verdicts[k][i];
+      no = no || v == PhraseVerdict::kNo;
+      all = all && v == PhraseVerdict::kYes;
+    }
+    if (no) continue;
+    if (!all) {
+      budget.ChargeDocumentRead();
+      budget.CheckTime();
+      if (!ReadDocument(r[i], bytes)) continue;
+      const auto* content = reinterpret_cast<const BYTE*>(bytes.data());
+      bool found = true;
+      for (std::size_t k = 0; k < n && found; ++k)
+        if (verdicts[k].empty() || verdicts[k][i] != PhraseVerdict::kYes)
+          found = ContainsPhrase(content, bytes.size(), query.phrases[k]);
+      if (!found) continue;
+    }
+    r[out++] = r[i];
+  }
+  r.resize(out);
+}
+
+ItemSet CDocServer::ProximityDocs(const Proximity& p, const ItemSet& candidates, CQueryBudget& budget) {
+  if (candidates.empty()) return {};
+  if (const CPositionsFile* file = QueryPositions()) {
+    try {
+      return ProximityFromFile(*file, p, candidates, budget);
+    } catch (const CPositionsDamaged& e) {
+      PositionsUnusable(e.what());
+    }
+  }
+  return ProximityFromDocuments(
+      p, candidates, [this](DWORD slot, std::string& bytes) { return ReadDocument(slot, bytes); }, budget);
+}

@@ -1,0 +1,330 @@
+#include "concorda/phrase_positions.h"
+
+#include <algorithm>
+#include <array>
+#include <numeric>
+#include <string_view>
+
+#include "concorda/word_tokenizer.h"
+#include "platform/cp1250.h"
+
+namespace concorda {
+
+namespace {
+
+// What a phrase byte matches among the upper-cased bytes of the words: the
+// bytes every one of whose sources matches it (decided), and those that
+// only some sources match (undecided: a small letter behind a capital).
+struct ByteRule {
+  bool usable = false;
+  BYTE decided = 0;
+  BYTE undecided = 0;
+  bool hasUndecided = false;
+};
+
+struct ByteRules {
+  std::array<ByteRule, 256> rule;
+  ByteRules() {
+    for (int p = 0; p < 256; ++p) {
+      const auto pb = static_cast<BYTE>(p);
+      if (!IsWordChar(pb)) continue;
+      const BYTE partner = PhrasePartner(pb);
+      // A partner that is no word byte would let a phrase match across
+      // what the positions see as a word's end.
+      if (partner != pb && !IsWordChar(partner)) continue;
+      std::array<int, 256> sources{};  // upper-case byte -> word bytes with it
+      std::array<int, 256> matching{};
+      for (int c = 0; c < 256; ++c) {
+        const auto cb = static_cast<BYTE>(c);
+        if (!IsWordChar(cb)) continue;
+        const BYTE u = cp1250::ToUpper(cb);
+        ++sources[u];
+        if (cb == pb || cb == partner) ++matching[u];
+      }
+      ByteRule r;
+      int decided = 0, undecided = 0;
+      for (int u = 0; u < 256; ++u) {
+        if (!matching[u]) continue;
+        if (matching[u] == sources[u]) {
+          r.decided = static_cast<BYTE>(u);
+          ++decided;
+        } else {
+          r.undecided = static_cast<BYTE>(u);
+          r.hasUndecided = true;
+          ++undecided;
+        }
+      }
+      r.usable = decided == 1 && undecided <= 1;
+      rule[p] = r;
+    }
+  }
+};
+
+const ByteRules& Rules() {
+  static const ByteRules rules;
+  return rules;
+}
+
+// At most this many spellings of one phrase word are looked up (a word with
+// more digits is left to the scan).
+constexpr std::size_t kMaxSpellings = 1024;
+
+// The spellings of a phrase word among upper-cased words: each with whether
+// it is decided (every byte decided) or not.
+std::vector<std::pair<std::string, bool>> Spellings(const std::string& word) {
+  std::vector<std::pair<std::string, bool>> out{{std::string(), true}};
+  for (unsigned char c : word) {
+    const ByteRule& r = Rules().rule[c];
+    const std::size_t n = out.size();
+    if (r.hasUndecided)
+      for (std::size_t i = 0; i < n; ++i) out.push_back({out[i].first + char(r.undecided), false});
+    for (std::size_t i = 0; i < n; ++i) out[i].first += char(r.decided);
+  }
+  return out;
+}
+
+enum class Role { kEnd, kWhole, kStart, kInside };
+
+struct WordRef {
+  std::size_t word;
+  bool undecided;
+};
+
+// The words of the file a phrase word stands for in its role. With
+// `exact`, only the words that are the phrase word itself.
+void RoleWords(const CPositionsFile& file, const std::string& phraseWord, Role role, bool exact,
+               CQueryBudget& budget, std::vector<WordRef>& out) {
+  out.clear();
+  for (const auto& [spelling, decided] : Spellings(phraseWord)) {
+    if (exact || role == Role::kWhole) {
+      std::size_t w = file.Find(spelling);
+      if (w != CPositionsFile::npos) out.push_back({w, !decided});
+      continue;
+    }
+    if (role == Role::kStart) {
+      auto [first, last] = file.PrefixRange(spelling);
+      for (std::size_t w = first; w < last; ++w) out.push_back({w, !decided});
+    } else if (role == Role::kEnd) {
+      auto [first, last] = file.SuffixRange(spelling);
+      for (std::size_t k = first; k < last; ++k) out.push_back({file.WordEnd(k), !decided});
+    } else {
+      budget.ChargeTableScan();
+      for (std::size_t w = 0; w < file.WordCount(); ++w) {
+        if (w % 4096 == 4095) budget.CheckTime();
+        if (file.Word(w).find(spelling) != std::string_view::npos) out.push_back({w, !decided});
+      }
+    }
+  }
+  // One word found through two spellings is decided when either decides it.
+  std::sort(out.begin(), out.end(), [](const WordRef& a, const WordRef& b) {
+    return a.word != b.word ? a.word < b.word : a.undecided < b.undecided;
+  });
+  out.erase(std::unique(out.begin(), out.end(), [](const WordRef& a, const WordRef& b) { return a.word == b.word; }),
+            out.end());
+  budget.ChargeExpandedWords(out.size());
+}
+
+struct Occurrence {
+  DWORD ordinal;
+  bool undecided;
+  std::size_t word;  // in the file
+  bool operator<(const Occurrence& o) const { return ordinal < o.ordinal; }
+};
+
+// The occurrences of a set of words in each of the documents `slots`
+// (ascending): occ[i] for slots[i], ordered by ordinal.
+void Gather(const CPositionsFile& file, const std::vector<WordRef>& words, const std::vector<DWORD>& slots,
+            CQueryBudget& budget, std::vector<std::vector<Occurrence>>& occ) {
+  occ.assign(slots.size(), {});
+  std::vector<BYTE> bytes;
+  std::vector<DWORD> ordinals;
+  std::vector<DWORD> touched(slots.size(), 0);
+  for (std::size_t k = 0; k < words.size(); ++k) {
+    if (k % 256 == 255) budget.CheckTime();
+    file.ReadPostings(words[k].word, bytes);
+    CPostingReader reader(bytes.data(), bytes.size());
+    Posting p;
+    std::size_t i = 0;
+    while (i < slots.size() && reader.Next(p)) {
+      while (i < slots.size() && slots[i] < p.slot) ++i;
+      if (i == slots.size() || slots[i] != p.slot) continue;
+      DecodeOrdinals(p, ordinals);
+      for (DWORD o : ordinals) occ[i].push_back({o, words[k].undecided, words[k].word});
+      ++touched[i];
+    }
+  }
+  // A place holds one word: lists from several words only need ordering.
+  for (std::size_t i = 0; i < slots.size(); ++i)
+    if (touched[i] > 1) std::sort(occ[i].begin(), occ[i].end());
+}
+
+bool Has(const std::vector<Occurrence>& list, DWORD ordinal, bool& undecided) {
+  auto it = std::lower_bound(list.begin(), list.end(), Occurrence{ordinal, false, 0});
+  if (it == list.end() || it->ordinal != ordinal) return false;
+  undecided = it->undecided;
+  return true;
+}
+
+// Whether a one-word phrase lies inside one piece of a split word: the
+// verdict over the phrase's spellings found in the word's text.
+PhraseVerdict InsideOnePiece(std::string_view text, const std::vector<DWORD>& pieces,
+                             const std::vector<std::pair<std::string, bool>>& spellings) {
+  PhraseVerdict best = PhraseVerdict::kNo;
+  for (const auto& [spelling, decided] : spellings)
+    for (std::size_t at = text.find(spelling); at != std::string_view::npos; at = text.find(spelling, at + 1)) {
+      std::size_t start = 0;
+      for (DWORD length : pieces) {
+        if (at >= start && at + spelling.size() <= start + length) {
+          if (decided) return PhraseVerdict::kYes;
+          best = PhraseVerdict::kUndecided;
+        }
+        start += length;
+      }
+    }
+  return best;
+}
+
+// The verdict for one document from the occurrences of each phrase word.
+// A word with tags between its letters is several pieces: the first phrase
+// word must lie in its last piece, the last phrase word in its first, a
+// middle word cannot be one, and a phrase of one word lies in one piece.
+PhraseVerdict Check(const CPositionsFile& file, const std::vector<const std::vector<Occurrence>*>& roles,
+                    const DocRecord& doc, const std::vector<std::string>& words) {
+  const std::size_t n = roles.size();
+  PhraseVerdict best = PhraseVerdict::kNo;
+  for (const Occurrence& first : *roles[0]) {
+    bool undecided = first.undecided;
+    if (const DocRecord::Split* split = doc.SplitAt(first.ordinal)) {
+      if (n == 1) {
+        const PhraseVerdict v = InsideOnePiece(file.Word(first.word), split->pieces, Spellings(words[0]));
+        if (v == PhraseVerdict::kYes) return v;
+        if (v == PhraseVerdict::kUndecided) best = v;
+        continue;
+      }
+      if (words[0].size() > split->pieces.back()) continue;
+    }
+    bool fits = true;
+    for (std::size_t k = 1; k < n && fits; ++k) {
+      const DWORD t = first.ordinal + static_cast<DWORD>(k);
+      bool u = false;
+      if (t < first.ordinal || !doc.IsJoined(t - 1) || !Has(*roles[k], t, u)) {
+        fits = false;
+        break;
+      }
+      if (const DocRecord::Split* split = doc.SplitAt(t))
+        fits = k + 1 == n && words[k].size() <= split->pieces.front();
+      undecided = undecided || u;
+    }
+    if (!fits) continue;
+    if (!undecided) return PhraseVerdict::kYes;
+    best = PhraseVerdict::kUndecided;
+  }
+  return best;
+}
+
+}  // namespace
+
+bool PositionalPhraseWords(const std::string& phrase, std::vector<std::string>& words) {
+  words.clear();
+  std::size_t start = 0;
+  for (std::size_t i = 0; i <= phrase.size(); ++i) {
+    if (i < phrase.size() && phrase[i] != ' ') {
+      const ByteRule& r = Rules().rule[static_cast<unsigned char>(phrase[i])];
+      if (!r.usable) {
+        words.clear();
+        return false;
+      }
+      continue;
+    }
+    if (i == start) {  // an empty word: a leading, trailing or second blank
+      words.clear();
+      return false;
+    }
+    words.emplace_back(phrase.substr(start, i - start));
+    start = i + 1;
+  }
+  for (const std::string& w : words) {
+    std::size_t spellings = 1;
+    for (unsigned char c : w)
+      if (Rules().rule[c].hasUndecided && (spellings *= 2) > kMaxSpellings) {
+        words.clear();
+        return false;
+      }
+  }
+  return !words.empty();
+}
+
+void DecidePhrase(const CPositionsFile& file, const std::vector<std::string>& words, const ItemSet& candidates,
+                  CQueryBudget& budget, std::vector<PhraseVerdict>& verdicts) {
+  const std::size_t n = words.size();
+  verdicts.assign(candidates.size(), PhraseVerdict::kNo);
+  auto roleOf = [n](std::size_t k) {
+    if (n == 1) return Role::kInside;
+    return k == 0 ? Role::kEnd : k + 1 == n ? Role::kStart : Role::kWhole;
+  };
+  // First the phrase words as whole words, which decides most documents;
+  // then, for the others, each word in its whole role (the end of a word,
+  // the beginning of one, any part of one), unless that adds no word.
+  std::vector<std::vector<WordRef>> exact(n), full(n);
+  for (std::size_t k = 0; k < n; ++k) RoleWords(file, words[k], roleOf(k), true, budget, exact[k]);
+  std::vector<std::size_t> open(candidates.size());
+  std::iota(open.begin(), open.end(), 0);
+  for (int pass = 0; pass < 2 && !open.empty(); ++pass) {
+    std::vector<std::vector<WordRef>>& sets = pass == 0 ? exact : full;
+    if (pass == 1) {
+      bool more = false;
+      for (std::size_t k = 0; k < n; ++k) {
+        RoleWords(file, words[k], roleOf(k), false, budget, full[k]);
+        more = more || full[k].size() > exact[k].size();
+      }
+      if (!more) break;
+    }
+    // The words in order of how few documents hold them; documents without
+    // one of them are out before the next is read.
+    std::vector<std::size_t> order(n);
+    std::iota(order.begin(), order.end(), 0);
+    std::vector<ULONGLONG> weight(n, 0);
+    for (std::size_t k = 0; k < n; ++k)
+      for (const WordRef& w : sets[k]) weight[k] += file.DocumentCount(w.word);
+    std::sort(order.begin(), order.end(), [&](std::size_t a, std::size_t b) { return weight[a] < weight[b]; });
+    std::vector<DWORD> slots;
+    std::vector<std::size_t> index = open;  // into candidates
+    for (std::size_t i : index) slots.push_back(candidates[i]);
+    std::vector<std::vector<std::vector<Occurrence>>> occ(n);
+    for (std::size_t k : order) {
+      Gather(file, sets[k], slots, budget, occ[k]);
+      // Keep the documents that hold the word.
+      std::size_t out = 0;
+      for (std::size_t i = 0; i < slots.size(); ++i) {
+        if (occ[k][i].empty()) continue;
+        if (out != i) {
+          slots[out] = slots[i];
+          index[out] = index[i];
+          for (std::size_t r = 0; r < n; ++r)
+            if (!occ[r].empty()) occ[r][out] = std::move(occ[r][i]);
+        }
+        ++out;
+      }
+      slots.resize(out);
+      index.resize(out);
+      for (std::size_t r = 0; r < n; ++r)
+        if (!occ[r].empty()) occ[r].resize(out);
+    }
+    DocRecord doc;
+    std::vector<const std::vector<Occurrence>*> roles(n);
+    for (std::size_t i = 0; i < slots.size(); ++i) {
+      if (i % 256 == 255) budget.CheckTime();
+      if (!file.ReadDocument(slots[i], doc)) throw CPositionsDamaged("a document of the postings has no record");
+      for (std::size_t k = 0; k < n; ++k) roles[k] = &occ[k][i];
+      const PhraseVerdict v = Check(file, roles, doc, words);
+      if (v == PhraseVerdict::kYes || (v == PhraseVerdict::kUndecided && verdicts[index[i]] == PhraseVerdict::kNo))
+        verdicts[index[i]] = v;
+    }
+    std::vector<std::size_t> still;
+    for (std::size_t i : open)
+      if (verdicts[i] != PhraseVerdict::kYes) still.push_back(i);
+    open.swap(still);
+  }
+}
+
+}  // namespace concorda

@@ -1,0 +1,265 @@
+#include "concorda/positions_file.h"
+
+#include <algorithm>
+#include <cstring>
+
+#include "concorda/bytes.h"
+#include "concorda/positions_format.h"
+#include "concorda/suffix_index.h"
+
+namespace concorda {
+
+const DocRecord::Split* DocRecord::SplitAt(DWORD ordinal) const {
+  auto it = std::lower_bound(split.begin(), split.end(), ordinal,
+                             [](const Split& s, DWORD o) { return s.ordinal < o; });
+  return it != split.end() && it->ordinal == ordinal ? &*it : nullptr;
+}
+
+bool CPostingReader::Next(Posting& out) {
+  if (m_p == m_end) return false;
+  DWORD delta = 0, bytes = 0;
+  if (!GetVarint(m_p, m_end, delta) || !GetVarint(m_p, m_end, bytes) || bytes == 0 ||
+      bytes > static_cast<std::size_t>(m_end - m_p))
+    throw CPositionsDamaged("postings do not decode");
+  if (!m_first && (delta == 0 || m_slot > 0xFFFFFFFFu - delta)) throw CPositionsDamaged("postings out of order");
+  m_slot = m_first ? delta : m_slot + delta;
+  m_first = false;
+  out.slot = m_slot;
+  out.ordinals = m_p;
+  out.ordinalsEnd = m_p + bytes;
+  m_p += bytes;
+  return true;
+}
+
+void DecodeOrdinals(const Posting& p, std::vector<DWORD>& out) {
+  out.clear();
+  const BYTE* at = p.ordinals;
+  DWORD value = 0;
+  while (at < p.ordinalsEnd) {
+    DWORD delta = 0;
+    if (!GetVarint(at, p.ordinalsEnd, delta)) throw CPositionsDamaged("ordinals do not decode");
+    if (!out.empty() && (delta == 0 || value > 0xFFFFFFFFu - delta)) throw CPositionsDamaged("ordinals out of order");
+    value = out.empty() ? delta : value + delta;
+    out.push_back(value);
+  }
+}
+
+CPositionsFile::State CPositionsFile::Fail(State state, const std::string& what, std::string* why) {
+  if (why) *why = what;
+  m_file.Close();
+  m_words.clear();
+  m_ends.clear();
+  m_docTable.clear();
+  m_docs.clear();
+  m_nWords = 0;
+  m_state = state;
+  return state;
+}
+
+void CPositionsFile::Close() {
+  Fail(State::kClosed, "", nullptr);
+  m_docChecked.reset();
+}
+
+CPositionsFile::State CPositionsFile::Open(const std::string& path, const GUID& guid, ULONGLONG stamp, DWORD slots,
+                                           std::string* why) {
+  Close();
+  if (!m_file.Open(path)) return Fail(State::kMissing, "there is no positions file", why);
+  const ULONGLONG length = m_file.Length();
+  BYTE header[kPositionsHeaderSize];
+  if (length < kPositionsHeaderSize || m_file.ReadAt(0, header, sizeof header) != sizeof header)
+    return Fail(State::kDamaged, "the header is cut", why);
+  if (std::memcmp(header, kPositionsMagic, 8) != 0) return Fail(State::kDamaged, "it is no positions file", why);
+  if (GetDword(header + 8) != kPositionsVersion) return Fail(State::kDamaged, "its format version is unknown", why);
+  const DWORD sections = GetDword(header + 12);
+  if (GetQword(header + 48) != length) return Fail(State::kDamaged, "its length is not the length it was written with", why);
+  if (sections == 0 || sections > 64 || kPositionsHeaderSize + ULONGLONG(sections) * kPositionsSectionEntrySize > length)
+    return Fail(State::kDamaged, "the section table does not fit", why);
+  std::vector<BYTE> table(sections * kPositionsSectionEntrySize);
+  if (m_file.ReadAt(kPositionsHeaderSize, table.data(), table.size()) != table.size())
+    return Fail(State::kDamaged, "the section table is cut", why);
+  if (Crc32(table.data(), table.size(), Crc32(header, 60)) != GetDword(header + 60))
+    return Fail(State::kDamaged, "the header's checksum is wrong", why);
+  if (GetDword(header + 44) != 0) return Fail(State::kDamaged, "it has flags this reader does not know", why);
+  // The tie to the base: another base, or this base changed since.
+  const BYTE* g = header + 16;
+  const bool sameGuid = GetDword(g) == guid.Data1 && (g[4] | g[5] << 8) == guid.Data2 &&
+                        (g[6] | g[7] << 8) == guid.Data3 && std::memcmp(g + 8, guid.Data4, 8) == 0;
+  if (!sameGuid) return Fail(State::kStale, "it belongs to another base", why);
+  if (GetQword(header + 32) != stamp || GetDword(header + 40) != slots)
+    return Fail(State::kStale, "the base has changed since it was written", why);
+
+  struct Place {
+    ULONGLONG offset = 0, length = 0;
+    DWORD crc = 0;
+    bool found = false;
+  } place[6];
+  const ULONGLONG dataStart = kPositionsHeaderSize + ULONGLONG(sections) * kPositionsSectionEntrySize;
+  for (DWORD s = 0; s < sections; ++s) {
+    const BYTE* e = table.data() + s * kPositionsSectionEntrySize;
+    const DWORD id = GetDword(e);
+    const ULONGLONG offset = GetQword(e + 8), size = GetQword(e + 16);
+    if (offset < dataStart || offset > length || size > length - offset)
+      return Fail(State::kDamaged, "a section lies outside the file", why);
+    if (id >= 1 && id <= 5) {
+      if (place[id].found) return Fail(State::kDamaged, "a section is there twice", why);
+      place[id] = {offset, size, GetDword(e + 4), true};
+    }
+  }
+  for (DWORD id = 1; id <= 5; ++id)
+    if (!place[id].found) return Fail(State::kDamaged, "a section is missing", why);
+
+  auto load = [&](DWORD id, std::vector<BYTE>& out, bool checked) {
+    out.resize(static_cast<std::size_t>(place[id].length));
+    if (m_file.ReadAt(place[id].offset, out.data(), out.size()) != out.size()) return false;
+    return !checked || Crc32(out.data(), out.size()) == place[id].crc;
+  };
+  if (!load(kSectionWords, m_words, true) || !load(kSectionWordEnds, m_ends, true) ||
+      !load(kSectionDocTable, m_docTable, true) || !load(kSectionDocRecords, m_docs, false))
+    return Fail(State::kDamaged, "a section's checksum is wrong", why);
+  m_postingsOffset = place[kSectionPostings].offset;
+  m_postingsLength = place[kSectionPostings].length;
+
+  // The words: counts that fit, offsets in order, words ascending.
+  CByteReader words(m_words.data(), m_words.size());
+  DWORD n = 0, textLength = 0;
+  if (!words.Dword(0, n) || !words.Dword(4, textLength)) return Fail(State::kDamaged, "the words are cut", why);
+  if (8 + ULONGLONG(n) * kWordEntrySize + 4 * (ULONGLONG(n) + 1) + textLength != m_words.size())
+    return Fail(State::kDamaged, "the words do not fill their section", why);
+  m_nWords = n;
+  m_entries = m_words.data() + 8;
+  m_textOffsets = m_entries + std::size_t(n) * kWordEntrySize;
+  m_text = m_textOffsets + 4 * (std::size_t(n) + 1);
+  m_textLength = textLength;
+  if (GetDword(m_textOffsets) != 0 || GetDword(m_textOffsets + 4 * std::size_t(n)) != textLength)
+    return Fail(State::kDamaged, "the word offsets are wrong", why);
+  for (std::size_t i = 0; i < n; ++i) {
+    const DWORD a = GetDword(m_textOffsets + 4 * i), b = GetDword(m_textOffsets + 4 * (i + 1));
+    if (a >= b || b > textLength) return Fail(State::kDamaged, "the word offsets are wrong", why);
+    if (i > 0 && Word(i - 1) >= Word(i)) return Fail(State::kDamaged, "the words are out of order", why);
+    const BYTE* e = m_entries + i * kWordEntrySize;
+    if (GetQword(e) > m_postingsLength || GetDword(e + 8) > m_postingsLength - GetQword(e) || GetDword(e + 8) == 0)
+      return Fail(State::kDamaged, "postings lie outside their section", why);
+  }
+  if (m_ends.size() != 4 * std::size_t(n)) return Fail(State::kDamaged, "the word ends do not fit", why);
+  for (std::size_t k = 0; k < n; ++k)
+    if (GetDword(m_ends.data() + 4 * k) >= n) return Fail(State::kDamaged, "the word ends name no word", why);
+  // The documents: one entry per slot, each record inside its section.
+  if (m_docTable.size() != std::size_t(slots) * kDocEntrySize)
+    return Fail(State::kDamaged, "the document table does not fit", why);
+  for (DWORD d = 0; d < slots; ++d) {
+    const BYTE* e = m_docTable.data() + std::size_t(d) * kDocEntrySize;
+    if (GetQword(e) > m_docs.size() || GetDword(e + 8) > m_docs.size() - GetQword(e))
+      return Fail(State::kDamaged, "a document record lies outside its section", why);
+  }
+  m_slots = slots;
+  m_docChecked.reset(new std::atomic<bool>[slots == 0 ? 1 : slots]);
+  for (DWORD d = 0; d < slots; ++d) m_docChecked[d].store(false, std::memory_order_relaxed);
+  m_state = State::kUsable;
+  return m_state;
+}
+
+std::string_view CPositionsFile::Word(std::size_t i) const {
+  const DWORD a = GetDword(m_textOffsets + 4 * i), b = GetDword(m_textOffsets + 4 * (i + 1));
+  return std::string_view(reinterpret_cast<const char*>(m_text) + a, b - a);
+}
+
+std::size_t CPositionsFile::Find(std::string_view word) const {
+  std::size_t lo = 0, hi = m_nWords;
+  while (lo < hi) {
+    std::size_t mid = (lo + hi) / 2;
+    if (Word(mid) < word) lo = mid + 1;
+    else hi = mid;
+  }
+  return lo < m_nWords && Word(lo) == word ? lo : npos;
+}
+
+std::pair<std::size_t, std::size_t> CPositionsFile::PrefixRange(std::string_view prefix) const {
+  std::size_t lo = 0, hi = m_nWords;
+  while (lo < hi) {
+    std::size_t mid = (lo + hi) / 2;
+    if (Word(mid) < prefix) lo = mid + 1;
+    else hi = mid;
+  }
+  std::size_t last = lo;
+  while (last < m_nWords && Word(last).substr(0, prefix.size()) == prefix) ++last;
+  return {lo, last};
+}
+
+std::size_t CPositionsFile::WordEnd(std::size_t k) const { return GetDword(m_ends.data() + 4 * k); }
+
+std::pair<std::size_t, std::size_t> CPositionsFile::SuffixRange(std::string_view suffix) const {
+  std::size_t lo = 0, hi = m_nWords;
+  while (lo < hi) {
+    std::size_t mid = (lo + hi) / 2;
+    if (CompareBackwards(WordEndText(mid), suffix) < 0) lo = mid + 1;
+    else hi = mid;
+  }
+  std::size_t last = lo;
+  while (last < m_nWords && EndsWith(WordEndText(last), suffix)) ++last;
+  return {lo, last};
+}
+
+DWORD CPositionsFile::DocumentCount(std::size_t word) const { return GetDword(m_entries + word * kWordEntrySize + 12); }
+
+void CPositionsFile::ReadPostings(std::size_t word, std::vector<BYTE>& out) const {
+  const BYTE* e = m_entries + word * kWordEntrySize;
+  const ULONGLONG offset = GetQword(e);
+  const DWORD length = GetDword(e + 8);
+  out.resize(length);
+  if (m_file.ReadAt(m_postingsOffset + offset, out.data(), length) != length)
+    throw CPositionsDamaged("the postings of a word are cut");
+  if (Crc32(out.data(), length) != GetDword(e + 16)) throw CPositionsDamaged("the postings of a word are damaged");
+}
+
+bool CPositionsFile::DocumentBytes(DWORD slot, const BYTE*& data, std::size_t& length) const {
+  if (slot >= m_slots) return false;
+  const BYTE* e = m_docTable.data() + std::size_t(slot) * kDocEntrySize;
+  length = GetDword(e + 8);
+  if (length == 0) return false;
+  data = m_docs.data() + GetQword(e);
+  if (!m_docChecked[slot].load(std::memory_order_acquire)) {
+    if (Crc32(data, length) != GetDword(e + 12)) throw CPositionsDamaged("the record of a document is damaged");
+    m_docChecked[slot].store(true, std::memory_order_release);
+  }
+  return true;
+}
+
+bool CPositionsFile::ReadDocument(DWORD slot, DocRecord& out) const {
+  const BYTE* data = nullptr;
+  std::size_t length = 0;
+  if (!DocumentBytes(slot, data, length)) return false;
+  const BYTE* p = data;
+  const BYTE* end = data + length;
+  DWORD text = 0, markup = 0, splits = 0;
+  if (!GetVarint(p, end, text) || !GetVarint(p, end, markup) || ULONGLONG(text) + markup > 0xFFFFFFFFull)
+    throw CPositionsDamaged("the record of a document does not decode");
+  const std::size_t joinedBytes = (std::size_t(text) + markup + 7) / 8;
+  if (joinedBytes > static_cast<std::size_t>(end - p)) throw CPositionsDamaged("the record of a document is cut");
+  out.textTokens = text;
+  out.markupPieces = markup;
+  out.joined = p;
+  p += joinedBytes;
+  if (!GetVarint(p, end, splits) || splits > text) throw CPositionsDamaged("the record of a document does not decode");
+  out.split.clear();
+  DWORD value = 0;
+  for (DWORD k = 0; k < splits; ++k) {
+    DWORD delta = 0, pieces = 0;
+    if (!GetVarint(p, end, delta) || (k > 0 && delta == 0) || !GetVarint(p, end, pieces) || pieces < 2 ||
+        pieces > static_cast<std::size_t>(end - p))
+      throw CPositionsDamaged("the split words do not decode");
+    value = k == 0 ? delta : value + delta;
+    if (value >= text) throw CPositionsDamaged("a split word lies outside the document");
+    DocRecord::Split s{value, {}};
+    for (DWORD n = 0; n < pieces; ++n) {
+      DWORD length = 0;
+      if (!GetVarint(p, end, length) || length == 0) throw CPositionsDamaged("the pieces of a split word do not decode");
+      s.pieces.push_back(length);
+    }
+    out.split.push_back(std::move(s));
+  }
+  if (p != end) throw CPositionsDamaged("the record of a document is longer than it says");
+  return true;
+}
+
+}  // namespace concorda

@@ -1,0 +1,136 @@
+// The positions file of a base, read for queries (format: positions_format.h).
+// Open checks everything small at once (header, tie to the base, section
+// table, the words, the word ends and the document table); the postings of a
+// word and the record of a document are checked (length, CRC, every varint)
+// when a query first reads them. Damage found then is thrown as
+// CPositionsDamaged, so that the query can fall back to reading documents.
+//
+// Threads: Open once; afterwards every const member may be called from many
+// threads at once (postings are read with pread; the words, word ends and
+// document records are held in memory).
+#pragma once
+
+#include <atomic>
+#include <cstddef>
+#include <exception>
+#include <memory>
+#include <string>
+#include <string_view>
+#include <utility>
+#include <vector>
+
+#include "platform/file_at.h"
+#include "platform/windows_types.h"
+
+namespace concorda {
+
+class CPositionsDamaged : public std::exception {
+ public:
+  explicit CPositionsDamaged(std::string what) : m_what(std::move(what)) {}
+  const char* what() const noexcept override { return m_what.c_str(); }
+
+ private:
+  std::string m_what;
+};
+
+// One document's record: its counts, joins and split words.
+struct DocRecord {
+  DWORD textTokens = 0;
+  DWORD markupPieces = 0;
+  const BYTE* joined = nullptr;  // (textTokens + markupPieces + 7) / 8 bytes
+  struct Split {
+    DWORD ordinal;
+    std::vector<DWORD> pieces;  // byte lengths of its pieces, at least two
+  };
+  std::vector<Split> split;  // ascending by ordinal
+  bool IsJoined(DWORD ordinal) const {
+    return ordinal < textTokens + markupPieces && (joined[ordinal / 8] >> (ordinal % 8) & 1);
+  }
+  // The split word at `ordinal`, or null.
+  const Split* SplitAt(DWORD ordinal) const;
+};
+
+// One document of a word's postings: its slot and its ordinals (varints).
+struct Posting {
+  DWORD slot = 0;
+  const BYTE* ordinals = nullptr;
+  const BYTE* ordinalsEnd = nullptr;
+};
+// Walks postings bytes; throws CPositionsDamaged when they do not decode.
+class CPostingReader {
+ public:
+  CPostingReader(const BYTE* data, std::size_t length) : m_p(data), m_end(data + length) {}
+  bool Next(Posting& out);
+
+ private:
+  const BYTE* m_p;
+  const BYTE* m_end;
+  DWORD m_slot = 0;
+  bool m_first = true;
+};
+// Decodes the ordinals of a posting into `out`; throws when they do not decode.
+void DecodeOrdinals(const Posting& p, std::vector<DWORD>& out);
+
+class CPositionsFile {
+ public:
+  enum class State { kClosed, kMissing, kStale, kDamaged, kUsable };
+
+  CPositionsFile() = default;
+  CPositionsFile(const CPositionsFile&) = delete;
+  CPositionsFile& operator=(const CPositionsFile&) = delete;
+
+  // Opens the file at `path` for the base of `guid` whose state has `stamp`
+  // and `slots` slots. The state says what came of it; *why (when given)
+  // says what is wrong in words.
+  State Open(const std::string& path, const GUID& guid, ULONGLONG stamp, DWORD slots, std::string* why = nullptr);
+  void Close();
+  State GetState() const { return m_state; }
+  bool IsUsable() const { return m_state == State::kUsable; }
+  DWORD SlotCount() const { return m_slots; }
+
+  // --- the words, ascending ---
+  static constexpr std::size_t npos = static_cast<std::size_t>(-1);
+  std::size_t WordCount() const { return m_nWords; }
+  std::string_view Word(std::size_t i) const;
+  std::size_t Find(std::string_view word) const;
+  // [first, last) of the words that begin with `prefix`.
+  std::pair<std::size_t, std::size_t> PrefixRange(std::string_view prefix) const;
+  // [first, last) of the word-ends order whose words end with `suffix`;
+  // WordEnd(k) is the word number at place k of that order.
+  std::pair<std::size_t, std::size_t> SuffixRange(std::string_view suffix) const;
+  std::size_t WordEnd(std::size_t k) const;
+  DWORD DocumentCount(std::size_t word) const;
+
+  // The postings of a word, checked. Throws CPositionsDamaged.
+  void ReadPostings(std::size_t word, std::vector<BYTE>& out) const;
+  // The record of a slot; false when the slot holds no document. Throws
+  // CPositionsDamaged when it is damaged.
+  bool ReadDocument(DWORD slot, DocRecord& out) const;
+
+  // The raw bytes of a document's record, checked (for copying into a new
+  // file); false when the slot holds no document.
+  bool DocumentBytes(DWORD slot, const BYTE*& data, std::size_t& length) const;
+
+ private:
+  State Fail(State state, const std::string& what, std::string* why);
+  std::string_view WordEndText(std::size_t k) const { return Word(WordEnd(k)); }
+
+  CFileAt m_file;
+  State m_state = State::kClosed;
+  DWORD m_slots = 0;
+  std::size_t m_nWords = 0;
+  std::vector<BYTE> m_words;    // section 1
+  std::vector<BYTE> m_ends;     // section 2
+  std::vector<BYTE> m_docTable; // section 4
+  std::vector<BYTE> m_docs;     // section 5
+  ULONGLONG m_postingsOffset = 0;
+  ULONGLONG m_postingsLength = 0;
+  const BYTE* m_entries = nullptr;   // into m_words
+  const BYTE* m_textOffsets = nullptr;
+  const BYTE* m_text = nullptr;
+  std::size_t m_textLength = 0;
+  // Checked already: the record of each slot (read by many queries).
+  std::unique_ptr<std::atomic<bool>[]> m_docChecked;
+};
+
+}  // namespace concorda

@@ -1,0 +1,361 @@
+#include "concorda/positions_writer.h"
+
+#include <algorithm>
+#include <cstddef>
+#include <cstring>
+#include <numeric>
+#include <optional>
+
+#include "concorda/bytes.h"
+#include "concorda/positions_format.h"
+#include "concorda/suffix_index.h"
+#include "platform/file.h"
+#include "platform/file_at.h"
+
+namespace concorda {
+
+namespace {
+
+constexpr std::size_t kSlabSize = 1 << 20;
+constexpr std::size_t kFirstBlock = 32;
+constexpr std::size_t kLargestBlock = 4096;
+
+}  // namespace
+
+// --- the session's positions -------------------------------------------------
+
+CPositionsBuilder::Block* CPositionsBuilder::NewBlock(std::size_t capacity) {
+  const std::size_t bytes = offsetof(Block, data) + capacity;
+  const std::size_t aligned = (bytes + 7) & ~std::size_t(7);
+  BYTE* at;
+  if (aligned > kSlabSize / 4) {
+    // A block of its own for a word that stands very often in one document.
+    m_slabs.emplace_back(new BYTE[aligned]);
+    at = m_slabs.back().get();
+    // Keep filling the slab before it.
+    if (m_slabs.size() >= 2) std::swap(m_slabs[m_slabs.size() - 1], m_slabs[m_slabs.size() - 2]);
+  } else {
+    if (m_slabs.empty() || m_slabUsed + aligned > kSlabSize) {
+      m_slabs.emplace_back(new BYTE[kSlabSize]);
+      m_slabUsed = 0;
+    }
+    at = m_slabs.back().get() + m_slabUsed;
+    m_slabUsed += aligned;
+  }
+  auto* b = reinterpret_cast<Block*>(at);
+  b->next = nullptr;
+  b->capacity = static_cast<DWORD>(capacity);
+  b->used = 0;
+  m_nBytes += aligned;
+  return b;
+}
+
+void CPositionsBuilder::Append(WordChain& w, const BYTE* bytes, std::size_t n) {
+  // An entry never straddles two blocks, so the writer reads it in place.
+  if (!w.tail || w.tail->capacity - w.tail->used < n) {
+    std::size_t capacity = w.tail ? std::min<std::size_t>(2 * w.tail->capacity, kLargestBlock) : kFirstBlock;
+    capacity = std::max(capacity, n);
+    Block* b = NewBlock(capacity);
+    if (w.tail) w.tail->next = b;
+    else w.head = b;
+    w.tail = b;
+  }
+  std::memcpy(w.tail->data + w.tail->used, bytes, n);
+  w.tail->used += static_cast<DWORD>(n);
+}
+
+void CPositionsBuilder::Add(DWORD record, const CDocPositions& doc) {
+  const DWORD session = static_cast<DWORD>(m_docOffsets.size());
+  m_byRecord[record] = session;
+  for (std::size_t i = 0; i < doc.WordCount(); ++i) {
+    const CDocPositions::Word& word = doc.WordAt(i);
+    auto it = m_byText.find(word.text);
+    DWORD id;
+    if (it == m_byText.end()) {
+      id = static_cast<DWORD>(m_words.size());
+      m_words.emplace_back();
+      m_words.back().text = std::string(word.text);
+      m_byText.emplace(m_words.back().text, id);
+    } else {
+      id = it->second;
+    }
+    WordChain& w = m_words[id];
+    m_ordinals.clear();
+    DWORD previous = 0;
+    for (std::size_t k = 0; k < word.ordinals.size(); ++k) {
+      PutVarint(m_ordinals, k == 0 ? word.ordinals[k] : word.ordinals[k] - previous);
+      previous = word.ordinals[k];
+    }
+    m_scratch.clear();
+    PutVarint(m_scratch, w.any ? session - w.lastSession : session);
+    PutVarint(m_scratch, static_cast<DWORD>(m_ordinals.size()));
+    m_scratch.insert(m_scratch.end(), m_ordinals.begin(), m_ordinals.end());
+    Append(w, m_scratch.data(), m_scratch.size());
+    w.lastSession = session;
+    w.any = true;
+  }
+  // The document's record.
+  m_docOffsets.push_back(m_records.size());
+  PutVarint(m_records, doc.TextTokens());
+  PutVarint(m_records, doc.MarkupPieces());
+  m_records.insert(m_records.end(), doc.Joined().begin(), doc.Joined().end());
+  PutVarint(m_records, static_cast<DWORD>(doc.Split().size()));
+  DWORD previous = 0;
+  std::size_t piece = 0;
+  for (std::size_t k = 0; k < doc.Split().size(); ++k) {
+    PutVarint(m_records, k == 0 ? doc.Split()[k] : doc.Split()[k] - previous);
+    previous = doc.Split()[k];
+    PutVarint(m_records, doc.PieceCounts()[k]);
+    for (DWORD n = 0; n < doc.PieceCounts()[k]; ++n) PutVarint(m_records, doc.PieceLengths()[piece++]);
+  }
+}
+
+DWORD CPositionsBuilder::Find(DWORD record) const {
+  auto it = m_byRecord.find(record);
+  return it == m_byRecord.end() ? kNone : it->second;
+}
+
+void CPositionsBuilder::Entries(std::size_t id, std::vector<Entry>& out) const {
+  out.clear();
+  DWORD session = 0;
+  bool first = true;
+  for (const Block* b = m_words[id].head; b; b = b->next) {
+    const BYTE* p = b->data;
+    const BYTE* end = b->data + b->used;
+    while (p < end) {
+      DWORD delta = 0, length = 0;
+      GetVarint(p, end, delta);
+      GetVarint(p, end, length);
+      session = first ? delta : session + delta;
+      first = false;
+      out.push_back({session, p, length});
+      p += length;
+    }
+  }
+}
+
+std::string_view CPositionsBuilder::Record(DWORD session) const {
+  const std::size_t from = m_docOffsets[session];
+  const std::size_t to = session + 1 < m_docOffsets.size() ? m_docOffsets[session + 1] : m_records.size();
+  return std::string_view(reinterpret_cast<const char*>(m_records.data()) + from, to - from);
+}
+
+// --- the file ----------------------------------------------------------------
+
+namespace {
+
+// A document of a word in the new file: its slot and its ordinal bytes.
+struct NewPosting {
+  DWORD slot;
+  const BYTE* ordinals;
+  std::size_t length;
+};
+
+class CSectionWriter {
+ public:
+  explicit CSectionWriter(CFile& file) : m_file(file) {}
+  void Write(const BYTE* data, std::size_t n) {
+    m_file.Write(data, static_cast<UINT>(n));
+    m_crc = Crc32(data, n, m_crc);
+    m_length += n;
+  }
+  void Write(const std::vector<BYTE>& bytes) { Write(bytes.data(), bytes.size()); }
+  ULONGLONG Length() const { return m_length; }
+  DWORD Crc() const { return m_crc; }
+
+ private:
+  CFile& m_file;
+  ULONGLONG m_length = 0;
+  DWORD m_crc = 0;
+};
+
+}  // namespace
+
+bool WritePositionsFile(const std::string& path, const GUID& guid, ULONGLONG stamp,
+                        const std::vector<PositionsSource>& slots, const CPositionsBuilder& session,
+                        const CPositionsFile* old, std::string* why) {
+  const DWORD slotCount = static_cast<DWORD>(slots.size());
+  std::vector<DWORD> sessionSlot(session.Documents(), CPositionsBuilder::kNone);
+  std::vector<DWORD> oldSlot(old ? old->SlotCount() : 0, CPositionsBuilder::kNone);
+  for (DWORD s = 0; s < slotCount; ++s) {
+    if (slots[s].kind == PositionsSource::kSession && slots[s].number < sessionSlot.size())
+      sessionSlot[slots[s].number] = s;
+    else if (slots[s].kind == PositionsSource::kOld && slots[s].number < oldSlot.size())
+      oldSlot[slots[s].number] = s;
+  }
+
+  // The words of both sources in one ascending order.
+  std::vector<DWORD> sessionOrder(session.WordCount());
+  std::iota(sessionOrder.begin(), sessionOrder.end(), 0);
+  std::sort(sessionOrder.begin(), sessionOrder.end(),
+            [&](DWORD a, DWORD b) { return session.WordText(a) < session.WordText(b); });
+  const std::size_t oldWords = old ? old->WordCount() : 0;
+
+  std::optional<std::string> temporary = CreateFileBeside(path);
+  if (!temporary) {
+    if (why) *why = "cannot create a file beside " + path;
+    return false;
+  }
+  struct Remove {
+    std::string path;
+    bool keep = false;
+    ~Remove() {
+      if (!keep) DeleteFileAt(path);
+    }
+  } cleanup{*temporary};
+
+  try {
+    CFile file(temporary->c_str(), CFile::modeCreate | CFile::modeReadWrite);
+    constexpr DWORD kSections = 5;
+    const std::size_t headLength = kPositionsHeaderSize + kSections * kPositionsSectionEntrySize;
+    std::vector<BYTE> zeros(headLength, 0);
+    file.Write(zeros.data(), static_cast<UINT>(zeros.size()));
+
+    // Section 3, the postings, word by word; the words' entries gathered on the way.
+    CSectionWriter postings(file);
+    std::vector<BYTE> wordEntries, wordText;
+    std::vector<DWORD> textOffsets;
+    std::vector<std::string> kept;  // the words written, for the word ends
+    std::vector<NewPosting> merged;
+    std::vector<CPositionsBuilder::Entry> fresh;
+    std::vector<BYTE> oldBytes, out;
+    std::size_t i = 0, j = 0;
+    while (i < oldWords || j < sessionOrder.size()) {
+      std::string_view word;
+      int order;
+      if (i == oldWords) order = 1;
+      else if (j == sessionOrder.size()) order = -1;
+      else order = old->Word(i).compare(session.WordText(sessionOrder[j]));
+      word = order <= 0 ? old->Word(i) : session.WordText(sessionOrder[j]);
+      merged.clear();
+      if (order <= 0) {
+        old->ReadPostings(i, oldBytes);
+        CPostingReader reader(oldBytes.data(), oldBytes.size());
+        Posting p;
+        while (reader.Next(p))
+          if (p.slot < oldSlot.size() && oldSlot[p.slot] != CPositionsBuilder::kNone)
+            merged.push_back({oldSlot[p.slot], p.ordinals, static_cast<std::size_t>(p.ordinalsEnd - p.ordinals)});
+      }
+      if (order >= 0) {
+        session.Entries(sessionOrder[j], fresh);
+        for (const auto& e : fresh)
+          if (sessionSlot[e.session] != CPositionsBuilder::kNone)
+            merged.push_back({sessionSlot[e.session], e.ordinals, e.length});
+      }
+      const std::string text(word);
+      if (order <= 0) ++i;
+      if (order >= 0) ++j;
+      if (merged.empty()) continue;  // every document of the word is gone
+      auto bySlot = [](const NewPosting& a, const NewPosting& b) { return a.slot < b.slot; };
+      if (!std::is_sorted(merged.begin(), merged.end(), bySlot)) std::sort(merged.begin(), merged.end(), bySlot);
+      out.clear();
+      DWORD previous = 0;
+      for (std::size_t k = 0; k < merged.size(); ++k) {
+        if (k > 0 && merged[k].slot == previous) continue;  // one document is never in two sources
+        PutVarint(out, k == 0 ? merged[k].slot : merged[k].slot - previous);
+        PutVarint(out, static_cast<DWORD>(merged[k].length));
+        out.insert(out.end(), merged[k].ordinals, merged[k].ordinals + merged[k].length);
+        previous = merged[k].slot;
+      }
+      PutQword(wordEntries, postings.Length());
+      PutDword(wordEntries, static_cast<DWORD>(out.size()));
+      PutDword(wordEntries, static_cast<DWORD>(merged.size()));
+      PutDword(wordEntries, Crc32(out.data(), out.size()));
+      PutDword(wordEntries, 0);
+      postings.Write(out);
+      textOffsets.push_back(static_cast<DWORD>(wordText.size()));
+      wordText.insert(wordText.end(), text.begin(), text.end());
+      kept.push_back(text);
+    }
+    const DWORD n = static_cast<DWORD>(kept.size());
+    textOffsets.push_back(static_cast<DWORD>(wordText.size()));
+
+    // Section 1, the words.
+    std::vector<BYTE> words;
+    PutDword(words, n);
+    PutDword(words, static_cast<DWORD>(wordText.size()));
+    words.insert(words.end(), wordEntries.begin(), wordEntries.end());
+    for (DWORD offset : textOffsets) PutDword(words, offset);
+    words.insert(words.end(), wordText.begin(), wordText.end());
+    // Section 2, the word ends.
+    std::vector<DWORD> ends(n);
+    std::iota(ends.begin(), ends.end(), 0);
+    std::sort(ends.begin(), ends.end(), [&](DWORD a, DWORD b) { return CompareBackwards(kept[a], kept[b]) < 0; });
+    std::vector<BYTE> endBytes;
+    for (DWORD w : ends) PutDword(endBytes, w);
+    // Sections 4 and 5, the documents.
+    std::vector<BYTE> table, records;
+    for (DWORD s = 0; s < slotCount; ++s) {
+      const BYTE* data = nullptr;
+      std::size_t length = 0;
+      if (slots[s].kind == PositionsSource::kSession && slots[s].number < session.Documents()) {
+        std::string_view r = session.Record(slots[s].number);
+        data = reinterpret_cast<const BYTE*>(r.data());
+        length = r.size();
+      } else if (slots[s].kind == PositionsSource::kOld && old) {
+        if (!old->DocumentBytes(slots[s].number, data, length)) length = 0;
+      }
+      PutQword(table, records.size());
+      PutDword(table, static_cast<DWORD>(length));
+      PutDword(table, length ? Crc32(data, length) : 0);
+      if (length) records.insert(records.end(), data, data + length);
+    }
+
+    struct Placed {
+      DWORD id;
+      DWORD crc;
+      ULONGLONG offset, length;
+    };
+    std::vector<Placed> placed;
+    placed.push_back({kSectionPostings, 0, headLength, postings.Length()});
+    ULONGLONG at = headLength + postings.Length();
+    auto put = [&](DWORD id, const std::vector<BYTE>& bytes, bool crc) {
+      file.Write(bytes.data(), static_cast<UINT>(bytes.size()));
+      placed.push_back({id, crc ? Crc32(bytes.data(), bytes.size()) : 0, at, bytes.size()});
+      at += bytes.size();
+    };
+    put(kSectionWords, words, true);
+    put(kSectionWordEnds, endBytes, true);
+    put(kSectionDocTable, table, true);
+    put(kSectionDocRecords, records, false);
+
+    std::vector<BYTE> head;
+    head.insert(head.end(), kPositionsMagic, kPositionsMagic + 8);
+    PutDword(head, kPositionsVersion);
+    PutDword(head, kSections);
+    PutDword(head, guid.Data1);
+    head.push_back(static_cast<BYTE>(guid.Data2));
+    head.push_back(static_cast<BYTE>(guid.Data2 >> 8));
+    head.push_back(static_cast<BYTE>(guid.Data3));
+    head.push_back(static_cast<BYTE>(guid.Data3 >> 8));
+    head.insert(head.end(), guid.Data4, guid.Data4 + 8);
+    PutQword(head, stamp);
+    PutDword(head, slotCount);
+    PutDword(head, 0);  // flags
+    PutQword(head, at);
+    PutDword(head, 0);
+    std::vector<BYTE> sectionTable;
+    for (const Placed& p : placed) {
+      PutDword(sectionTable, p.id);
+      PutDword(sectionTable, p.crc);
+      PutQword(sectionTable, p.offset);
+      PutQword(sectionTable, p.length);
+    }
+    PutDword(head, Crc32(sectionTable.data(), sectionTable.size(), Crc32(head.data(), head.size())));
+    head.insert(head.end(), sectionTable.begin(), sectionTable.end());
+    file.Seek(0, CFile::begin);
+    file.Write(head.data(), static_cast<UINT>(head.size()));
+    file.Close();
+  } catch (const CException& e) {
+    if (why) *why = e.GetErrorMessage();
+    return false;
+  }
+  if (!ReplaceWith(*temporary, path)) {
+    if (why) *why = "cannot put the new file in place of " + path;
+    return false;
+  }
+  cleanup.keep = true;
+  return true;
+}
+
+}  // namespace concorda

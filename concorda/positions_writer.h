@@ -1,0 +1,105 @@
+// Writing the positions file of a base (format: positions_format.h).
+//
+// CPositionsBuilder gathers the positions of the documents indexed in one
+// session, word by word, compactly coded as they will be stored (each word's
+// postings grow in a chain of blocks carved from large slabs, so that a
+// build of many thousands of documents neither copies nor fragments them).
+// Documents are known by the offset of their item record in the container,
+// which no later change of the container moves, so the writer can tell at
+// the end which slot holds which of them.
+//
+// WritePositionsFile then writes the whole file for the slots of the base
+// as they stand: each slot's document from the session, from the previous
+// file (when it was still the base's), or nothing. Used by CDocServer when
+// it writes its index; not thread-safe.
+#pragma once
+
+#include <cstddef>
+#include <deque>
+#include <memory>
+#include <string>
+#include <string_view>
+#include <unordered_map>
+#include <vector>
+
+#include "concorda/doc_positions.h"
+#include "concorda/positions_file.h"
+#include "platform/windows_types.h"
+
+namespace concorda {
+
+class CPositionsBuilder {
+ public:
+  CPositionsBuilder() = default;
+  CPositionsBuilder(const CPositionsBuilder&) = delete;
+  CPositionsBuilder& operator=(const CPositionsBuilder&) = delete;
+
+  // Adds the positions of the document whose item record lies at `record`
+  // (a document stored again at the same record replaces nothing: records
+  // are never reused while a container is open).
+  void Add(DWORD record, const CDocPositions& doc);
+  // The session number of the document at `record`, or kNone.
+  static constexpr DWORD kNone = 0xFFFFFFFF;
+  DWORD Find(DWORD record) const;
+  std::size_t Documents() const { return m_docOffsets.size(); }
+  std::size_t Bytes() const { return m_nBytes; }
+
+  // --- for the writer ---
+  std::size_t WordCount() const { return m_words.size(); }
+  std::string_view WordText(std::size_t id) const { return m_words[id].text; }
+  // The postings of a word as (session number, ordinal bytes) pairs, in
+  // session order.
+  struct Entry {
+    DWORD session;
+    const BYTE* ordinals;
+    std::size_t length;
+  };
+  void Entries(std::size_t id, std::vector<Entry>& out) const;
+  // The record of a document (section 5 form).
+  std::string_view Record(DWORD session) const;
+
+ private:
+  struct Block {
+    Block* next;
+    DWORD capacity;
+    DWORD used;
+    BYTE data[1];
+  };
+  struct WordChain {
+    std::string text;
+    Block* head = nullptr;
+    Block* tail = nullptr;
+    DWORD lastSession = 0;
+    bool any = false;
+  };
+  Block* NewBlock(std::size_t capacity);
+  void Append(WordChain& w, const BYTE* bytes, std::size_t n);
+
+  std::unordered_map<std::string_view, DWORD> m_byText;  // views into the texts of m_words
+  std::deque<WordChain> m_words;                         // a deque: the texts never move
+  std::vector<std::unique_ptr<BYTE[]>> m_slabs;
+  std::size_t m_slabUsed = 0;
+  std::size_t m_nBytes = 0;
+  std::vector<BYTE> m_records;               // the documents' records, one after the other
+  std::vector<std::size_t> m_docOffsets;     // per session number: start of its record in m_records
+  std::unordered_map<DWORD, DWORD> m_byRecord;  // record offset -> session number
+  std::vector<BYTE> m_scratch;
+  std::vector<BYTE> m_ordinals;
+};
+
+// Where the document of a slot of the new file comes from.
+struct PositionsSource {
+  enum Kind : BYTE { kNothing, kSession, kOld } kind = kNothing;
+  DWORD number = 0;  // session number, or slot in the old file
+};
+
+// Writes the positions file at `path` (atomically: a temporary file beside
+// it, renamed over it) for a base of `guid` in state `stamp`, one slot per
+// entry of `slots`. `old` may be null. False (nothing replaced) when the
+// file cannot be written, *why saying so; throws CPositionsDamaged when the
+// old file proves damaged while it is copied.
+bool WritePositionsFile(const std::string& path, const GUID& guid, ULONGLONG stamp,
+                        const std::vector<PositionsSource>& slots, const CPositionsBuilder& session,
+                        const CPositionsFile* old, std::string* why);
+
+}  // namespace concorda

@@ -1,0 +1,133 @@
+// Where the words of one document stand (CDocPositions), worked out by hand:
+// the words as the index cuts them, the markup pieces behind them, the
+// joins by single blanks, the split words; and the byte rules the phrase
+// search relies on.
+#include <gtest/gtest.h>
+
+#include <map>
+#include <string>
+#include <vector>
+
+#include "concorda/doc_positions.h"
+#include "concorda/phrase_positions.h"
+#include "concorda/query.h"
+#include "concorda/word_tokenizer.h"
+#include "platform/cp1250.h"
+
+using namespace concorda;
+
+namespace {
+
+std::map<std::string, std::vector<DWORD>> Ordinals(const CDocPositions& d) {
+  std::map<std::string, std::vector<DWORD>> out;
+  for (std::size_t i = 0; i < d.WordCount(); ++i) out[std::string(d.WordAt(i).text)] = d.WordAt(i).ordinals;
+  return out;
+}
+
+std::vector<DWORD> Joined(const CDocPositions& d) {
+  std::vector<DWORD> out;
+  for (DWORD k = 0; k < d.TextTokens() + d.MarkupPieces(); ++k)
+    if (d.IsJoined(k)) out.push_back(k);
+  return out;
+}
+
+using Map = std::map<std::string, std::vector<DWORD>>;
+using V = std::vector<DWORD>;
+
+}  // namespace
+
+TEST(DocPositions, WordsThenMarkupPiecesWithJoinsAndSplits) {
+  CDocPositions d;
+  const std::string text = "Kodeks pracy, <B>UST</B>awa i@sąd <A NAME=\"x y\">koniec";
+  d.Read(text.data(), text.size());
+  // Words: KODEKS 0, PRACY 1, USTAWA 2 (a tag between its letters), I 3,
+  // SĄD 4, KONIEC 5. Markup: B 6 (before USTAWA), B 7 (inside it), A 8,
+  // NAME 9, X 10, Y 11.
+  EXPECT_EQ(d.TextTokens(), 6u);
+  EXPECT_EQ(d.MarkupPieces(), 6u);
+  EXPECT_EQ(Ordinals(d), (Map{{"KODEKS", {0}},
+                              {"PRACY", {1}},
+                              {"USTAWA", {2}},
+                              {"I", {3}},
+                              {"SĄD", {4}},
+                              {"KONIEC", {5}},
+                              {"B", {6, 7}},
+                              {"A", {8}},
+                              {"NAME", {9}},
+                              {"X", {10}},
+                              {"Y", {11}}}));
+  // Joined: KODEKS-PRACY, USTAWA-I, I-SĄD ('@'), A-NAME, X-Y.
+  EXPECT_EQ(Joined(d), (V{0, 2, 3, 8, 10}));
+  EXPECT_EQ(d.Split(), V{2});
+  EXPECT_EQ(d.PieceCounts(), V{2});
+  EXPECT_EQ(d.PieceLengths(), (V{3, 3}));  // UST, AWA
+  EXPECT_EQ(d.WordAt(0).textCount, 1u);
+  for (std::size_t i = 0; i < d.WordCount(); ++i)
+    if (d.WordAt(i).text == "B") EXPECT_EQ(d.WordAt(i).textCount, 0u);
+}
+
+TEST(DocPositions, TrailingTagsEndAJoinAndAnUnclosedTagLeavesMarkup) {
+  CDocPositions d;
+  const std::string text = "<I>kodeks</I> pracy <B>sąd ok <br";
+  d.Read(text.data(), text.size());
+  // KODEKS 0 (its extent takes "</I>" along), PRACY 1, SĄD 2, OK 3; then
+  // the markup I 4, I 5 (of "</I>"), B 6, BR 7 (behind the unclosed "<").
+  EXPECT_EQ(Ordinals(d), (Map{{"KODEKS", {0}}, {"PRACY", {1}}, {"SĄD", {2}}, {"OK", {3}}, {"I", {4, 5}},
+                              {"B", {6}}, {"BR", {7}}}));
+  // KODEKS ends with a tag: no join to PRACY. PRACY is followed by " <B>".
+  EXPECT_EQ(Joined(d), (V{2}));
+  EXPECT_TRUE(d.Split().empty());
+}
+
+TEST(DocPositions, TheWordsAreTheIndexTokenizersWords) {
+  const std::vector<std::string> texts = {
+      "", "<P>", "a", "słowo", "UST<B>AWA</B> x", "dz<sup>1</sup> ", "x<", "<<a>>b", "a<b", "a <b>", "żółw Ż@Ł",
+      "1997r. 5A, art.5 <A HREF=\"a b\">link</A>"};
+  for (const std::string& text : texts) {
+    CDocPositions d;
+    d.Read(text.data(), text.size());
+    // The words in the order of their ordinals.
+    std::vector<std::string> words(d.TextTokens());
+    for (std::size_t i = 0; i < d.WordCount(); ++i)
+      for (std::size_t k = 0; k < d.WordAt(i).textCount; ++k) words[d.WordAt(i).ordinals[k]] = d.WordAt(i).text;
+    std::string upper = text;
+    cp1250::UpperCase(upper.data(), upper.size());
+    std::vector<std::string> expected;
+    CGrowBlock scratch;
+    char* p = upper.data();
+    DWORD left = static_cast<DWORD>(upper.size());
+    char* word = nullptr;
+    DWORD n = 0;
+    while (char* next = NextWordIn(p, left, &word, &n, scratch)) {
+      expected.emplace_back(word, n);
+      left -= static_cast<DWORD>(next - p);
+      p = next;
+    }
+    EXPECT_EQ(words, expected) << text;
+  }
+}
+
+TEST(PhraseBytes, UpperCaseKeepsWhatJoinsAndEndsWords) {
+  // The positions are read from the upper-cased document: upper-casing must
+  // not change which bytes are word bytes, tags or the blanks of a phrase.
+  for (int c = 0; c < 256; ++c) {
+    const auto b = static_cast<unsigned char>(c);
+    const unsigned char u = cp1250::ToUpper(b);
+    EXPECT_EQ(IsWordChar(b), IsWordChar(u)) << c;
+    for (unsigned char special : {'<', '>', ' ', '@'}) EXPECT_EQ(b == special, u == special) << c;
+  }
+}
+
+TEST(PhraseBytes, WholeWordPhrasesAreDecidedByPositionsOthersByTheScan) {
+  std::vector<std::string> words;
+  EXPECT_TRUE(PositionalPhraseWords("KODEKS PRACY", words));
+  EXPECT_EQ(words, (std::vector<std::string>{"KODEKS", "PRACY"}));
+  EXPECT_TRUE(PositionalPhraseWords("SĄD W", words));
+  EXPECT_TRUE(PositionalPhraseWords("ART 5", words));  // a digit: its capital partner is undecided
+  EXPECT_EQ(words, (std::vector<std::string>{"ART", "5"}));
+  for (const char* scanOnly : {"", " KODEKS", "KODEKS ", "KODEKS  PRACY", "ART. 5", "A@B", "A\tB", "\"", "K*"})
+    EXPECT_FALSE(PositionalPhraseWords(scanOnly, words)) << scanOnly;
+  // Eleven digits make 2048 spellings: left to the scan.
+  EXPECT_TRUE(PositionalPhraseWords("1234567890", words));
+  EXPECT_FALSE(PositionalPhraseWords("12345678901", words));
+}

@@ -1,0 +1,358 @@
+// The positions file beside a base: phrases decided from it give exactly
+// what the byte scan of the documents gives (thousands of random phrases
+// over a generated corpus with case partners, words inside words, stop
+// words, digits, markup inside and around words, phrases at a document's
+// first and last word); proximity gives what a scan of the documents' words
+// gives, with and without the file; a damaged, cut or stale file changes
+// no result; the file follows the base through add, remove, compact and
+// merge.
+#include <fstream>
+#include <iterator>
+#include <random>
+
+#include "concorda/positions_format.h"
+#include "concorda/query_budget.h"
+#include "concorda/term_words.h"
+#include "concorda/word_query.h"
+#include "doc_fixture.h"
+#include "platform/message_box.h"
+
+using namespace doctest;
+
+namespace {
+
+// Documents over a small vocabulary made to trip a phrase search.
+class Corpus {
+ public:
+  explicit Corpus(unsigned seed) : m_random(seed) {}
+
+  std::string Document() {
+    static const char* const kWords[] = {
+        "kodeks", "Kodeks", "KODEKS", "kodeksy", "dekodeks", "pracy", "Pracy", "współpracy", "sąd", "Sąd", "SĄD",
+        "sądu", "w", "W", "i", "z", "o", "na", "oraz", "art", "ustawa", "ustawy", "1997", "5", "5a", "u5", "U5",
+        "żółw", "ŻÓŁW", "lub", "nie", "skargi", "kasacyjnej", "Skargi", "kasacyjnej", "odpowiedzialności", "karnej"};
+    static const char* const kBetween[] = {" ", " ", " ", " ", " ", ", ", ". ", "  ", "\r\n", "@", " <B>", "</B> ",
+                                           "<BR>", "-", " <A NAME=\"kodeks pracy\">", "<I>", "</I>"};
+    std::string out;
+    if (Pick(3) == 0) out += "<P>";
+    const int n = 4 + Pick(30);
+    for (int i = 0; i < n; ++i) {
+      if (i) out += kBetween[Pick(std::size(kBetween))];
+      std::string w = kWords[Pick(std::size(kWords))];
+      if (Pick(12) == 0 && w.size() > 3) w.insert(2, "<B>");  // a tag between the letters
+      out += w;
+    }
+    switch (Pick(5)) {
+      case 0: out += "</P>"; break;
+      case 1: out += " <br"; break;  // a tag never closed
+      case 2: out += " <META CONTENT=\"sąd w kodeks\">"; break;
+      default: break;  // the document ends with its last word
+    }
+    return out;
+  }
+  std::size_t Pick(std::size_t n) { return m_random() % n; }
+
+ private:
+  std::mt19937 m_random;
+};
+
+// The words of a document as the index tokenizer cuts them (upper case).
+std::vector<std::string> Tokens(std::string text) {
+  cp1250::UpperCase(text.data(), text.size());
+  std::vector<std::string> out;
+  concorda::CGrowBlock scratch;
+  char* p = text.data();
+  DWORD left = static_cast<DWORD>(text.size());
+  char* word = nullptr;
+  DWORD n = 0;
+  while (char* next = concorda::NextWordIn(p, left, &word, &n, scratch)) {
+    out.emplace_back(word, n);
+    left -= static_cast<DWORD>(next - p);
+    p = next;
+  }
+  return out;
+}
+
+class PositionsTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    Corpus corpus(7);
+    {
+      CDocServer writer(path.c_str(), &guid, kCreate);
+      for (int i = 0; i < 150; ++i) {
+        docs.push_back(corpus.Document());
+        AddDoc(writer, "d" + std::to_string(i), docs.back());
+      }
+    }
+    // The scan: the same base without its positions file.
+    ASSERT_TRUE(CopyFileReplace(path, scanPath));
+    ASSERT_TRUE(base.Init(path.c_str(), nullptr, kRead));
+    ASSERT_TRUE(scan.Init(scanPath.c_str(), nullptr, kRead));
+    ASSERT_EQ(base.PositionsState(), concorda::CPositionsFile::State::kUsable);
+    ASSERT_EQ(scan.PositionsState(), concorda::CPositionsFile::State::kMissing);
+  }
+
+  // Phrase queries of two to five words, most taken from the documents'
+  // words (so that they are found), with letter case changed, words cut at
+  // the front or back, stop words and digits as they come, some alone and
+  // some with a word beside them that widens what the phrase filters.
+  std::vector<std::string> PhraseQueries(std::size_t count, unsigned seed) {
+    std::mt19937 random(seed);
+    std::vector<std::string> out;
+    while (out.size() < count) {
+      const std::vector<std::string> words = Tokens(docs[random() % docs.size()]);
+      if (words.empty()) continue;
+      const std::size_t n = 1 + random() % 5;
+      const std::size_t first = random() % words.size();  // the first and last words come up too
+      std::string phrase;
+      for (std::size_t k = 0; k < n && first + k < words.size(); ++k) {
+        std::string w = words[first + k];
+        if (random() % 10 == 0) w = Tokens(docs[random() % docs.size()]).empty() ? w : "SĄD";
+        if (k == 0 && w.size() > 2 && random() % 5 == 0) w = w.substr(random() % (w.size() - 1));
+        if (k + 1 == n && w.size() > 2 && random() % 5 == 0) w = w.substr(0, 1 + random() % (w.size() - 1));
+        for (char& c : w)
+          if (random() % 3 == 0) c = static_cast<char>(cp1250::ToLower(static_cast<unsigned char>(c)));
+        phrase += (k ? " " : "") + w;
+      }
+      std::string query = "\"" + phrase + "\"";
+      if (random() % 3 == 0) query += " LUB kodeks";
+      if (random() % 7 == 0) query = "sąd " + query;
+      out.push_back(query);
+    }
+    return out;
+  }
+
+  TempDir dir;
+  std::string path = dir.File("p.vq");
+  std::string scanPath = dir.File("scan.vq");
+  GUID guid = TestGuid();
+  std::vector<std::string> docs;
+  CDocServer base, scan;
+};
+
+}  // namespace
+
+TEST_F(PositionsTest, PhrasesFromThePositionsAreThePhrasesOfTheScan) {
+  std::size_t found = 0, foundReadingNothing = 0;
+  const std::vector<std::string> queries = PhraseQueries(3000, 11);
+  for (const std::string& q : queries) {
+    const std::vector<DWORD> expected = Query(scan, q.c_str());
+    ASSERT_EQ(Query(base, q.c_str()), expected) << q;
+    found += !expected.empty();
+    // How many needed no document read at all.
+    concorda::CQueryBudget::Limits limits;
+    limits.documentsRead = 0;
+    concorda::CQueryBudget budget(limits);
+    CWordQuery query(q.c_str(), budget);
+    std::vector<DWORD> items;
+    if (base.FindDocs(query, items)) {
+      foundReadingNothing += !items.empty();
+      EXPECT_EQ(items, expected) << q;
+    } else if (!expected.empty() && getenv("SHOW_READS")) {
+      std::printf("reads: %s\n", q.c_str());
+    }
+  }
+  // The test means something: many phrases are found, and most of those
+  // were found from the positions alone (from the bytes, each would read).
+  EXPECT_GT(found, queries.size() / 5);
+  EXPECT_GT(foundReadingNothing, found * 3 / 4);
+}
+
+TEST_F(PositionsTest, PhrasesAgreeWithTheBytesOfEveryDocument) {
+  // Directly against the bytes: the documents whose words select them and
+  // whose raw text holds the phrase in either case.
+  for (const char* phrase : {"KODEKS PRACY", "SĄD W", "W SĄD", "ODEKS PRAC", "ART 5", "5A U5", "KODEKS", "X Y",
+                             "SĄD W KODEKS", "ŻÓŁW", "ÓŁW ODEKS"}) {
+    std::vector<DWORD> expected;
+    const std::string q = std::string("\"") + phrase + "\" LUB kodeks LUB sąd LUB w";
+    const std::vector<DWORD> candidates = Query(scan, "kodeks LUB sąd");
+    std::vector<std::string> words;
+    for (DWORD d : candidates)
+      if (concorda::ContainsPhrase(reinterpret_cast<const BYTE*>(docs[d].data()), docs[d].size(), phrase))
+        expected.push_back(d);
+    // The phrase's own words select documents too.
+    std::vector<DWORD> got = Query(base, q.c_str());
+    std::vector<DWORD> inCandidates;
+    std::set_intersection(got.begin(), got.end(), candidates.begin(), candidates.end(),
+                          std::back_inserter(inCandidates));
+    EXPECT_EQ(inCandidates, expected) << phrase;
+    EXPECT_EQ(got, Query(scan, q.c_str())) << phrase;
+  }
+}
+
+namespace {
+
+// Proximity by brute force over the documents' words.
+bool Near(const std::vector<std::string>& tokens, const concorda::Proximity& p) {
+  auto occurrences = [&](const concorda::ProximityOperand& op) {
+    std::vector<std::size_t> starts;
+    for (std::size_t s = 0; s + op.words.size() <= tokens.size(); ++s) {
+      bool all = true;
+      for (std::size_t k = 0; k < op.words.size() && all; ++k) {
+        const std::string& t = tokens[s + k];
+        const std::string& w = op.words[k];
+        const bool star = !w.empty() && w.back() == '*';
+        all = star ? t.compare(0, w.size() - 1, w, 0, w.size() - 1) == 0 : t == w;
+        if (!op.phrase) all = all && concorda::IsAdmitted(t);
+      }
+      if (all) starts.push_back(s);
+    }
+    return starts;
+  };
+  const auto a = occurrences(p.left), b = occurrences(p.right);
+  const std::size_t la = p.left.words.size(), lb = p.right.words.size();
+  for (std::size_t x : a)
+    for (std::size_t y : b) {
+      if (x + la <= y && y - (x + la) <= p.distance) return true;
+      if (y + lb <= x && x - (y + lb) <= p.distance) return true;
+    }
+  return false;
+}
+
+}  // namespace
+
+TEST_F(PositionsTest, ProximityIsTheProximityOfTheDocumentsWords) {
+  std::mt19937 random(3);
+  const std::vector<std::string> operands = {"kodeks", "pracy", "sąd", "ustawa", "1997", "kod*", "sąd*",
+                                             "\"skargi kasacyjnej\"", "\"kodeks pracy\"", "\"sąd w\"", "\"w sąd\"",
+                                             "\"art 5\"", "odpowiedzialności", "\"karnej\""};
+  std::size_t found = 0;
+  for (int round = 0; round < 600; ++round) {
+    const std::string q = operands[random() % operands.size()] + " BLISKO/" + std::to_string(random() % 6) + " " +
+                          operands[random() % operands.size()];
+    concorda::PreparedQuery prepared = concorda::PrepareQuery(q.c_str());
+    ASSERT_EQ(prepared.proximities.size(), 1u) << q;
+    std::vector<DWORD> expected;
+    for (DWORD d = 0; d < docs.size(); ++d)
+      if (Near(Tokens(docs[d]), prepared.proximities[0])) expected.push_back(d);
+    ASSERT_EQ(Query(base, q.c_str()), expected) << q;
+    ASSERT_EQ(Query(scan, q.c_str()), expected) << q;
+    found += !expected.empty();
+  }
+  EXPECT_GT(found, 200u);
+}
+
+TEST_F(PositionsTest, ADamagedCutOrStaleFileChangesNoResult) {
+  std::vector<std::string> queries = PhraseQueries(40, 5);
+  for (const char* q : {"kodeks BLISKO/2 pracy", "\"sąd w\" BLISKO/4 kod*", "sąd BLISKO/0 sąd"}) queries.push_back(q);
+  std::vector<std::vector<DWORD>> expected;
+  for (const std::string& q : queries) expected.push_back(Query(scan, q.c_str()));
+  std::ifstream in(path + "p", std::ios::binary);
+  const std::string good((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  ASSERT_GT(good.size(), 1000u);
+
+  std::mt19937 random(99);
+  std::vector<std::string> messages;
+  MessageSink previous = SetMessageSink([&](const std::string& text, const std::string&) { messages.push_back(text); });
+  for (int variant = 0; variant < 160; ++variant) {
+    std::string bad = good;
+    switch (variant % 4) {
+      case 0: bad.resize(random() % bad.size()); break;
+      case 1:
+        for (int k = 1 + random() % 4; k > 0; --k) bad[random() % bad.size()] ^= static_cast<char>(1 + random() % 255);
+        break;
+      case 2: {
+        std::size_t from = random() % bad.size(), n = 1 + random() % 64;
+        for (std::size_t k = from; k < std::min(bad.size(), from + n); ++k) bad[k] = 0;
+        break;
+      }
+      default:
+        // The stamp of another state of the base.
+        bad[32 + random() % 8] ^= 1;
+        break;
+    }
+    if (bad == good) continue;
+    std::ofstream(path + "p", std::ios::binary | std::ios::trunc) << bad;
+    CDocServer damaged;
+    ASSERT_TRUE(damaged.Init(path.c_str(), nullptr, kRead));
+    for (std::size_t i = 0; i < queries.size(); ++i)
+      ASSERT_EQ(Query(damaged, queries[i].c_str()), expected[i]) << "variant " << variant << ": " << queries[i];
+  }
+  SetMessageSink(previous);
+  // Each variant whose damage a query met said so once.
+  EXPECT_FALSE(messages.empty());
+  for (const std::string& m : messages) EXPECT_NE(m.find("read the documents"), std::string::npos) << m;
+}
+
+TEST(PositionsFile, FollowsTheBaseThroughItsWritingCommands) {
+  TempDir dir;
+  const std::string path = dir.File("w.vq");
+  GUID guid = TestGuid();
+  Corpus corpus(21);
+  std::vector<std::string> docs;
+  const std::vector<std::string> queries = {"\"kodeks pracy\"", "\"sąd w\" LUB ustawa", "kodeks BLISKO/1 sąd",
+                                            "\"skargi kasacyjnej\" BLISKO/3 sąd*", "\"w sąd\""};
+  auto check = [&](const std::string& basePath, const char* step) {
+    CDocServer withFile, withoutFile;
+    const std::string copy = basePath + ".scan";
+    ASSERT_TRUE(CopyFileReplace(basePath, copy));
+    DeleteFileAt(copy + "p");
+    ASSERT_TRUE(withFile.Init(basePath.c_str(), nullptr, kRead));
+    ASSERT_TRUE(withoutFile.Init(copy.c_str(), nullptr, kRead));
+    EXPECT_EQ(withFile.PositionsState(), concorda::CPositionsFile::State::kUsable) << step;
+    for (const std::string& q : queries)
+      EXPECT_EQ(Query(withFile, q.c_str()), Query(withoutFile, q.c_str())) << step << ": " << q;
+  };
+  {
+    CDocServer writer(path.c_str(), &guid, kCreate);
+    for (int i = 0; i < 40; ++i) AddDoc(writer, "d" + std::to_string(i), corpus.Document());
+  }
+  check(path, "build");
+  {
+    CDocServer writer(path.c_str(), nullptr, kWrite);
+    for (int i = 0; i < 10; ++i) AddDoc(writer, "e" + std::to_string(i), corpus.Document(), nullptr, 3 * i);
+    AddDoc(writer, "d5", corpus.Document(), nullptr, writer.GetItemIndex("d5"), true);
+  }
+  check(path, "add, insert and replace");
+  {
+    CDocServer writer(path.c_str(), nullptr, kWrite);
+    for (const char* name : {"d1", "e3", "d39"}) writer.RemoveFile(writer.GetItemIndex(name));
+  }
+  check(path, "remove");
+  {
+    CDocServer writer(path.c_str(), nullptr, kWrite);
+    ASSERT_TRUE(writer.Compact());
+  }
+  check(path, "compact");
+  // A base written by a program that knows no positions file: its file is
+  // stale, and the next writing command writes it anew.
+  {
+    CFileServer plain(path.c_str(), nullptr, kWrite);
+    CMemFile file(64);
+    const std::string text = "kodeks pracy w sąd";
+    file.Write(text.data(), static_cast<UINT>(text.size()));
+    file.SeekToBegin();
+    _FILEITEM* item = MakeFileItem("plain");
+    plain.AddFile(file, item, 2);
+    CFileServer::FreeFileItem(item);
+  }
+  {
+    CDocServer stale(path.c_str(), nullptr, kRead);
+    EXPECT_EQ(stale.PositionsState(), concorda::CPositionsFile::State::kStale);
+  }
+  {
+    CDocServer reader(path.c_str(), nullptr, kRead);
+    std::string why;
+    EXPECT_TRUE(reader.WritePositions(&why)) << why;
+  }
+  check(path, "positions made for a base");
+  // Merge of two compacted bases.
+  const std::string second = dir.File("s.vq"), merged = dir.File("m.vq");
+  {
+    CDocServer writer(second.c_str(), &guid, kCreate);
+    for (int i = 0; i < 20; ++i) AddDoc(writer, "s" + std::to_string(i), corpus.Document());
+    ASSERT_TRUE(writer.Compact());
+  }
+  {
+    CDocServer writer(path.c_str(), nullptr, kWrite);
+    ASSERT_TRUE(writer.Compact());
+  }
+  {
+    CDocServer first(path.c_str(), nullptr, kRead), other(second.c_str(), nullptr, kRead);
+    GUID g = guid;
+    g.Data1 ^= 1;
+    CDocServer target(merged.c_str(), &g, kCreate);
+    ASSERT_TRUE(target.Union(&first, &other));
+  }
+  check(merged, "merge");
+}
