@@ -96,3 +96,37 @@ TEST_F(IndexCommands, UsageErrorsAndMissingThings) {
   EXPECT_EQ(help.status, 0);
   EXPECT_NE(help.out.find("--name-keys"), std::string::npos);
 }
+
+TEST_F(IndexCommands, PositionsFileBesideTheBaseAndProximity) {
+  ASSERT_EQ(Run({"build", "-q", base, docs}).status, 0);
+  // build writes the positions beside the base; phrases and BLISKO use them.
+  ASSERT_TRUE(std::filesystem::exists(base + "p"));
+  EXPECT_EQ(Run({"query", "-q", base, "\"kodeks pracy\""}).out, "0\tD1.HTM\n");
+  EXPECT_EQ(Run({"query", "-q", base, "kodeks", "BLISKO/0", "pracy"}).out, "0\tD1.HTM\n");
+  EXPECT_EQ(Run({"query", "-q", base, "kodeksie", "BLISKO/0", "rozporz\xB9" "dzenie"}).out, "");
+  EXPECT_EQ(Run({"query", "-q", base, "kodeksie", "BLISKO/1", "rozporz\xB9" "dzenie"}).out, "2\tD3.HTM\n");
+  // Made anew for a base that lost it; the answers stay.
+  std::filesystem::remove(base + "p");
+  EXPECT_EQ(Run({"query", "-q", base, "kodeks", "BLISKO/0", "pracy"}).out, "0\tD1.HTM\n");
+  Result made = Run({"positions", base});
+  EXPECT_EQ(made.status, 0) << made.err;
+  EXPECT_EQ(made.err.find(base + "p: word positions written ("), 0u) << made.err;
+  EXPECT_TRUE(std::filesystem::exists(base + "p"));
+  EXPECT_EQ(Run({"query", "-q", base, "\"kodeks pracy\""}).out, "0\tD1.HTM\n");
+  EXPECT_EQ(Run({"positions", dir + "/none.vq"}).status, 1);
+}
+
+TEST_F(IndexCommands, QueryOverItsBudgetIsRefused) {
+  ASSERT_EQ(Run({"build", "-q", base, docs}).status, 0);
+  std::vector<std::string> args = {"query", base};
+  for (int i = 0; i < 5000; ++i) args.push_back("kodeks");
+  Result refused = Run(args);
+  EXPECT_EQ(refused.status, 1);
+  EXPECT_EQ(refused.out, "");
+  EXPECT_NE(refused.err.find("query refused, it asks for too much work: more than 4096 tokens"), std::string::npos)
+      << refused.err;
+  args.resize(2 + 4096);
+  Result answered = Run(args);
+  EXPECT_EQ(answered.status, 0);
+  EXPECT_EQ(answered.out, "0\tD1.HTM\n1\tD2.HTM\n");
+}

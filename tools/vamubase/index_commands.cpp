@@ -14,6 +14,7 @@
 #include <map>
 
 #include "concorda/doc_server.h"
+#include "concorda/positions_format.h"
 #include "platform/file.h"
 #include "tools/vamubase/command.h"
 
@@ -189,6 +190,23 @@ int Keys(std::vector<std::string>& args) {
   return PrintHits(base, base.FindFirstDocFromKey(keys.c_str(), &first), quiet);
 }
 
+int Positions(std::vector<std::string>& args) {
+  bool quiet = TakeFlag(args, "--quiet") || TakeFlag(args, "-q");
+  if (!NoOptionsLeft("positions", args)) return kUsage;
+  if (args.size() != 1) return Usage("positions", "give one base");
+  // Read-only: the base itself is not written, only the file beside it.
+  CDocServer base;
+  if (!OpenBase(base, args[0], false)) return kFailed;
+  std::string why;
+  if (!base.WritePositions(&why)) return Fail(concorda::PositionsPath(args[0]) + ": not written: " + why);
+  if (!quiet) {
+    std::error_code ec;
+    const auto bytes = fs::file_size(concorda::PositionsPath(args[0]), ec);
+    std::cerr << concorda::PositionsPath(args[0]) << ": word positions written (" << bytes << " bytes)\n";
+  }
+  return kOk;
+}
+
 int Words(std::vector<std::string>& args) {
   bool missing = false;
   auto prefix = TakeOption(args, "--prefix", missing);
@@ -223,11 +241,18 @@ VAMUBASE_COMMAND(query, "query", "[-q] BASE QUERY...",
                  "run a word query; print \"slot<TAB>name\" of each document found",
                  "  -q, --quiet  no count on standard error\n"
                  "The query language: words in a row are alternatives, I (and), NIE (not),\n"
-                 "(groups), * and ? wildcards, \"phrases\". The text is windows-1250.\n"
+                 "(groups), * and ? wildcards, \"phrases\", X BLISKO/n Y (X and Y, words or\n"
+                 "phrases, at most n words apart). The text is windows-1250.\n"
                  "A query that asks for more work than a search may cost is refused (exit status 1).\n",
                  Query);
 VAMUBASE_COMMAND(keys, "keys", "[-q] BASE KEY...", "find the documents carrying any of the keys",
                  "  -q, --quiet  no count on standard error\n", Keys);
+VAMUBASE_COMMAND(positions, "positions", "[-q] BASE",
+                 "write the word positions file beside a base (BASE + \"p\") from its documents",
+                 "  -q, --quiet  no summary line\n"
+                 "Phrases and BLISKO read the positions instead of the documents. The writing\n"
+                 "commands keep the file current; this makes it for a base written without it.\n",
+                 Positions);
 VAMUBASE_COMMAND(words, "words", "[--prefix TEXT] BASE",
                  "list the word table: word, documents, occurrences (windows-1250)",
                  "  --prefix TEXT  only the words that begin with TEXT (upper case)\n", Words);
