@@ -18,7 +18,8 @@
 // matching its other case.
 //
 // Properties: FindFirstDoc finds exactly the model's documents, in order,
-// and the handle hands them out one by one.
+// and the handle hands them out one by one; FindDocs finds the same, or
+// refuses a query over its budget, which then finds nothing.
 #include <algorithm>
 #include <cstring>
 #include <filesystem>
@@ -27,6 +28,7 @@
 #include <vector>
 
 #include "concorda/doc_server.h"
+#include "concorda/word_query.h"
 #include "concorda/word_tokenizer.h"
 #include "fuzz/fuzz_support.h"
 #include "platform/cp1250.h"
@@ -306,6 +308,16 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     WORD next;
     while (CDocServer::FindNextDoc(h, &next)) got.push_back(next);
   }
+  // A query over its budget (concorda::QueryLimits) is refused as a whole:
+  // nothing found, and no model of the limits here.
+  concorda::CQueryBudget budget;
+  CWordQuery prepared(query.c_str(), budget);
+  Items items;
+  if (!b.server.FindDocs(prepared, items)) {
+    FUZZ_REQUIRE(got.empty() && items.empty(), "a refused query " + fuzz::Shown(query) + " found something");
+    return 0;
+  }
+  FUZZ_REQUIRE(items == got, "FindDocs and FindFirstDoc disagree on " + fuzz::Shown(query));
   // Queries with the proximity word are left to their own model.
   if (Upper(query).find("BLISKO") != std::string::npos) return 0;
   const Items expected = Model(b, query);
