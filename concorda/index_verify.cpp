@@ -9,7 +9,6 @@
 #include "concorda/doc_server_internal.h"
 #include "concorda/key_table.h"
 #include "concorda/system_files.h"
-#include "concorda/word_map.h"
 #include "concorda/word_tokenizer.h"
 #include "platform/coding.h"
 #include "platform/cp1250.h"
@@ -127,7 +126,7 @@ class IndexVerifier {
   // the index holds.
   void CompareWithDocuments() {
     std::map<std::string, std::vector<DWORD>> found;  // word -> topics, ascending by item
-    CWordMap map;
+    std::map<std::string, DWORD> counts;  // the words of one document
     CGrowBlock scratch;
     for (DWORD slot : m_documents) {
       CMemFile text(4096);
@@ -140,17 +139,16 @@ class IndexVerifier {
       char* p = reinterpret_cast<char*>(text.GetBuffer());
       DWORD left = static_cast<DWORD>(text.GetLength()) - 1;
       cp1250::UpperCase(p, left);
-      char* const start = p;
-      const DWORD length = left;
-      map.Clear();
+      counts.clear();
       char* word = nullptr;
       DWORD n = 0;
       while (char* next = NextWordIn(p, left, &word, &n, scratch)) {
         left -= static_cast<DWORD>(next - p);
         p = next;
-        if (word && n) map.Add(word, n, word >= start && word < start + length);
+        if (word && n) ++counts[std::string(word, n)];
       }
-      for (const auto& [w, count] : map.Admitted()) found[std::string(w)].push_back(MakeTopic(slot, count));
+      for (const auto& [w, count] : counts)
+        if (IsAdmitted(w)) found[w].push_back(MakeTopic(slot, count));
     }
     std::size_t disagreements = 0;
     auto disagree = [&](DWORD slot, const std::string& what) {

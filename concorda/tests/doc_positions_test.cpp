@@ -63,7 +63,9 @@ TEST(DocPositions, WordsThenMarkupPiecesWithJoinsAndSplits) {
   EXPECT_EQ(d.PieceLengths(), (V{3, 3}));  // UST, AWA
   EXPECT_EQ(d.WordAt(0).textCount, 1u);
   for (std::size_t i = 0; i < d.WordCount(); ++i) {
-    if (d.WordAt(i).text == "B") EXPECT_EQ(d.WordAt(i).textCount, 0u);
+    if (d.WordAt(i).text == "B") {
+      EXPECT_EQ(d.WordAt(i).textCount, 0u);
+    }
   }
 }
 
