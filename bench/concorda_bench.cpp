@@ -2,7 +2,7 @@
 // same queries, in the same run: index build throughput, query latency by
 // class (single words, "I", "NIE", prefix wildcard, phrase), size on disk.
 //
-//   concorda_bench [--docs 20000] [--runs 40] [--dir /tmp] [--keep]
+//   concorda_bench [--docs 20000] [--runs 40] [--dir /tmp] [--jobs CORES] [--keep]
 //
 // Both sides store the documents with their index (a base holds its documents
 // zlib-compressed, FTS5 its content table); FTS5 also builds a contentless
@@ -20,10 +20,13 @@
 #include <cstring>
 #include <filesystem>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "bench/corpus_gen.h"
 #include "concorda/doc_server.h"
+#include "concorda/document_batch.h"
+#include "concorda/prepared_document.h"
 
 namespace {
 
@@ -103,8 +106,10 @@ const Query kQueries[] = {
     {"prefix", "kasac*", "kasac*"},
     {"phrase", "\"skargi kasacyjnej\"", "\"skargi kasacyjnej\""},
     {"phrase", "\"odpowiedzialności karnej\"", "\"odpowiedzialności karnej\""},
+    {"BLISKO", "skargi BLISKO/5 oddalenie", "NEAR(skargi oddalenie, 5)"},
+    {"BLISKO", "\"skargi kasacyjnej\" BLISKO/10 sąd", "NEAR(\"skargi kasacyjnej\" sąd, 10)"},
 };
-const char* const kClasses[] = {"single", "I", "NIE", "prefix", "phrase"};
+const char* const kClasses[] = {"single", "I", "NIE", "prefix", "phrase", "BLISKO"};
 
 double Percentile(std::vector<double> v, double p) {
   if (v.empty()) return 0;
@@ -169,13 +174,15 @@ int main(int argc, char** argv) {
   int runs = 40;
   std::string dir = "/tmp";
   bool keep = false;
+  unsigned jobs = std::max(1u, std::thread::hardware_concurrency());
   for (int i = 1; i < argc; ++i) {
     if (!std::strcmp(argv[i], "--docs") && i + 1 < argc) count = std::strtoul(argv[++i], nullptr, 10);
     else if (!std::strcmp(argv[i], "--runs") && i + 1 < argc) runs = std::atoi(argv[++i]);
     else if (!std::strcmp(argv[i], "--dir") && i + 1 < argc) dir = argv[++i];
     else if (!std::strcmp(argv[i], "--keep")) keep = true;
+    else if (!std::strcmp(argv[i], "--jobs") && i + 1 < argc) jobs = static_cast<unsigned>(std::atoi(argv[++i]));
     else {
-      std::fprintf(stderr, "usage: concorda_bench [--docs N] [--runs N] [--dir DIR] [--keep]\n");
+      std::fprintf(stderr, "usage: concorda_bench [--docs N] [--runs N] [--dir DIR] [--jobs N] [--keep]\n");
       return 2;
     }
   }
@@ -196,22 +203,29 @@ int main(int argc, char** argv) {
               gen.ArticleCount());
 
   // --- build: documents stored raw (as FTS5 keeps its content), then zlib (as the site's bases) ---
+  // Worker threads read, cut and compress the documents; one writes them in
+  // order (as vamubase build does); the index and the positions file are
+  // written at the end.
   const std::string basePath = dir + "/concorda_bench.vq";
   GUID guid = NewGuid();
   auto buildBase = [&](DWORD method, Timing& store, Timing& write) {
     std::filesystem::remove(basePath);
+    std::filesystem::remove(basePath + "p");
     CDocServer base(basePath.c_str(), &guid, CFile::modeCreate | CFile::modeReadWrite);
-    CMemFile file(65536);
     store = Time([&] {
-      for (const auto& d : docs) {
-        file.SetLength(0);
-        file.SeekToBegin();
-        file.Write(d.html.data(), static_cast<UINT>(d.html.size()));
-        file.SeekToBegin();
-        _FILEITEM* item = MakeFileItem(d.name.c_str());
-        base.AddFile(file, item, d.keys.c_str(), method);
-        CFileServer::FreeFileItem(item);
-      }
+      concorda::RunDocumentBatch(
+          docs.size(), jobs,
+          [&](std::size_t i, CPreparedDocument& doc, std::string&) {
+            CMemFile file(65536);
+            file.Write(docs[i].html.data(), static_cast<UINT>(docs[i].html.size()));
+            std::unique_ptr<_FILEITEM, void (*)(_FILEITEM*)> item(MakeFileItem(docs[i].name.c_str()),
+                                                                  &CFileServer::FreeFileItem);
+            return doc.Prepare(file, item.get(), docs[i].keys.c_str(), method);
+          },
+          [&](std::size_t, CPreparedDocument& doc, std::string&) {
+            return base.StorePrepared(doc, base.GetSize(), false) != CFileServer::kNoItem;
+          },
+          nullptr);
     });
     write = Time([&] { base.Close(); });
   };
@@ -221,6 +235,7 @@ int main(int argc, char** argv) {
   const double rawMb = std::filesystem::file_size(basePath) / 1e6;
   buildBase(2, oursStore, oursWrite);
   const Timing oursBuild{oursStore.wall + oursWrite.wall, oursStore.cpu + oursWrite.cpu};
+  const double positionsMb = std::filesystem::file_size(basePath + "p") / 1e6;
   Timing ftsBuild, ftsIndexBuild;
   if (!BuildFts(dir + "/concorda_bench.db", utf8, false, ftsBuild) ||
       !BuildFts(dir + "/concorda_bench_index.db", utf8, true, ftsIndexBuild))
@@ -240,13 +255,14 @@ int main(int argc, char** argv) {
     std::printf("%-30s %7.0f %7.2f %7.2f   %7.0f %7.2f %7.2f   %7.1f MB%s\n", what, count / t.cpu, megabytes / t.cpu,
                 t.cpu, count / t.wall, megabytes / t.wall, t.wall, mb, extra);
   };
-  std::printf("\nbuild                          ---------- CPU ----------   ---------- wall ---------\n");
+  std::printf("\nbuild (concorda with %u threads; CPU is the calling thread's)\n", jobs);
+  std::printf("                               ---------- CPU ----------   ---------- wall ---------\n");
   std::printf("                                docs/s    MB/s       s    docs/s    MB/s       s   size on disk\n");
   char extra[160];
   std::snprintf(extra, sizeof extra, " (storing %.2f s, index write %.2f s CPU)", rawStore.cpu, rawWrite.cpu);
   row("concorda, documents raw", rawBuild, rawMb, extra);
-  std::snprintf(extra, sizeof extra, " (index %.1f MB; storing %.2f s, index write %.2f s CPU)", systemBytes / 1e6,
-                oursStore.cpu, oursWrite.cpu);
+  std::snprintf(extra, sizeof extra, " (index %.1f MB, positions file %.1f MB beside; storing %.2f s, index write %.2f s)",
+                systemBytes / 1e6, positionsMb, oursStore.wall, oursWrite.wall);
   row("concorda, documents zlib", oursBuild, baseMb, extra);
   row("FTS5 (content + index)", ftsBuild, ftsMb, "");
   row("FTS5 contentless (index only)", ftsIndexBuild, ftsIndexMb, "");
@@ -289,7 +305,7 @@ int main(int argc, char** argv) {
                 Percentile(ftsWall[c], 0.99));
   }
   if (!keep) {
-    for (const char* f : {"/concorda_bench.vq", "/concorda_bench.db", "/concorda_bench_index.db"})
+    for (const char* f : {"/concorda_bench.vq", "/concorda_bench.vqp", "/concorda_bench.db", "/concorda_bench_index.db"})
       std::filesystem::remove(dir + f);
   }
   return 0;

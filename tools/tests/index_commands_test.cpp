@@ -5,6 +5,7 @@
 
 #include <filesystem>
 #include <fstream>
+#include <iterator>
 
 #include "tools/tests/tool_runner.h"
 
@@ -129,4 +130,33 @@ TEST_F(IndexCommands, QueryOverItsBudgetIsRefused) {
   Result answered = Run(args);
   EXPECT_EQ(answered.status, 0);
   EXPECT_EQ(answered.out, "0\tD1.HTM\n1\tD2.HTM\n");
+}
+
+TEST_F(IndexCommands, BuildWithAnyNumberOfJobsGivesTheSameBytes) {
+  for (int i = 0; i < 40; ++i)
+    Write("docs/M" + std::to_string(100 + i) + ".HTM",
+          "<HTML>Ustawa " + std::to_string(i) + " o kodeksie pracy i s\xB9" "dzie, art. " + std::to_string(i % 9) +
+              " <B>ust</B>awa</HTML>");
+  // The same empty base (one GUID) for every run.
+  ASSERT_EQ(Run({"create", base}).status, 0);
+  std::vector<std::string> made;
+  for (const char* jobs : {"1", "2", "4"}) {
+    const std::string copy = dir + "/jobs" + jobs + ".vq";
+    std::filesystem::copy_file(base, copy);
+    Result r = Run({"build", "-q", "--jobs", jobs, "--keys", dir + "/keys.txt", copy, docs});
+    ASSERT_EQ(r.status, 0) << r.err;
+    auto bytes = [](const std::string& path) {
+      std::ifstream in(path, std::ios::binary);
+      return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    };
+    made.push_back(bytes(copy) + "|" + bytes(copy + "p"));
+  }
+  EXPECT_TRUE(made[0] == made[1]);
+  EXPECT_TRUE(made[0] == made[2]);
+  EXPECT_EQ(Run({"build", "--jobs", "0", base, docs}).status, 2);
+  // add with jobs: the documents in the order given, in front of the index.
+  Result add = Run({"add", "-v", "--jobs", "3", base, docs + "/M100.HTM", docs + "/D1.HTM", docs + "/M101.HTM"});
+  ASSERT_EQ(add.status, 0) << add.err;
+  EXPECT_EQ(add.out, "0\tM100.HTM\n1\tD1.HTM\n2\tM101.HTM\n");
+  EXPECT_EQ(Run({"query", "-q", base, "kodeksie", "BLISKO/0", "pracy"}).out, "0\tM100.HTM\n2\tM101.HTM\n");
 }

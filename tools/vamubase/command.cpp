@@ -3,6 +3,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <iostream>
+#include <thread>
 
 #include "platform/message_box.h"
 
@@ -68,6 +69,20 @@ std::optional<std::string> TakeOption(std::vector<std::string>& args, const std:
     }
   }
   return std::nullopt;
+}
+
+bool TakeJobs(std::vector<std::string>& args, unsigned* jobs) {
+  bool missing = false;
+  std::optional<std::string> value = TakeOption(args, "--jobs", missing);
+  const unsigned cores = std::thread::hardware_concurrency();
+  *jobs = cores ? cores : 1;
+  if (missing) return false;
+  if (!value) return true;
+  char* end = nullptr;
+  unsigned long n = std::strtoul(value->c_str(), &end, 10);
+  if (value->empty() || *end || n < 1 || n > 256) return false;
+  *jobs = static_cast<unsigned>(n);
+  return true;
 }
 
 bool NoOptionsLeft(const char* command, std::vector<std::string>& args) {

@@ -48,6 +48,10 @@ std::optional<std::string> TakeOption(std::vector<std::string>& args, const std:
 // Rejects options left in args (anything starting with "-" before "--").
 bool NoOptionsLeft(const char* command, std::vector<std::string>& args);
 
+// Takes "--jobs N" out of args into *jobs (default: the number of cores);
+// false when N is no number from 1 to 256.
+bool TakeJobs(std::vector<std::string>& args, unsigned* jobs);
+
 // A slot index written in decimal, or nothing.
 std::optional<DWORD> ParseIndex(const std::string& text);
 

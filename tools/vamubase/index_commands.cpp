@@ -14,6 +14,8 @@
 #include <map>
 
 #include "concorda/doc_server.h"
+#include "concorda/document_batch.h"
+#include "concorda/prepared_document.h"
 #include "concorda/positions_format.h"
 #include "platform/file.h"
 #include "tools/vamubase/command.h"
@@ -92,6 +94,8 @@ int Build(std::vector<std::string>& args) {
   auto keyFile = TakeOption(args, "--keys", missing);
   auto prefix = TakeOption(args, "--prefix", missing);
   if (missing) return Usage("build", "an option lacks its value");
+  unsigned jobs = 1;
+  if (!TakeJobs(args, &jobs)) return Usage("build", "--jobs needs a number of threads from 1 to 256");
   if (!NoOptionsLeft("build", args)) return kUsage;
   if (args.size() < 2) return Usage("build", "give a base and at least one directory or file");
   if (keyFile && nameKeys) return Usage("build", "--keys and --name-keys exclude each other");
@@ -109,15 +113,22 @@ int Build(std::vector<std::string>& args) {
   }
   const DWORD method = stored ? 0 : 2;
   Progress progress(files.size(), !quiet);
-  for (std::size_t i = 0; i < files.size(); ++i) {
+  // Workers read, cut and compress the documents; this thread stores them
+  // in the order of the files, so the base does not depend on --jobs.
+  auto prepare = [&](std::size_t i, CPreparedDocument& doc, std::string& error) {
     CFile src;
-    CFileException error;
-    if (!src.Open(files[i].c_str(), CFile::modeRead | CFile::shareDenyNone, &error))
-      return Fail(files[i].string() + ": " + error.GetErrorMessage());
+    CFileException failure;
+    if (!src.Open(files[i].c_str(), CFile::modeRead | CFile::shareDenyNone, &failure)) {
+      error = files[i].string() + ": " + failure.GetErrorMessage();
+      return false;
+    }
     const std::string file = files[i].filename().string();
-    std::string name = prefix ? *prefix + "\\" + file : file;
-    _FILEITEM* item = MakeFileItem(name.c_str());
-    if (!item) return Fail(file + ": item name too long");
+    const std::string name = prefix ? *prefix + "\\" + file : file;
+    std::unique_ptr<_FILEITEM, void (*)(_FILEITEM*)> item(MakeFileItem(name.c_str()), &CFileServer::FreeFileItem);
+    if (!item) {
+      error = file + ": item name too long";
+      return false;
+    }
     std::string key;
     const char* itemKeys = nullptr;
     if (nameKeys) {
@@ -126,11 +137,22 @@ int Build(std::vector<std::string>& args) {
     } else if (auto k = keys.find(file); k != keys.end()) {
       itemKeys = k->second.c_str();
     }
-    DWORD index = base.AddFile(src, item, itemKeys, method);
-    CFileServer::FreeFileItem(item);
-    if (index == CFileServer::kNoItem) return Fail(file + ": not added");
+    if (!doc.Prepare(src, item.get(), itemKeys, method)) {
+      error = files[i].string() + ": " + doc.Error();
+      return false;
+    }
+    return true;
+  };
+  auto store = [&](std::size_t i, CPreparedDocument& doc, std::string& error) {
+    if (base.StorePrepared(doc, base.GetSize(), false) == CFileServer::kNoItem) {
+      error = files[i].string() + ": not added";
+      return false;
+    }
     progress.Update(i + 1);
-  }
+    return true;
+  };
+  std::string failure;
+  if (!concorda::RunDocumentBatch(files.size(), jobs, prepare, store, &failure)) return Fail(failure);
   if (!quiet && isatty(STDERR_FILENO)) std::cerr << "writing the index...\n";
   base.Close();
   if (!quiet) std::cerr << args[0] << ": " << files.size() << " documents indexed\n";
@@ -228,12 +250,14 @@ int Words(std::vector<std::string>& args) {
 
 }  // namespace
 
-VAMUBASE_COMMAND(build, "build", "[--keys FILE|--name-keys] [--prefix DIR] [--stored] [-q] BASE DIR|FILE...",
+VAMUBASE_COMMAND(build, "build", "[--keys FILE|--name-keys] [--prefix DIR] [--stored] [--jobs N] [-q] BASE DIR|FILE...",
                  "store documents and index their words and keys (creates BASE when it does not exist)",
                  "  --keys FILE    keys of each document: lines \"FILE<TAB>KEY;KEY...\"\n"
                  "  --name-keys    the key of each document is its file name without the extension\n"
                  "  --prefix DIR   store the items as DIR\\NAME\n"
                  "  --stored       keep the documents uncompressed (default: zlib)\n"
+                 "  --jobs N       threads that read and compress (default: the number of cores);\n"
+                 "                 the base is the same byte for byte whatever N is\n"
                  "  -q, --quiet    no progress and no summary\n"
                  "Directories give their files in name order. Progress is shown on a terminal only.\n",
                  Build);
