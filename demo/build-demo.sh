@@ -56,10 +56,12 @@ echo SCHEMAT.JPG >> "$stage/acts.list"
 build_base() {  # build_base LIST BASE
   local list=$1 base=$2 files=()
   while IFS= read -r name; do files+=("$stage/$list/$name"); done < "$stage/$list.list"
-  rm -f "$base.new"
+  rm -f "$base.new" "$base.newp"
   "$bin/vamubase" build -q --keys "$stage/keys.txt" "$base.new" "${files[@]}"
   local report
   if ! report=$("$bin/vamubase" verify "$base.new" 2>&1); then echo "$report" >&2; exit 1; fi
+  # The word positions file beside the base (its name + "p") goes with it.
+  mv "$base.newp" "${base}p"
   mv "$base.new" "$base"
 }
 build_base acts "$out/bases/acts.vq"

@@ -318,4 +318,18 @@ TEST_F(ReaderSite, MapsFeedApiAndHostileRequests) {
   EXPECT_EQ(Get("/eli/DU/1997/483").Status(), 200) << "the server goes on";
 }
 
+// Every demo base has its word positions file beside it, current: the build
+// script makes the bases under a temporary name and must move the file too, or
+// every phrase of the site reads the documents (the tool says so on stderr).
+TEST_F(ReaderSite, DemoBasesCarryTheirPositionsFiles) {
+  for (const char* base : {"acts.vq", "rulings.vq", "spis.vq"}) {
+    const std::string path = TheDemo().dir + "/demo/bases/" + base;
+    EXPECT_TRUE(fs::exists(path + "p")) << path;
+    const std::string errors = TheDemo().dir + "/query-" + base + ".log";
+    std::string out;
+    EXPECT_EQ(RunToEnd(VAMU_BIN_DIR "/vamubase", {"query", "-q", path, "\"ustawa o\""}, errors, &out), 0) << base;
+    EXPECT_EQ(Site::ReadFile(errors).find("positions"), std::string::npos) << Site::ReadFile(errors);
+  }
+}
+
 }  // namespace
