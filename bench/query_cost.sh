@@ -21,25 +21,12 @@ RUNS=${2:-5}
 SOURCE=$(cd "$(dirname "$0")/.." && pwd)
 command -v curl >/dev/null || { echo "query_cost: curl is missing" >&2; exit 1; }
 
-WORK=$(mktemp -d "${TMPDIR:-/tmp}/vamuXXXXXX")
-SERVER=
-cleanup() {
-  [ -n "$SERVER" ] && kill "$SERVER" 2>/dev/null && wait "$SERVER" 2>/dev/null || true
-  rm -rf "$WORK"
-}
-trap cleanup EXIT
+BENCH_NAME=query_cost
+source "$SOURCE/bench/server_common.sh"
 
 "$SOURCE/demo/build-demo.sh" "$BUILD/bin" "$WORK/demo" > /dev/null
-"$BUILD/bin/vamuserver" --port 0 --registry "$WORK/demo/registry.reg" --log /dev/null \
-  --max-header 1048576 --extension "$BUILD/lib/libportico.so" > "$WORK/server.out" 2> "$WORK/server.err" &
-SERVER=$!
-PORT=
-for _ in $(seq 100); do
-  PORT=$(sed -n 's/.*listening on .*:\([0-9]*\).*/\1/p' "$WORK/server.out")
-  [ -n "$PORT" ] && break
-  sleep 0.1
-done
-[ -n "$PORT" ] || { echo "query_cost: vamuserver did not start" >&2; cat "$WORK/server.err" >&2; exit 1; }
+start_vamuserver "$WORK/demo/registry.reg" --max-header 1048576
+SERVER=${PIDS[-1]}
 BASE="http://127.0.0.1:$PORT/portico.dll"
 curl -sf -o /dev/null "$BASE?Search&Pattern=ustawa"  # the catalogue is loaded
 

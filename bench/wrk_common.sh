@@ -1,7 +1,7 @@
 # Shared by the page benchmarks (portico_bench.sh, fcgi_bench.sh), sourced
 # after BUILD, SECONDS_RUN, CONNECTIONS, THREADS and BENCH_NAME are set: checks
-# the tools, makes the work directory (removed at exit with the servers
-# started into PIDS and the nginx of $WORK/nginx.pid), and measures a URL.
+# the tools, makes the work directory and starts servers (server_common.sh),
+# and measures a URL.
 
 for tool in wrk curl; do
   command -v "$tool" >/dev/null || { echo "$BENCH_NAME: $tool is missing" >&2; exit 1; }
@@ -9,16 +9,7 @@ done
 NGINX=$(command -v nginx || echo /usr/sbin/nginx)
 [ -x "$NGINX" ] || { echo "$BENCH_NAME: nginx is missing" >&2; exit 1; }
 
-WORK=$(mktemp -d "${TMPDIR:-/tmp}/vamuXXXXXX")
-PIDS=()
-cleanup() {
-  for pid in "${PIDS[@]}"; do kill "$pid" 2>/dev/null || true; done
-  [ -f "$WORK/nginx.pid" ] && kill "$(cat "$WORK/nginx.pid")" 2>/dev/null || true
-  sleep 0.3
-  rm -rf "$WORK"
-}
-trap cleanup EXIT
-chmod 755 "$WORK"  # nginx's workers may run as another user
+source "$(dirname "${BASH_SOURCE[0]}")/server_common.sh"
 
 free_port() { python3 -c 'import socket; s=socket.socket(); s.bind(("127.0.0.1",0)); print(s.getsockname()[1])'; }
 
@@ -87,29 +78,4 @@ http {
 CONF
   "$NGINX" -p "$WORK/nginx" -c "$WORK/nginx.conf"
   sleep 0.3
-}
-
-# start_vamuserver REGISTRY [VAR=value...] [OPTION...]: $BUILD's vamuserver
-# with its extension over the registry file, on a free port (PORT), in that
-# environment, with those options.
-start_vamuserver() {
-  local registry=$1 log="$WORK/server.$RANDOM.out" envs=()
-  shift
-  while [ $# -gt 0 ] && [[ $1 == [A-Z]*=* ]]; do envs+=("$1"); shift; done
-  env "${envs[@]}" "$BUILD/bin/vamuserver" --port 0 --registry "$registry" --log /dev/null \
-    --extension "$BUILD/lib/libportico.so" "$@" > "$log" 2> "$WORK/server.err" &
-  PIDS+=($!)
-  for _ in $(seq 100); do
-    PORT=$(sed -n 's/.*listening on .*:\([0-9]*\).*/\1/p' "$log")
-    [ -n "$PORT" ] && return 0
-    sleep 0.1
-  done
-  echo "$BENCH_NAME: vamuserver did not start" >&2; cat "$WORK/server.err" >&2; exit 1
-}
-
-# Stops the server started last.
-stop_vamuserver() {
-  kill "${PIDS[-1]}" 2>/dev/null || true
-  wait "${PIDS[-1]}" 2>/dev/null || true
-  unset 'PIDS[-1]'
 }
