@@ -14,20 +14,15 @@ cleanup() {
 trap cleanup EXIT
 chmod 755 "$WORK"  # nginx's workers may run as another user
 
-# start_vamuserver REGISTRY [VAR=value...] [--option value...]: $BUILD's
-# vamuserver with its extension over the registry file, on a free port (PORT),
-# in that environment, with those options; its process is ${PIDS[-1]}.
+# start_vamuserver REGISTRY [VAR=value...] [OPTION...]: $BUILD's vamuserver
+# with its extension over the registry file, on a free port (PORT), in that
+# environment, with those options; its process is ${PIDS[-1]}.
 start_vamuserver() {
-  local registry=$1 log="$WORK/server.$RANDOM.out" environment=() options=()
+  local registry=$1 log="$WORK/server.$RANDOM.out" envs=()
   shift
-  while [ $# -gt 0 ]; do
-    case "$1" in
-      --*) options+=("$1" "$2"); shift 2 ;;
-      *) environment+=("$1"); shift ;;
-    esac
-  done
-  env "${environment[@]}" "$BUILD/bin/vamuserver" --port 0 --registry "$registry" --log /dev/null \
-    --extension "$BUILD/lib/libportico.so" "${options[@]}" > "$log" 2> "$WORK/server.err" &
+  while [ $# -gt 0 ] && [[ $1 == [A-Z]*=* ]]; do envs+=("$1"); shift; done
+  env "${envs[@]}" "$BUILD/bin/vamuserver" --port 0 --registry "$registry" --log /dev/null \
+    --extension "$BUILD/lib/libportico.so" "$@" > "$log" 2> "$WORK/server.err" &
   PIDS+=($!)
   for _ in $(seq 200); do
     PORT=$(sed -n 's/.*listening on .*:\([0-9]*\).*/\1/p' "$log")
