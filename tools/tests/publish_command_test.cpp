@@ -6,6 +6,7 @@
 #include <unistd.h>
 
 #include <fstream>
+#include <iterator>
 
 #include "tools/tests/tool_runner.h"
 
@@ -49,6 +50,37 @@ TEST_F(PublishTest, SoundBaseReplacesTheLiveOne) {
   ASSERT_EQ(::stat(live.c_str(), &after), 0);
   EXPECT_EQ(after.st_ino, before.st_ino) << "renamed, not copied: a reader sees one file or the other";
   EXPECT_NE(::access(next.c_str(), F_OK), 0);
+}
+
+// The word positions file beside a base goes with it: after publishing, the
+// live base's file is the one written with the new base (same bytes), and a
+// phrase query finds it current (a file of another base makes the tool say
+// on stderr that it reads the documents instead).
+TEST_F(PublishTest, WordPositionsGoWithTheBase) {
+  MakeBase(live, "<HTML>stare prawo</HTML>");
+  MakeBase(next, "<HTML>nowe prawo</HTML>");
+  auto read = [](const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), {});
+  };
+  const std::string written = read(next + "p");
+  ASSERT_FALSE(written.empty()) << "the tool writes the positions file with the base";
+  ASSERT_NE(written, read(live + "p"));
+  Result r = Run({"publish", next, live});
+  ASSERT_EQ(r.status, 0) << r.err;
+  EXPECT_TRUE(read(live + "p") == written) << "the live base's positions file is the new base's";
+  EXPECT_NE(::access((next + "p").c_str(), F_OK), 0);
+  Result q = Run({"query", live, "\"nowe prawo\""});
+  EXPECT_EQ(q.status, 0) << q.err;
+  EXPECT_NE(q.out.find("DOC.HTM"), std::string::npos) << q.out;
+  EXPECT_EQ(q.err.find("read the documents instead"), std::string::npos) << q.err;
+
+  // A new base published without a positions file: the old base's file does
+  // not stay beside it.
+  MakeBase(next, "<HTML>trzecie prawo</HTML>");
+  ASSERT_EQ(std::remove((next + "p").c_str()), 0);
+  ASSERT_EQ(Run({"publish", next, live}).status, 0);
+  EXPECT_NE(::access((live + "p").c_str(), F_OK), 0);
 }
 
 TEST_F(PublishTest, FirstPublicationNeedsNoLiveBase) {

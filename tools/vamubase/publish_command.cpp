@@ -15,6 +15,7 @@
 #include <iostream>
 
 #include "concorda/doc_server.h"
+#include "concorda/positions_format.h"
 #include "platform/paths.h"
 #include "tools/vamubase/command.h"
 
@@ -63,10 +64,25 @@ int Publish(std::vector<std::string>& args) {
     base.Close();
   }
 
+  // The word positions file goes with its base, and before it: a server that
+  // opens the new base must find the file that belongs to it. The old base's
+  // servers then find a file that is not theirs, see so by its stamp and read
+  // the documents instead, with the same answers, until they take the new base up.
+  const std::string nextPositions = concorda::PositionsPath(next), livePositions = concorda::PositionsPath(live);
+  const bool positions = ::access(nextPositions.c_str(), F_OK) == 0;
+  if (positions) {
+    if (!SyncPath(nextPositions, O_RDONLY))
+      return Fail("cannot force " + nextPositions + " to disk: " + std::strerror(errno));
+    if (std::rename(nextPositions.c_str(), livePositions.c_str()) != 0)
+      return Fail("cannot rename " + nextPositions + " to " + livePositions + ": " + std::strerror(errno));
+  }
   if (!SyncPath(next, O_RDONLY)) return Fail("cannot force " + next + " to disk: " + std::strerror(errno));
   if (std::rename(next.c_str(), live.c_str()) != 0)
     return Fail("cannot rename " + next + " to " + live + ": " + std::strerror(errno));
-  // The rename itself lasts once the directory is on disk.
+  // A positions file of the old base describes a base no longer in service.
+  if (!positions && std::remove(livePositions.c_str()) != 0 && errno != ENOENT)
+    std::cerr << livePositions << ": cannot remove the old base's word positions: " << std::strerror(errno) << "\n";
+  // The renames themselves last once the directory is on disk.
   if (!SyncPath(liveDirectory, O_RDONLY | O_DIRECTORY))
     return Fail("renamed, but cannot force " + liveDirectory + " to disk: " + std::strerror(errno));
   std::cerr << live << ": published " << (replacing ? "(the old base is gone once no server holds it)" : "") << "\n";
