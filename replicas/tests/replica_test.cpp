@@ -125,13 +125,16 @@ struct Replicas : host::test::InstallationTest {
     ASSERT_TRUE(host::test::WaitForText(out, "listening on", 10s)) << Site::ReadFile(out);
   }
 
-  // What an operator does on each server: the new base copied beside the
-  // one in service, then published over it.
+  // What an operator does on each server: the new base and its word
+  // positions file copied beside the ones in service, then the positions
+  // file renamed and the base published over them.
   void CopyBeside(int k, const std::string& base) {
     fs::copy_file(base, ServerDir(k) + "/bases/acts.vq.new", fs::copy_options::overwrite_existing);
+    fs::copy_file(base + "p", ServerDir(k) + "/bases/acts.vqp.new", fs::copy_options::overwrite_existing);
   }
   int Publish(int k) {
     std::string live = ServerDir(k) + "/bases/acts.vq";
+    fs::rename(live + "p.new", live + "p");
     return Run({VAMU_BIN_DIR "/vamubase", "publish", live + ".new", live});
   }
 
