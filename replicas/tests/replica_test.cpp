@@ -126,15 +126,14 @@ struct Replicas : host::test::InstallationTest {
   }
 
   // What an operator does on each server: the new base and its word
-  // positions file copied beside the ones in service, then the positions
-  // file renamed and the base published over them.
+  // positions file (the base's name + "p") copied beside the ones in
+  // service, then published over them.
   void CopyBeside(int k, const std::string& base) {
     fs::copy_file(base, ServerDir(k) + "/bases/acts.vq.new", fs::copy_options::overwrite_existing);
-    fs::copy_file(base + "p", ServerDir(k) + "/bases/acts.vqp.new", fs::copy_options::overwrite_existing);
+    fs::copy_file(base + "p", ServerDir(k) + "/bases/acts.vq.newp", fs::copy_options::overwrite_existing);
   }
   int Publish(int k) {
     std::string live = ServerDir(k) + "/bases/acts.vq";
-    fs::rename(live + "p.new", live + "p");
     return Run({VAMU_BIN_DIR "/vamubase", "publish", live + ".new", live});
   }
 
