@@ -63,6 +63,107 @@ class FieldBuilder {
   bool m_started = false;
 };
 
+// The text line by line ('\n' ends a line), counting the lines from 1.
+class LineCursor {
+ public:
+  explicit LineCursor(std::string_view text) : m_text(text) {}
+  bool AtEnd() const { return m_pos >= m_text.size(); }
+  std::string_view Next() {
+    std::size_t nl = m_text.find('\n', m_pos);
+    std::string_view line = m_text.substr(m_pos, nl == std::string_view::npos ? std::string_view::npos : nl - m_pos);
+    m_pos = nl == std::string_view::npos ? m_text.size() : nl + 1;
+    ++m_number;
+    return line;
+  }
+  int Number() const { return m_number; }  // of the line Next gave last
+
+ private:
+  std::string_view m_text;
+  std::size_t m_pos = 0;
+  int m_number = 0;
+};
+
+// Scans one line of an entry into its key and fields: the field being built
+// stays in `field` for the next line or the end of the entry. `any` becomes
+// true at the first character that is neither blank nor comment. True when
+// the line ends with a continuation mark.
+bool ScanFields(std::string_view line, InfLine& entry, FieldBuilder& field, bool& any) {
+  bool inQuote = false;
+  for (std::size_t i = 0; i < line.size(); ++i) {
+    char c = line[i];
+    if (inQuote) {
+      if (c != '"') {
+        field.Quoted(c);
+      } else if (i + 1 < line.size() && line[i + 1] == '"') {
+        field.Quoted('"');
+        ++i;
+      } else {
+        inQuote = false;
+      }
+      continue;
+    }
+    if (c == ';') break;
+    if (!IsBlank(c)) any = true;
+    if (c == '"') {
+      inQuote = true;
+      field.OpenQuote();
+    } else if (c == ',') {
+      entry.fields.push_back(field.Take());
+    } else if (c == '=' && !entry.hasKey && entry.fields.empty()) {
+      entry.key = field.Take();
+      entry.hasKey = true;
+    } else if (c == '\\' && line.find_first_not_of(" \t\r\v\f", i + 1) == std::string_view::npos) {
+      return true;
+    } else {
+      field.Plain(c);
+    }
+  }
+  // A quote left open ends with its line.
+  return false;
+}
+
+// One entry as read: nothing (blank or comment lines), a section header, or
+// an entry of the current section.
+struct RawEntry {
+  enum Kind { kNothing, kHeader, kEntry } kind = kNothing;
+  std::string section;  // kHeader: the name between the brackets, trimmed
+  InfLine line;         // kEntry
+};
+
+// Reads the next entry, which continuation marks may spread over several
+// lines; a '[' before anything else on a line opens a section header.
+// Nothing, with the line named in *error, for a header without ']'.
+std::optional<RawEntry> ReadEntry(LineCursor& lines, std::string* error) {
+  RawEntry out;
+  FieldBuilder field;
+  bool any = false;
+  bool continued;
+  do {
+    std::string_view line = lines.Next();
+    if (!any) out.line.number = lines.Number();
+    std::size_t first = 0;
+    while (first < line.size() && IsBlank(line[first])) ++first;
+    if (!any && first < line.size() && line[first] == '[') {
+      std::size_t close = line.find(']', first + 1);
+      if (close == std::string_view::npos) {
+        *error = LinePrefix(lines.Number()) + "section name without ']'";
+        return std::nullopt;
+      }
+      FieldBuilder name;
+      for (char c : line.substr(first + 1, close - first - 1)) name.Plain(c);
+      out.kind = RawEntry::kHeader;
+      out.section = name.Take();
+      return out;
+    }
+    continued = ScanFields(line, out.line, field, any);
+  } while (continued && !lines.AtEnd());
+  if (any) {
+    out.line.fields.push_back(field.Take());
+    out.kind = RawEntry::kEntry;
+  }
+  return out;
+}
+
 }  // namespace
 
 std::optional<CInfFile> CInfFile::Open(const std::string& path, std::string* error) {
@@ -105,100 +206,49 @@ std::optional<CInfFile> CInfFile::Open(const std::string& path, std::string* err
 std::optional<CInfFile> CInfFile::Parse(std::string_view text, std::string* error) {
   CInfFile inf;
   Section* current = nullptr;
-  int lineNumber = 0;
-  std::size_t pos = 0;
-
-  while (pos < text.size()) {
-    // One entry, which continuation marks may spread over several lines.
-    InfLine entry;
-    FieldBuilder field;
-    bool any = false;  // anything but blanks and comment seen
-    bool header = false;
-    bool continued;
-    do {
-      continued = false;
-      std::size_t nl = text.find('\n', pos);
-      std::string_view line = text.substr(pos, nl == std::string_view::npos ? std::string_view::npos : nl - pos);
-      pos = nl == std::string_view::npos ? text.size() : nl + 1;
-      ++lineNumber;
-      if (!any) entry.number = lineNumber;
-
-      std::size_t first = 0;
-      while (first < line.size() && IsBlank(line[first])) ++first;
-      if (!any && first < line.size() && line[first] == '[') {
-        std::size_t close = line.find(']', first + 1);
-        if (close == std::string_view::npos) {
-          *error = LinePrefix(lineNumber) + "section name without ']'";
+  LineCursor lines(text);
+  while (!lines.AtEnd()) {
+    std::optional<RawEntry> entry = ReadEntry(lines, error);
+    if (!entry) return std::nullopt;
+    switch (entry->kind) {
+      case RawEntry::kNothing:
+        break;
+      case RawEntry::kHeader:
+        current = &inf.SectionNamed(entry->section);
+        break;
+      case RawEntry::kEntry:
+        if (!current) {
+          *error = LinePrefix(entry->line.number) + "entry before the first section";
           return std::nullopt;
         }
-        FieldBuilder name;
-        for (char c : line.substr(first + 1, close - first - 1)) name.Plain(c);
-        std::string sectionName = name.Take();
-        current = inf.FindSection(sectionName);
-        if (!current) {
-          inf.m_sections.push_back(Section{sectionName, {}});
-          current = &inf.m_sections.back();
-        }
-        header = true;
+        current->lines.push_back(std::move(entry->line));
         break;
-      }
-
-      bool inQuote = false;
-      for (std::size_t i = 0; i < line.size(); ++i) {
-        char c = line[i];
-        if (inQuote) {
-          if (c != '"') {
-            field.Quoted(c);
-          } else if (i + 1 < line.size() && line[i + 1] == '"') {
-            field.Quoted('"');
-            ++i;
-          } else {
-            inQuote = false;
-          }
-          continue;
-        }
-        if (c == ';') break;
-        if (!IsBlank(c)) any = true;
-        if (c == '"') {
-          inQuote = true;
-          field.OpenQuote();
-        } else if (c == ',') {
-          entry.fields.push_back(field.Take());
-        } else if (c == '=' && !entry.hasKey && entry.fields.empty()) {
-          entry.key = field.Take();
-          entry.hasKey = true;
-        } else if (c == '\\' && line.find_first_not_of(" \t\r\v\f", i + 1) == std::string_view::npos) {
-          continued = true;
-          break;
-        } else {
-          field.Plain(c);
-        }
-      }
-      // A quote left open ends with its line.
-    } while (continued && pos < text.size());
-
-    if (header || !any) continue;
-    entry.fields.push_back(field.Take());
-    if (!current) {
-      *error = LinePrefix(entry.number) + "entry before the first section";
-      return std::nullopt;
     }
-    current->lines.push_back(std::move(entry));
   }
+  if (!CheckSignature(inf, error)) return std::nullopt;
+  return inf;
+}
 
+CInfFile::Section& CInfFile::SectionNamed(const std::string& name) {
+  if (Section* s = FindSection(name)) return *s;
+  m_sections.push_back(Section{name, {}});
+  return m_sections.back();
+}
+
+bool CInfFile::CheckSignature(const CInfFile& inf, std::string* error) {
   // Only a Windows 4 style file is accepted, as the installer of the system
   // the file format comes from does.
   auto signature = inf.Fields("Version", "Signature");
   if (!signature || signature->empty()) {
     *error = "no Signature in [Version]";
-    return std::nullopt;
+    return false;
   }
   const std::string& s = signature->front();
   if (!RegNameEquals(s, "$Chicago$") && !RegNameEquals(s, "$Windows NT$") && !RegNameEquals(s, "$Windows 95$")) {
     *error = "signature " + s + " is not of a Windows 4 style file";
-    return std::nullopt;
+    return false;
   }
-  return inf;
+  return true;
 }
 
 CInfFile::Section* CInfFile::FindSection(std::string_view name) {

@@ -75,6 +75,10 @@ class CInfFile {
     std::vector<InfLine> lines;
   };
   Section* FindSection(std::string_view name);
+  // The section of that name, appended when there is none yet.
+  Section& SectionNamed(const std::string& name);
+  // Whether [Version] carries a Windows 4 style signature; else *error says why.
+  static bool CheckSignature(const CInfFile& inf, std::string* error);
   const Section* FindSection(std::string_view name) const;
   std::optional<std::string> Lookup(std::string_view key, int depth, int* budget) const;
   std::string Expand(std::string_view text, int depth, int* budget) const;

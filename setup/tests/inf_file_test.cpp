@@ -90,6 +90,26 @@ TEST(InfSyntax, OnlyWindows4StyleFilesOpen) {
   EXPECT_TRUE(CInfFile::Parse("[Version]\nSignature=$Chicago$\n", &why));
 }
 
+TEST(InfSyntax, ABracketOpensASectionOnlyBeforeAnythingElse) {
+  // Continued from an entry, "[T]" is a field of that entry.
+  CInfFile inside = Parse("[S]\nk = a, \\\n[T]\nm = 1\n");
+  EXPECT_EQ(inside.Fields("S", "k"), (Fields{"a", "[T]"}));
+  EXPECT_EQ(inside.Fields("S", "m"), Fields{"1"});
+  EXPECT_FALSE(inside.HasSection("T"));
+  // A line holding only the mark starts an entry: "[T]" below it is a field.
+  CInfFile mark = Parse("[S]\n \\\n[T]\nm = 1\n");
+  ASSERT_EQ(mark.Lines("S").size(), 2u);
+  EXPECT_EQ(mark.Lines("S")[0].fields, Fields{"[T]"});
+  EXPECT_EQ(mark.Lines("S")[0].number, 4);
+  EXPECT_FALSE(mark.HasSection("T"));
+  // An entry is numbered by its first line past blanks and comments.
+  CInfFile numbered = Parse("[S]\n\n  ; c\n  k = 1, \\\n 2\n");
+  ASSERT_EQ(numbered.Lines("S").size(), 1u);
+  EXPECT_EQ(numbered.Lines("S")[0].number, 6);
+  EXPECT_EQ(numbered.Fields("S", "k"), (Fields{"1", "2"}));
+  EXPECT_EQ(ParseError("\n; c\nk=1, \\\n2\n[Version]\nSignature=$Chicago$\n"), "line 3: entry before the first section");
+}
+
 TEST(InfSyntax, BrokenStructureNamesTheLine) {
   EXPECT_EQ(ParseError("CopyFiles = X\n[Version]\nSignature=$Chicago$\n"), "line 1: entry before the first section");
   EXPECT_EQ(ParseError("[Version]\nSignature=$Chicago$\n\n[Strings\n"), "line 4: section name without ']'");
