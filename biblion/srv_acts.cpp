@@ -12,7 +12,6 @@
 #include "biblion/act_parse.h"
 #include "biblion/srv_srv.h"
 #include "concorda/doc_server.h"
-#include "platform/message_box.h"
 
 namespace {
 
@@ -79,12 +78,11 @@ void CSrvSrv::LoadOrBuildTable() {
   m_table.Assign(std::move(entries));
   if (m_strCachePath.empty()) return;
   // A cache that cannot be written costs every start a rebuild, nothing more;
-  // the operator learns why.
+  // the caller learns why (GetProblems).
   std::string why;
   if (!biblion::WriteActCache(m_strCachePath, guids, m_table.Entries(), &why))
-    MessageBox("No cache of the table of acts: cannot write " + m_strCachePath + " (" + why +
-                   "); the table is built at every start",
-               "SrvSrv");
+    m_aProblems.push_back("No cache of the table of acts: cannot write " + m_strCachePath + " (" + why +
+                          "); the table is built at every start");
 }
 
 void CSrvSrv::BuildTable(std::vector<biblion::ActEntry>& entries) const {
@@ -96,20 +94,19 @@ void CSrvSrv::BuildTable(std::vector<biblion::ActEntry>& entries) const {
       if (base->IsSystemFile(j)) continue;
       // A prefix read does not shorten the file: empty it for each document.
       text.SetLength(0);
-      _FILEITEM* item = nullptr;
+      FileItemPtr item;
       try {
-        item = base->GetFile(j, text, kBuildPrefix, FALSE);
+        item.reset(base->GetFile(j, text, kBuildPrefix, FALSE));
       } catch (const CException&) {
         continue;  // a damaged item gives no entry; the others still do
       }
       if (!item) continue;
       biblion::ActEntry entry;
       const DWORD combined = static_cast<DWORD>(i << 16) | j;
-      if (biblion::MakeActEntry(DescriptorName(item),
+      if (biblion::MakeActEntry(DescriptorName(item.get()),
                                 biblion::TerminatedText(text.GetBuffer(), static_cast<std::size_t>(text.GetLength())),
                                 combined, entry))
         entries.push_back(entry);
-      FreeFileItem(item);
     }
   }
 }
@@ -146,14 +143,11 @@ std::string CSrvSrv::GetTitle(_RNP first, _RNP second) const { return GetTitleOf
 std::string CSrvSrv::GetTitleOf(DWORD index) const {
   if (index == kNoItem) return std::string();
   CMemFile text(4096);
-  _FILEITEM* item = nullptr;
   try {
-    item = GetFile(index, text, kTitlePrefix, FALSE);
+    if (!FileItemPtr(GetFile(index, text, kTitlePrefix, FALSE))) return std::string();
   } catch (const CException&) {
     return std::string();
   }
-  if (!item) return std::string();
-  FreeFileItem(item);
   return std::string(
       biblion::ExtractTitle(biblion::TerminatedText(text.GetBuffer(), static_cast<std::size_t>(text.GetLength()))));
 }

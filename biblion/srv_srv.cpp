@@ -2,14 +2,13 @@
 #include "biblion/srv_srv.h"
 
 #include <algorithm>
+#include <memory>
 
 #include "concorda/doc_server.h"
-#include "platform/message_box.h"
 #include "platform/registry.h"
 
 namespace {
 
-constexpr const char* kCaption = "SrvSrv";
 // Base number 0xFFFF with slot 0xFFFF would spell "no item".
 constexpr std::size_t kMaxBases = 0xFFFF;
 
@@ -25,14 +24,17 @@ CSrvSrv::~CSrvSrv() {
 BOOL CSrvSrv::Init(const char* name) {
   const std::string catalogue = name ? name : kDefaultName;
   const std::string key = std::string(kRegistryKey) + "\\" + catalogue;
-  std::vector<std::string> paths;
+  std::vector<std::string> paths, notPaths;
   for (const RegValue& v : CRegistry::Load(CRegistry::DefaultPath()).Values(key)) {
     if (v.type == RegValue::String)
       paths.push_back(v.text);
     else
-      MessageBox("Not a base path: " + key + "\\" + v.name, kCaption);
+      notPaths.push_back("Not a base path: " + key + "\\" + v.name);
   }
-  return Init(catalogue.c_str(), paths);
+  const BOOL open = Init(catalogue.c_str(), paths);
+  // The registry was read first: its problems come first.
+  m_aProblems.insert(m_aProblems.begin(), notPaths.begin(), notPaths.end());
+  return open;
 }
 
 BOOL CSrvSrv::Init(const char* name, const std::vector<std::string>& paths) {
@@ -41,6 +43,7 @@ BOOL CSrvSrv::Init(const char* name, const std::vector<std::string>& paths) {
   m_table.Clear();
   m_bTableFromCache = false;
   m_strCachePath.clear();
+  m_aProblems.clear();
   if (!OpenBases(paths)) return FALSE;
   if (!m_bNoTable) LoadOrBuildTable();
   return TRUE;
@@ -49,27 +52,28 @@ BOOL CSrvSrv::Init(const char* name, const std::vector<std::string>& paths) {
 BOOL CSrvSrv::OpenBases(const std::vector<std::string>& paths) {
   for (const std::string& path : paths) {
     if (m_aBases.size() == kMaxBases) {
-      MessageBox("Too many bases; ignored: " + path, kCaption);
+      m_aProblems.push_back("Too many bases; ignored: " + path);
       continue;
     }
     // A base that is not there must not be created: the catalogue only reads.
     if (!FileExists(path)) {
-      MessageBox("No base " + path, kCaption);
+      m_aProblems.push_back("No base " + path);
       continue;
     }
-    auto* base = new CDocServer;
+    auto base = std::make_unique<CDocServer>();
+    std::string why = "not a base, or its header or table is damaged";
     BOOL open = FALSE;
     try {
       open = base->Init(path.c_str(), nullptr, CFile::modeRead);
-    } catch (const CException&) {
+    } catch (const CException& e) {
       open = FALSE;
+      why = e.GetErrorMessage();
     }
     if (!open) {
-      delete base;
-      MessageBox("Cannot open base " + path, kCaption);
+      m_aProblems.push_back("Cannot open base " + path + " (" + why + ")");
       continue;
     }
-    m_aBases.push_back(base);
+    m_aBases.push_back(base.release());
   }
   return m_aBases.empty() ? FALSE : TRUE;
 }

@@ -8,7 +8,7 @@
 //   CSrvSrv cat;
 //   if (cat.Init(nullptr)) {                  // bases of ...\File Server\biblion
 //     CMemFile doc(4096);
-//     if (_FILEITEM* item = cat.GetFile(3, doc, 0, FALSE)) CSrvSrv::FreeFileItem(item);
+//     FileItemPtr item(cat.GetFile(3, doc, 0, FALSE));   // null: no such item
 //   }
 //
 // Threads: Init and Close are for one thread while nobody else uses the
@@ -19,15 +19,18 @@
 // search keeps its state in its own handle.
 //
 // Ownership: descriptors (`_FILEITEM`) returned by GetItem and GetFile belong
-// to the caller, who releases them with FreeFileItem. Search handles belong
+// to the caller, who holds them in a FileItemPtr (kasten/file_item.h) or
+// releases them with FreeFileItem. Search handles belong
 // to the caller until FindNextDoc reports the end (which releases them) or
 // FindClose. Out arrays are the caller's.
 //
 // Failures: lookups answer 0xFFFFFFFF or null; reading a damaged item throws
 // the store's exceptions (CFileException, CZLibException) to the caller, as
-// CFileServer::GetFile does. Bases that cannot be opened are left out with a
-// message; a cache file that cannot be read or written costs a rebuild (a
-// write that fails is logged).
+// CFileServer::GetFile does. Init answers TRUE or FALSE; what it had to leave
+// out (bases that cannot be opened) or could not do (write the cache of the
+// table, which costs the next start a rebuild) it lists in GetProblems, one
+// line each naming the file and what is wrong, for the caller to tell the
+// operator: the catalogue shows no message of its own.
 #pragma once
 
 #include <cstddef>
@@ -62,7 +65,8 @@ class CSrvSrv {
   // Opens the bases listed under kRegistryKey\<name> in the registry file
   // (CRegistry::DefaultPath), in the order of the file: that order fixes the
   // base numbers. name null means "biblion". Values that name a missing or
-  // unopenable container are left out (logged) and take no base number.
+  // unopenable container are left out (listed in GetProblems) and take no
+  // base number.
   // Then loads the table of acts from the cache file or builds it.
   // TRUE when at least one base is open; FALSE also when this catalogue is
   // open already.
@@ -74,7 +78,7 @@ class CSrvSrv {
   // taken from the bases' paths so that catalogues over other bases never
   // share a file. Default (and empty): no cache, the table is built at every
   // Init. A cache that cannot be written is logged and costs the next start a
-  // rebuild. Set before Init.
+  // rebuild (listed in GetProblems). Set before Init.
   void SetCacheDirectory(const std::string& directory);
   // Closes and releases every base; the table of acts stays until destruction.
   void Close();
@@ -92,6 +96,12 @@ class CSrvSrv {
   // whether Init loaded the table from it rather than building it.
   const std::string& GetCachePath() const { return m_strCachePath; }
   bool TableFromCache() const { return m_bTableFromCache; }
+  // What the last Init left out or could not do, in the order met, one line
+  // each naming the file (or registry value) and what is wrong: "No base
+  // PATH", "Cannot open base PATH (why)", "Too many bases; ignored: PATH",
+  // "Not a base path: KEY\\VALUE", "No cache of the table of acts: cannot
+  // write PATH (why); ...". Empty when all went well.
+  const std::vector<std::string>& GetProblems() const { return m_aProblems; }
 
   // --- items (combined indices) ---
   // Sum of the slot counts of all bases.
@@ -181,4 +191,5 @@ class CSrvSrv {
   std::string m_strCacheDir;     // as set; see SetCacheDirectory
   std::string m_strCachePath;    // chosen by Init
   bool m_bTableFromCache = false;
+  std::vector<std::string> m_aProblems;  // see GetProblems
 };

@@ -281,10 +281,9 @@ void SearchJson(CPorticoExtension& extension, CRequest& request, std::string_vie
   json found = json::array();
   const std::size_t from = static_cast<std::size_t>(*start - 1);
   for (std::size_t i = from; i < results.size() && i < from + static_cast<std::size_t>(*length); ++i) {
-    _FILEITEM* item = catalogue.GetItem(results[i]);
+    FileItemPtr item(catalogue.GetItem(results[i]));
     if (!item) continue;
-    const std::string name = StoredName(item);
-    CSrvSrv::FreeFileItem(item);
+    const std::string name = StoredName(item.get());
     std::string shortName(LastComponent(name));
     if (std::size_t dot = shortName.rfind('.'); dot != std::string::npos) shortName.resize(dot);
     json r{{"tytul", Text(catalogue.GetTitleOf(results[i]))},

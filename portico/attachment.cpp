@@ -27,10 +27,9 @@ std::string ActKey(std::string_view name) {
 }
 
 bool Matches(const CSrvSrv& catalogue, DWORD index, const std::string& key) {
-  _FILEITEM* item = catalogue.GetItem(index);
+  FileItemPtr item(catalogue.GetItem(index));
   if (!item) return false;
-  std::string name = StoredName(item);
-  CSrvSrv::FreeFileItem(item);
+  const std::string name = StoredName(item.get());
   return LastComponent(name).compare(0, key.size(), key) == 0 && LastComponent(name).size() >= key.size();
 }
 

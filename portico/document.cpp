@@ -15,11 +15,6 @@ namespace portico {
 
 namespace {
 
-struct ItemFree {
-  void operator()(_FILEITEM* item) const { CSrvSrv::FreeFileItem(item); }
-};
-using ItemPtr = std::unique_ptr<_FILEITEM, ItemFree>;
-
 // Terminates the memory file's contents with a zero byte and hands the block over.
 CPageText TakeText(CMemFile& file) {
   std::size_t length = static_cast<std::size_t>(file.GetLength());
@@ -102,7 +97,7 @@ std::string_view LastComponent(std::string_view storedName) {
 
 bool ReadItem(const CSrvSrv& catalogue, DWORD index, DWORD limit, CPageText& text, std::string* storedName) {
   CMemFile file(4096);
-  ItemPtr item(catalogue.GetFile(index, file, limit, FALSE));
+  FileItemPtr item(catalogue.GetFile(index, file, limit, FALSE));
   if (!item) return false;
   if (storedName) *storedName = StoredName(item.get());
   text = TakeText(file);

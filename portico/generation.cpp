@@ -47,6 +47,9 @@ void CGeneration::OpenCatalogue(CSrvSrv& catalogue, const char* name, const std:
   // The result is not examined: pages work with whatever the catalogue holds.
   try {
     catalogue.Init(name, paths);
+    // The operator learns what the catalogue left out (bases it could not
+    // open, a cache it could not write): one log line each.
+    for (const std::string& problem : catalogue.GetProblems()) MessageBox(problem, "SrvSrv");
   } catch (const std::exception& e) {
     MessageBox(std::string(name) + " catalogue: " + e.what(), "portico");
   } catch (...) {

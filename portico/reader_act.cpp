@@ -242,10 +242,9 @@ std::vector<RelatedAct> ReadRelatedActs(const CSrvSrv& catalogue, const ReaderDo
   // The latest document of each act: items of one act come in the order of its texts.
   std::vector<std::pair<ActAddress, DWORD>> acts;
   for (DWORD index : items) {
-    _FILEITEM* item = catalogue.GetItem(index);
+    FileItemPtr item(catalogue.GetItem(index));
     if (!item) continue;
-    std::string name = StoredName(item);
-    CSrvSrv::FreeFileItem(item);
+    const std::string name = StoredName(item.get());
     std::optional<ItemAddress> a = AddressOfItemName(name);
     if (!a || a->act == self) continue;
     auto it = std::find_if(acts.begin(), acts.end(), [&](const auto& p) { return p.first == a->act; });

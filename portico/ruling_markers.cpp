@@ -225,7 +225,7 @@ std::vector<RulingMarker> CollectMarkers(const CSrvSrv& catalogue, DWORD act) {
   std::string prefix;
   std::vector<DWORD> rulings;
   try {
-    std::unique_ptr<_FILEITEM, void (*)(_FILEITEM*)> item(catalogue.GetItem(act), &CSrvSrv::FreeFileItem);
+    FileItemPtr item(catalogue.GetItem(act));
     if (!item) return markers;
     prefix = ActPrefix(StoredName(item.get()));
     rulings = FindKeyItems(catalogue, prefix + "OO");

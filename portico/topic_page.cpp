@@ -87,10 +87,9 @@ std::string PublisherFooter() {
 // The link of an act's document to its page without frames; nothing for
 // other documents.
 std::string ReaderLink(const CPorticoExtension& extension, DWORD index) {
-  _FILEITEM* item = extension.Main().GetItem(index);
+  FileItemPtr item(extension.Main().GetItem(index));
   if (!item) return {};
-  const std::string address = ReaderAddressOfItem(StoredName(item));
-  CSrvSrv::FreeFileItem(item);
+  const std::string address = ReaderAddressOfItem(StoredName(item.get()));
   if (address.empty()) return {};
   return "<A HREF=\"" + address + "\" TARGET=_top>wersja bez ramek</A>\r\n";
 }

@@ -109,9 +109,21 @@ TEST_F(CatalogueTest, BasesThatCannotBeOpenedTakeNoNumber) {
   EXPECT_EQ(cat.GetBaseCount(), 2u);
   EXPECT_EQ(cat.GetBasePath(1), b);
   EXPECT_EQ(cat.GetItemIndex("HOME.HTM"), (1u << 16) | 2);
-  EXPECT_TRUE(Logged("SrvSrv: No base " + dir.File("missing.vq")));
-  EXPECT_TRUE(Logged("SrvSrv: Cannot open base " + junk));
+  // The caller learns what was left out, file by file and why; the
+  // catalogue itself shows nothing.
+  const std::vector<std::string>& problems = cat.GetProblems();
+  ASSERT_EQ(problems.size(), 2u);
+  EXPECT_EQ(problems[0], "No base " + dir.File("missing.vq"));
+  EXPECT_EQ(problems[1].rfind("Cannot open base " + junk + " (", 0), 0u) << problems[1];
+  EXPECT_GT(problems[1].size(), ("Cannot open base " + junk + " ()").size()) << problems[1];  // a reason
+  EXPECT_EQ(problems[1].back(), ')') << problems[1];
+  EXPECT_TRUE(messages.empty());
   EXPECT_FALSE(std::filesystem::exists(dir.File("missing.vq")));  // never created
+  // Problems belong to the last Init: a catalogue over sound bases has none.
+  Register({a, b});
+  CSrvSrv sound;
+  ASSERT_TRUE(sound.Init(nullptr));
+  EXPECT_TRUE(sound.GetProblems().empty());
 }
 
 TEST_F(CatalogueTest, NoBasesMeansAnEmptyCatalogue) {
@@ -141,7 +153,9 @@ TEST_F(CatalogueTest, ValuesThatAreNoPathsAreSkipped) {
   CSrvSrv cat;
   ASSERT_TRUE(cat.Init(nullptr));
   EXPECT_EQ(cat.GetBaseCount(), 1u);
-  EXPECT_TRUE(Logged("Count"));
+  ASSERT_EQ(cat.GetProblems().size(), 1u);
+  EXPECT_EQ(cat.GetProblems()[0], "Not a base path: " + key + "\\Count");
+  EXPECT_TRUE(messages.empty());
 }
 
 TEST_F(CatalogueTest, TableOfActsFromNamesAndTitles) {
@@ -410,17 +424,19 @@ TEST_F(CacheTest, UnwritableCacheCostsOnlyTheRebuildAndIsLogged) {
     ASSERT_TRUE(cat.Init(nullptr));
     EXPECT_FALSE(cat.TableFromCache());
     EXPECT_EQ(cat.GetActEntries().size(), 6u);
+    // Each start tells its caller again; the catalogue shows nothing itself.
+    ASSERT_EQ(cat.GetProblems().size(), 1u);
+    const std::string& problem = cat.GetProblems()[0];
+    EXPECT_EQ(problem.rfind("No cache of the table of acts: cannot write " + dir.File("no/such/dir/biblion-"), 0), 0u)
+        << problem;
+    EXPECT_NE(problem.find("(No such file or directory)"), std::string::npos) << problem;
   }
-  ASSERT_EQ(messages.size(), 2u);
-  EXPECT_EQ(messages[0].rfind("SrvSrv: No cache of the table of acts: cannot write " + dir.File("no/such/dir/biblion-"), 0),
-            0u)
-      << messages[0];
-  EXPECT_NE(messages[0].find("(No such file or directory)"), std::string::npos) << messages[0];
   CSrvSrv none;
   none.SetCacheDirectory("");
   ASSERT_TRUE(none.Init(nullptr));
   EXPECT_EQ(none.GetCachePath(), "");
-  EXPECT_EQ(messages.size(), 2u);
+  EXPECT_TRUE(none.GetProblems().empty());
+  EXPECT_TRUE(messages.empty());
 }
 
 TEST_F(CacheTest, SuppressedTableNeitherBuildsNorWrites) {

@@ -52,6 +52,7 @@ bool OpenCatalogue(CSrvSrv& cat, const CatalogueArgs& options, const std::vector
   cat.SetCacheDirectory(options.cache ? *options.cache : std::string());
   ExplainWaits(bases.size() == 1 ? bases[0] : std::string("a base"));
   BOOL open = options.catalogue ? cat.Init(options.catalogue->c_str()) : cat.Init(nullptr, bases);
+  for (const std::string& problem : cat.GetProblems()) std::cerr << "vamubase: " << problem << "\n";
   if (!open) {
     Fail(options.catalogue ? "the registry lists no base that can be opened for " + *options.catalogue
                            : std::string("no base could be opened"));
@@ -88,10 +89,8 @@ std::string VersionText(_RNP first, _RNP second) {
 }
 
 std::string ItemName(const CSrvSrv& cat, DWORD index) {
-  _FILEITEM* item = cat.GetItem(index);
-  std::string name = item ? item->szName : "(no item)";
-  CSrvSrv::FreeFileItem(item);
-  return name;
+  FileItemPtr item(cat.GetItem(index));
+  return item ? std::string(item->szName) : std::string("(no item)");
 }
 
 // "Dz.U.97.78.483" or "M.P.1999.3.5" (either case); number 0 or empty
