@@ -67,8 +67,8 @@ class Server:
 
 
 def main():
-    program, extension, build_demo, bin_dir, spec_path = sys.argv[1:6]
-    spec = json.load(open(spec_path))
+    program, extension, build_demo, bin_dir, description_path = sys.argv[1:6]
+    description = json.load(open(description_path))
     work = tempfile.mkdtemp(prefix="vamu-api-")
     passed, failed = 0, 0
     try:
@@ -83,7 +83,7 @@ def main():
             problems = []
             if status != want_status:
                 problems.append("status %d, expected %d" % (status, want_status))
-            responses = spec["paths"][operation]["get"]["responses"]
+            responses = description["paths"][operation]["get"]["responses"]
             if str(status) not in responses:
                 problems.append("status %d is not documented for %s" % (status, operation))
             if ctype != "application/json; charset=utf-8":
@@ -94,7 +94,7 @@ def main():
                 problems.append("no JSON in UTF-8: %s" % e)
                 data = None
             if data is not None and str(status) in responses:
-                schema = inline_refs(responses[str(status)], spec)["content"]["application/json"]["schema"]
+                schema = inline_refs(responses[str(status)], description)["content"]["application/json"]["schema"]
                 errors = list(jsonschema.Draft202012Validator(schema).iter_errors(data))
                 problems += ["schema: %s at %s" % (e.message, list(e.absolute_path)) for e in errors[:5]]
             if data is not None and not problems and expect:
@@ -173,7 +173,7 @@ def main():
         check("/api/v1/szukaj?dziennik=XX", search, 400)
         check("/api/v1/szukaj?dlugosc=101", search, 400)
 
-        for operation in spec["paths"]:
+        for operation in description["paths"]:
             if operation not in exercised:
                 failed += 1
                 print("FAIL the operation %s was never answered with 200" % operation)
