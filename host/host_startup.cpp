@@ -24,7 +24,7 @@ std::string DefaultExtensionPath() {
 
 std::optional<std::string> InstallationDirectory(std::string* registryPath, std::string* error) {
   if (registryPath->empty()) *registryPath = CRegistry::DefaultPath();
-  ::setenv("VAMU_REGISTRY", registryPath->c_str(), 1);
+  CRegistry::UseForThisProcess(*registryPath);
   bool readable = true;
   CRegistry registry = CRegistry::Load(*registryPath, &readable);
   if (!readable) {

@@ -21,7 +21,8 @@ inline constexpr int kStartFailure = 1;
 std::string DefaultExtensionPath();
 
 // Makes *registryPath the registry file to use (empty: CRegistry::DefaultPath),
-// exports it as VAMU_REGISTRY for the extension, which reads the same file,
+// names it as the registry file of the process for the extension, which reads
+// the same file (CRegistry::UseForThisProcess),
 // and returns the installation directory it names (value "Dir" of
 // kSetupKey). Nothing, with a one-line reason in *error, when the file cannot
 // be read or names no directory.

@@ -43,8 +43,16 @@ struct RegValue {
 
 class CRegistry {
  public:
-  // $VAMU_REGISTRY, else /etc/vamu/registry.reg.
+  // The registry file of this process: the one a host was told to use
+  // (UseForThisProcess), else $VAMU_REGISTRY, else /etc/vamu/registry.reg.
   static std::string DefaultPath();
+  // A host names its registry file here before it loads the extension; the
+  // extension and the libraries read it through DefaultPath. One registry file
+  // per process is the model (a host serves one site), so this is the one
+  // process-wide setting left; it used to travel through setenv, which changed
+  // the environment of every thread and of every child the process starts.
+  // An empty path returns to the environment's choice.
+  static void UseForThisProcess(std::string path);
 
   // Reads a registry file. A missing file is an empty registry; an unreadable
   // one too, with *ok (when given) set to false. Lines that are no string or

@@ -10,6 +10,8 @@
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
+#include <mutex>
+#include <utility>
 
 #include "platform/message_box.h"
 #include "platform/paths.h"
@@ -106,7 +108,24 @@ bool ReplaceFile(const std::string& path, const std::string& data) {
 
 }  // namespace
 
+namespace {
+std::mutex processPathMutex;
+std::string& ProcessPath() {
+  static std::string path;
+  return path;
+}
+}  // namespace
+
+void CRegistry::UseForThisProcess(std::string path) {
+  std::lock_guard<std::mutex> lock(processPathMutex);
+  ProcessPath() = std::move(path);
+}
+
 std::string CRegistry::DefaultPath() {
+  {
+    std::lock_guard<std::mutex> lock(processPathMutex);
+    if (!ProcessPath().empty()) return ProcessPath();
+  }
   const char* env = std::getenv("VAMU_REGISTRY");
   return (env && *env) ? env : "/etc/vamu/registry.reg";
 }

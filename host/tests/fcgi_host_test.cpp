@@ -66,7 +66,7 @@ TEST_F(FcgiHost, ControlBlockCarriesWhatNginxSends) {
                            "var:QUERY_STRING=echo&x\n", "var:REQUEST_METHOD=GET\n", "var:PATH_INFO=/D9793.ATT\n",
                            "var:HTTP_X_CUSTOM_FIELD=custom\n", "var:NO_SUCH_VARIABLE=<fail>\n"})
     EXPECT_NE(body.find(line), std::string::npos) << line << " in " << body;
-  EXPECT_NE(body.find("env:VAMU_REGISTRY=" + site.registry), std::string::npos);
+  EXPECT_NE(body.find("registry=" + site.registry + "\n"), std::string::npos) << "the extension reads the host's registry file";
 }
 
 TEST_F(FcgiHost, PathInfoWithoutTranslatedPathIsMappedIntoTheInstallation) {

@@ -13,6 +13,7 @@
 #include <thread>
 
 #include "platform/isapi.h"
+#include "platform/registry.h"
 
 namespace {
 
@@ -86,8 +87,7 @@ DWORD Serve(EXTENSION_CONTROL_BLOCK* ecb) {
     for (const char* name : {"HTTP_USER_AGENT", "QUERY_STRING", "REQUEST_METHOD", "PATH_INFO", "PATH_TRANSLATED",
                              "HTTP_X_CUSTOM_FIELD", "NO_SUCH_VARIABLE", "URL", "SCRIPT_NAME"})
       out += std::string("var:") + name + "=" + Variable(ecb, name) + "\n";
-    const char* registry = std::getenv("VAMU_REGISTRY");
-    out += std::string("env:VAMU_REGISTRY=") + (registry ? registry : "") + "\n";
+    out += "registry=" + CRegistry::DefaultPath() + "\n";
     Write(ecb, out);
     return HSE_STATUS_SUCCESS;
   }

@@ -401,4 +401,15 @@ TEST(RegistryPath, FollowsTheEnvironment) {
   EXPECT_EQ(CRegistry::DefaultPath(), "/etc/vamu/registry.reg");
 }
 
+TEST(RegistryPath, TheHostsChoiceWinsWithoutTouchingTheEnvironment) {
+  setenv("VAMU_REGISTRY", "/tmp/from-the-environment.reg", 1);
+  CRegistry::UseForThisProcess("/srv/site/registry.reg");
+  EXPECT_EQ(CRegistry::DefaultPath(), "/srv/site/registry.reg");
+  // Threads and child processes still see the operator's environment.
+  EXPECT_STREQ(std::getenv("VAMU_REGISTRY"), "/tmp/from-the-environment.reg");
+  CRegistry::UseForThisProcess("");
+  EXPECT_EQ(CRegistry::DefaultPath(), "/tmp/from-the-environment.reg");
+  unsetenv("VAMU_REGISTRY");
+}
+
 }  // namespace
