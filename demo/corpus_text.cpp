@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cstdlib>
 #include <fstream>
+#include <functional>
 
 #include "platform/cp1250.h"
 
@@ -21,8 +22,11 @@ std::string Trim(const std::string& s) {
 }
 
 // Header lines, then the body lines; false when the file cannot be read.
+// `eachField` sees every header line in order, also the repeated names of
+// which `header` keeps only the first value.
 bool ReadHeaderAndBody(const std::string& path, std::map<std::string, std::string>& header,
-                       std::vector<std::string>& body) {
+                       std::vector<std::string>& body,
+                       const std::function<void(const std::string&, const std::string&)>& eachField = nullptr) {
   std::ifstream in(path, std::ios::binary);
   if (!in) return false;
   std::string line;
@@ -34,7 +38,9 @@ bool ReadHeaderAndBody(const std::string& path, std::map<std::string, std::strin
     } else if (line.empty()) {
       inBody = true;
     } else if (auto colon = line.find(": "); colon != std::string::npos) {
-      header.emplace(line.substr(0, colon), line.substr(colon + 2));  // the first value counts
+      std::string key = line.substr(0, colon), value = line.substr(colon + 2);
+      if (eachField) eachField(key, value);
+      header.emplace(std::move(key), std::move(value));  // the first value counts
     }
   }
   return inBody && !header.empty();
@@ -239,51 +245,33 @@ bool ReadAct(const std::string& path, ActText& act) {
 }
 
 bool ReadRuling(const std::string& path, RulingText& ruling) {
-  std::vector<std::string> body;
-  std::map<std::string, std::string> header;
-  std::ifstream in(path, std::ios::binary);
-  if (!in) return false;
-  // "Concerns" repeats, so the header is read here line by line.
-  std::string line;
-  bool inBody = false;
-  while (std::getline(in, line)) {
-    if (!line.empty() && line.back() == '\r') line.pop_back();
-    if (inBody) {
-      ruling.lines.push_back(line);
-      continue;
-    }
-    if (line.empty()) {
-      inBody = true;
-      continue;
-    }
-    auto colon = line.find(": ");
-    if (colon == std::string::npos) continue;
-    std::string key = line.substr(0, colon), value = line.substr(colon + 2);
-    ruling.header.emplace(key, value);
-    if (key != "Concerns") continue;
+  // "Concerns" repeats: each one names an act and the places cited in it.
+  auto concerns = [&ruling](const std::string& key, const std::string& value) {
+    if (key != "Concerns") return;
     // "... (Dz. U. z 1997 r. Nr 78 poz. 483 - art. 146 ust. 3, art. 153)"
     std::size_t at = value.rfind("(Dz. U. z ");
-    if (at == std::string::npos) continue;
+    if (at == std::string::npos) return;
     std::size_t i = at + 10;
     Concern c;
     long year = Number(value, i);
-    if (year < 1900 || value.compare(i, 7, " r. Nr ") != 0) continue;
+    if (year < 1900 || value.compare(i, 7, " r. Nr ") != 0) return;
     i += 7;
     long number = Number(value, i);
-    if (number < 0) continue;
+    if (number < 0) return;
     if (value.compare(i, 1, ",") == 0) ++i;
-    if (value.compare(i, 6, " poz. ") != 0) continue;
+    if (value.compare(i, 6, " poz. ") != 0) return;
     i += 6;
     long position = Number(value, i);
-    if (position < 1) continue;
+    if (position < 1) return;
     c.act = ActRef{'D', static_cast<int>(year % 100), static_cast<int>(number), static_cast<int>(position)};
     std::string list = value.substr(i);
     if (!list.empty() && list.back() == ')') list.pop_back();  // the bracket the citation opened
     c.locations = ParseLocations(list, &c.cited);
     ruling.concerns.push_back(std::move(c));
-  }
+  };
+  if (!ReadHeaderAndBody(path, ruling.header, ruling.lines, concerns)) return false;
   ruling.file = path.substr(path.find_last_of('/') + 1);
-  return inBody && !ruling.header.empty();
+  return true;
 }
 
 std::vector<std::string> TextFilesIn(const std::string& dir) {

@@ -1,12 +1,10 @@
 #include "platform/file_at.h"
 
 #include <fcntl.h>
-#include <stdlib.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
-#include <vector>
 
 #include "platform/paths.h"
 
@@ -42,15 +40,7 @@ std::size_t CFileAt::ReadAt(ULONGLONG offset, void* buffer, std::size_t count) c
   return done;
 }
 
-std::optional<std::string> CreateFileBeside(const std::string& path) {
-  std::string pattern = path + ".newXXXXXX";
-  std::vector<char> buf(pattern.begin(), pattern.end());
-  buf.push_back('\0');
-  int fd = ::mkstemp(buf.data());
-  if (fd < 0) return std::nullopt;
-  ::close(fd);
-  return std::string(buf.data());
-}
+std::optional<std::string> CreateFileBeside(const std::string& path) { return CreateUniqueFile(path + ".new"); }
 
 bool ReplaceWith(const std::string& temporary, const std::string& path) {
   int fd = ::open(temporary.c_str(), O_RDONLY | O_CLOEXEC);

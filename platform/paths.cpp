@@ -21,7 +21,11 @@ std::string TempDirectory() {
 }
 
 std::optional<std::string> CreateTempFile(const std::string& dir, const std::string& prefix) {
-  std::string pattern = dir + "/" + prefix + "XXXXXX";
+  return CreateUniqueFile(dir + "/" + prefix);
+}
+
+std::optional<std::string> CreateUniqueFile(const std::string& start) {
+  std::string pattern = start + "XXXXXX";
   std::vector<char> buf(pattern.begin(), pattern.end());
   buf.push_back('\0');
   int fd = ::mkstemp(buf.data());

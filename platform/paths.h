@@ -8,8 +8,10 @@
 // $TMPDIR when it names a directory, else "/tmp".
 std::string TempDirectory();
 
-// Creates a new empty file "<dir>/<prefix>XXXXXX" and returns its path;
-// nothing when the directory is not writable.
+// Creates a new empty file "<start>XXXXXX" (six characters that make the name
+// unique) and returns its path; nothing when its directory is not writable.
+std::optional<std::string> CreateUniqueFile(const std::string& start);
+// The same as "<dir>/<prefix>XXXXXX".
 std::optional<std::string> CreateTempFile(const std::string& dir, const std::string& prefix = "vamu");
 
 // Directory of the loaded shared library whose file name starts with "lib" + name
