@@ -4,7 +4,8 @@
 // ruling document whose references (its "Concerns" lines) name the articles
 // of the acts it concerns, keyed so that the act pages find them. Writes
 // OUT_DIR/acts.vq, OUT_DIR/registry.reg and the installation directory
-// OUT_DIR/site, and prints one line per act: "act INDEX NAME BYTES RULINGS".
+// OUT_DIR/site, and prints one line per act: "act INDEX NAME BYTES RULINGS"
+// (and one per ruling into OUT_DIR/rulings.txt: "ruling INDEX NAME BYTES").
 #include <dirent.h>
 #include <sys/stat.h>
 
@@ -179,7 +180,9 @@ int main(int argc, char** argv) {
     for (const Act& a : acts)
       std::cout << "act " << add(a.name, a.html, a.prefix) << " " << a.name << " " << a.html.size() << " " << a.rulings
                 << "\n";
-    for (const Ruling& r : rulings) add(r.name, r.html, r.keys);
+    std::ofstream listed(out + "/rulings.txt", std::ios::binary);
+    for (const Ruling& r : rulings)
+      listed << "ruling " << add(r.name, r.html, r.keys) << " " << r.name << " " << r.html.size() << "\n";
     server.Close();
   }
 

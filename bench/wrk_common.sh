@@ -11,6 +11,15 @@ NGINX=$(command -v nginx || echo /usr/sbin/nginx)
 
 source "$(dirname "${BASH_SOURCE[0]}")/server_common.sh"
 
+# make_bench_site: the site of the page benchmarks in WORK (acts.vq,
+# registry.reg, site/), made by $BUILD's portico_bench_site from the corpus
+# (VAMU_CORPUS, or demo/corpus); its acts listed in $WORK/acts.txt, its
+# rulings in $WORK/rulings.txt.
+make_bench_site() {
+  local corpus=${VAMU_CORPUS:-$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)/demo/corpus}
+  "$BUILD/bin/portico_bench_site" "$corpus" "$WORK" > "$WORK/acts.txt"
+}
+
 free_port() { python3 -c 'import socket; s=socket.socket(); s.bind(("127.0.0.1",0)); print(s.getsockname()[1])'; }
 
 # cpu_ticks PID...: the user and system clock ticks the processes (all their
@@ -24,13 +33,14 @@ cpu_ticks() {
 }
 
 # run_wrk LABEL URL [PID...]: one warm-up pass, then the measured run; prints
-# requests/s and latency percentiles and leaves requests/s in RESULT. With
+# requests/s and latency percentiles and leaves requests/s in RESULT and the
+# requests answered in both passes in RESULT_MADE. With
 # the server's PIDs, also the CPU time it spent per request (microseconds,
 # in RESULT_CPU), which other work on the machine disturbs less than the rate.
 run_wrk() {
-  local label=$1 url=$2 out rps p50 p75 p90 p99 errors before after requests cpu=""
+  local label=$1 url=$2 warm out rps p50 p75 p90 p99 errors before after requests cpu=""
   shift 2
-  wrk -t"$THREADS" -c"$CONNECTIONS" -d2s "$url" > /dev/null
+  warm=$(wrk -t"$THREADS" -c"$CONNECTIONS" -d2s "$url")
   before=$(cpu_ticks "$@")
   out=$(wrk -t"$THREADS" -c"$CONNECTIONS" -d"${SECONDS_RUN}s" --latency "$url")
   after=$(cpu_ticks "$@")
@@ -48,6 +58,7 @@ run_wrk() {
   fi
   printf '%-34s %10s req/s   p50 %-9s p75 %-9s p90 %-9s p99 %-9s %s%s\n' "$label" "$rps" "$p50" "$p75" "$p90" "$p99" "$cpu" "$errors"
   RESULT=$rps
+  RESULT_MADE=$(( $(awk '/requests in/ {print $1}' <<< "$warm") + $(awk '/requests in/ {print $1}' <<< "$out") ))
 }
 
 # start_static_nginx DIR: nginx serving the files of DIR on a free port

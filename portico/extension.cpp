@@ -43,7 +43,10 @@ BOOL CPorticoExtension::GetExtensionVersion(HSE_VERSION_INFO* info) {
   return TRUE;
 }
 
-void CPorticoExtension::Stop() { m_generations.Stop(); }
+void CPorticoExtension::Stop() {
+  m_generations.Stop();
+  m_visits.Stop();
+}
 
 CGeneration& CPorticoExtension::InService() const {
   for (RequestScope* r = t_request; r; r = r->m_outer) {

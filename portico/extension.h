@@ -31,6 +31,7 @@
 #include "portico/generations.h"
 #include "portico/page_cache.h"
 #include "portico/search_cache.h"
+#include "portico/visit_counter.h"
 
 namespace portico {
 
@@ -50,7 +51,8 @@ class CPorticoExtension {
   // (once; a further call only fills the record). Returns TRUE.
   BOOL GetExtensionVersion(HSE_VERSION_INFO* info);
   // Stop operation: no more publications (an opening in progress is waited
-  // for). Requests may still run.
+  // for), and the visits counted so far are written. Requests may still run
+  // (their visits are written when the object goes).
   void Stop();
   // Request operation: Dispatch with the query string, and the query string
   // again as third value unless the method is exactly "GET".
@@ -82,6 +84,10 @@ class CPorticoExtension {
   // What the publications of bases added (the feed of new acts), as the
   // request's generation sees it.
   CPublications& Publications() { return InService().Publications(); }
+
+  // The visits of the frameset page (Main), written to the registry at most
+  // once a second.
+  CVisitCounter& Visits() { return m_visits; }
 
   // The generations, for reports and tests.
   const CGenerations& Generations() const { return m_generations; }
@@ -121,6 +127,7 @@ class CPorticoExtension {
   std::atomic<bool> m_bStarted{false};
   CGenerations m_generations;
   std::unique_ptr<CGeneration> m_empty;
+  CVisitCounter m_visits;
 };
 
 // The one extension object of the library, behind the exported entry points.

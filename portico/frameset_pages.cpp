@@ -1,13 +1,11 @@
-// The frameset of a document (Main), which also counts the visit in the
-// registry, and its footer frame (Foot): the footer page a document carries
-// in a "<!--FOOT" comment, a placeholder under the home page, or else an
-// advertisement chosen at random from the section "Commercials".
+// The frameset of a document (Main), which also counts the visit
+// (visit_counter.h), and its footer frame (Foot): the footer page a document
+// carries in a "<!--FOOT" comment, a placeholder under the home page, or else
+// an advertisement chosen at random from the section "Commercials".
 #include <cstdint>
 #include <random>
 #include <string>
 
-#include "platform/file.h"
-#include "platform/registry.h"
 #include "portico/document.h"
 #include "portico/extension.h"
 #include "portico/pages.h"
@@ -19,29 +17,11 @@ namespace portico {
 
 namespace {
 
-constexpr char kCounter[] = "Counter";
 constexpr char kCommercials[] = "Commercials";
 constexpr char kFootMark[] = "<!--FOOT";
 constexpr std::size_t kFootMarkLength = sizeof kFootMark - 1;
 constexpr char kPlaceholder[] = "<HTML><BODY><CENTER><FONT SIZE=3>Miejsce na Twoją reklamę.</CENTER></BODY></HTML>";
 constexpr char kFooterBody[] = " BGCOLOR=#FFFFFF> <FONT SIZE=\"-1\">";
-
-// Adds one to the visit counter. CRegistry::Update holds the registry's
-// lock from reading to replacing the file, so concurrent visits each count.
-// Without the registry file or the extension's key nothing is counted.
-void CountVisit() {
-  const std::string path = CRegistry::DefaultPath();
-  const std::string key = SettingsKey("");
-  // Checked before the writer's lock too, so that a missing key costs no write.
-  if (!FileExists(path) || !CRegistry::Load(path).HasKey(key)) return;
-  CRegistry::Update(path, [&key](CRegistry& registry) {
-    if (!registry.HasKey(key)) return;
-    std::optional<RegValue> value = registry.Value(key, kCounter);
-    DWORD count = value && value->type == RegValue::Dword ? value->dword : 0;
-    if (count != 0xFFFFFFFF) ++count;  // the counter only grows
-    registry.SetDword(key, kCounter, count);
-  });
-}
 
 std::string LowerHex(std::uint64_t value) {
   static constexpr char kHex[] = "0123456789abcdef";
@@ -98,7 +78,7 @@ CPageText DocumentFooter(const CPorticoExtension& extension, std::int32_t index)
 DWORD MainPage(CPorticoExtension& extension, CRequest& request, const std::string& arguments) {
   request.SendHeader();
   const std::int32_t index = ResolveDesignation(extension, arguments);
-  CountVisit();
+  extension.Visits().Count();
   request.Write(
       "<HTML>\r\n<HEAD>\r\n</HEAD>\r\n<FRAMESET ROWS=\"*,120\">\r\n"
       "<FRAME NAME=VAMUTEXT FRAMEBORDER=0 src=portico.dll?Topic&" + Decimal(index) +

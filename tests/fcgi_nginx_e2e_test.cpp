@@ -91,7 +91,7 @@ TEST_F(InstalledSite, FramesetDocumentSearchAndStaticFileThroughNginx) {
 
   EXPECT_EQ(Get("/portico.dll?NoSuchCommand").Status(), 200) << "no output from the extension: an empty page";
   // The visit of the frameset was counted in the installed registry file.
-  EXPECT_EQ(host::test::Visits(root + "/etc/vamu/registry.reg"), 1);
+  EXPECT_EQ(host::test::AwaitVisits(root + "/etc/vamu/registry.reg", 1), 1);
 
   StopServers();
   std::string log = fcgi.ReadOutput(1s);

@@ -168,10 +168,17 @@ void InstallationTest::StopServers() {
   EXPECT_EQ(fcgi.Wait(15s), 0) << "the host ends cleanly at SIGTERM";
 }
 
-long long Visits(const std::string& registryFile) {
-  std::optional<RegValue> counter =
-      CRegistry::Load(registryFile).Value("HKEY_LOCAL_MACHINE\\Software\\Kolm\\Vamu Server", "Counter");
-  return counter ? static_cast<long long>(counter->dword) : -1;
+long long AwaitVisits(const std::string& registryFile, long long expected) {
+  auto read = [&] {
+    std::optional<RegValue> counter =
+        CRegistry::Load(registryFile).Value("HKEY_LOCAL_MACHINE\\Software\\Kolm\\Vamu Server", "Counter");
+    return counter ? static_cast<long long>(counter->dword) : -1;
+  };
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(4);
+  long long visits = read();
+  for (; visits != expected && std::chrono::steady_clock::now() < deadline; visits = read())
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  return visits;
 }
 
 }  // namespace host::test

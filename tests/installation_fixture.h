@@ -65,7 +65,9 @@ struct InstallationTest : ::testing::Test {
 };
 
 // The visit counter of the registry file ("Counter" of the server's key);
-// -1 when it has none.
-long long Visits(const std::string& registryFile);
+// -1 when it has none. The server writes its visits once a second: this
+// waits up to 4 s for the counter to reach `expected`, and returns the value
+// it last read.
+long long AwaitVisits(const std::string& registryFile, long long expected);
 
 }  // namespace host::test

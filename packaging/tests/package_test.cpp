@@ -239,7 +239,7 @@ TEST_F(Package, InstalledBelowARootServesTheDemoThroughNginx) {
   ASSERT_EQ(search.Status(), 200);
   EXPECT_NE(search.Body().find("portico.dll?Topic&"), std::string::npos) << search.Body();
   // The visit of the frameset was counted in the installed registry file.
-  EXPECT_EQ(host::test::Visits(root + "/etc/vamu/registry.reg"), 1);
+  EXPECT_EQ(host::test::AwaitVisits(root + "/etc/vamu/registry.reg", 1), 1);
   // The table of acts was kept in the package's state directory.
   int caches = 0;
   for (const fs::directory_entry& e : fs::directory_iterator(root + "/var/cache/vamu"))
