@@ -218,8 +218,7 @@ int main(int argc, char** argv) {
           [&](std::size_t i, CPreparedDocument& doc, std::string&) {
             CMemFile file(65536);
             file.Write(docs[i].html.data(), static_cast<UINT>(docs[i].html.size()));
-            std::unique_ptr<_FILEITEM, void (*)(_FILEITEM*)> item(MakeFileItem(docs[i].name.c_str()),
-                                                                  &CFileServer::FreeFileItem);
+            FileItemPtr item(MakeFileItem(docs[i].name.c_str()));
             return doc.Prepare(file, item.get(), docs[i].keys.c_str(), method);
           },
           [&](std::size_t, CPreparedDocument& doc, std::string&) {

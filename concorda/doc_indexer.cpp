@@ -189,8 +189,15 @@ BOOL CDocServer::Compact() {
     }
   } compacting(*this);
   m_bDirty = true;
-  WriteSystemFiles();
-  if (m_bDirty) {  // nothing could be written: leave the container and the index as they were
+  try {
+    WriteSystemFiles();
+  } catch (const CException&) {
+    // Nothing compacted: the container and the index stay as they were.
+    m_keys = keysBefore;
+    m_log.Truncate(logBefore);
+    throw;
+  }
+  if (m_bDirty) {  // a read-only base writes nothing
     m_keys = keysBefore;
     m_log.Truncate(logBefore);
     return FALSE;

@@ -46,9 +46,7 @@ void CDocServer::OpenPositionsForWriting() {
 bool CDocServer::ReadDocument(DWORD index, std::string& bytes) {
   try {
     CMemFile content(4096);
-    _FILEITEM* item = GetFile(index, content, 0, FALSE);
-    if (!item) return false;
-    FreeFileItem(item);
+    if (!FileItemPtr(GetFile(index, content, 0, FALSE))) return false;
     bytes.assign(reinterpret_cast<const char*>(content.GetBuffer()), static_cast<std::size_t>(content.GetLength()));
     return true;
   } catch (const CException&) {

@@ -92,11 +92,7 @@ namespace {
 
 CDocServer::FindHandle* MakeHandle(ItemSet& items, WORD* first) {
   if (items.empty()) return CDocServer::NoFind();
-  auto* h = new (std::nothrow) CDocServer::FindHandle;
-  if (!h) {
-    MessageBox("No item", "DocServer");
-    return CDocServer::NoFind();
-  }
+  auto* h = new CDocServer::FindHandle;  // no memory: std::bad_alloc, as every list of the query
   h->aItems.swap(items);
   h->dwNext = 1;
   if (first) *first = static_cast<WORD>(h->aItems[0]);

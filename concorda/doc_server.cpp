@@ -82,30 +82,22 @@ void CDocServer::ReleaseIndex() {
 }
 
 BOOL CDocServer::IsSystemFile(DWORD index) {
-  _FILEITEM* item = GetItem(index);
-  if (!item) return FALSE;
-  bool system = NameFits(item) && IsSystemFileName(item->szName);
-  FreeFileItem(item);
-  return system ? TRUE : FALSE;
+  FileItemPtr item(GetItem(index));
+  return item && NameFits(item.get()) && IsSystemFileName(item->szName) ? TRUE : FALSE;
 }
 
 DWORD CDocServer::FindSystemItem(const char* name) {
   DWORD index = GetItemIndex(name);
   if (index == kNoItem) return kNoItem;
-  _FILEITEM* item = GetItem(index);
-  bool same = item && NameFits(item) && std::strcmp(item->szName, name) == 0;
-  FreeFileItem(item);
-  return same ? index : kNoItem;
+  FileItemPtr item(GetItem(index));
+  return item && NameFits(item.get()) && std::strcmp(item->szName, name) == 0 ? index : kNoItem;
 }
 
 bool CDocServer::ReadSystemFile(const char* name, CMemFile& out) {
   DWORD index = FindSystemItem(name);
   if (index == kNoItem) return false;
   try {
-    _FILEITEM* item = GetFile(index, out, 0, FALSE);
-    if (!item) return false;
-    FreeFileItem(item);
-    return true;
+    return FileItemPtr(GetFile(index, out, 0, FALSE)) != nullptr;
   } catch (const CException&) {
     // A damaged system file counts as missing: its part of the index answers nothing.
     return false;
@@ -113,20 +105,17 @@ bool CDocServer::ReadSystemFile(const char* name, CMemFile& out) {
 }
 
 void CDocServer::StoreSystemFile(const char* name, CFile& content) {
-  _FILEITEM* item = MakeFileItem(name, kSystemItemSize);
-  if (!item) {
-    MessageBox("No buff", "DocServer");
-    return;
-  }
+  FileItemPtr item(MakeFileItem(name, kSystemItemSize));
+  if (!item) throw CMemoryException();  // the names of system items always fit
   content.SeekToBegin();
   // The store's own writing: the index's files are no documents to index.
   CMemFile record(4096);
-  if (EncodeRecord(content, item, kSystemMethod, record)) {
-    DWORD index = FindSystemItem(name);
-    if (index == kNoItem) InsertEncoded(record, item, m_dwSize);
-    else ReplaceEncoded(record, item, index);
-  }
-  FreeFileItem(item);
+  if (!EncodeRecord(content, item.get(), kSystemMethod, record))
+    throw CXException(CXException::damaged, GetFilePath(), name, "the index file could not be encoded");
+  DWORD index = FindSystemItem(name);
+  if ((index == kNoItem ? InsertEncoded(record, item.get(), m_dwSize) : ReplaceEncoded(record, item.get(), index)) ==
+      kNoItem)
+    throw CXException(CXException::damaged, GetFilePath(), name, "the index file could not be stored");
 }
 
 void CDocServer::LoadKeyTable() {
@@ -154,10 +143,7 @@ void CDocServer::LoadWordTable() {
     for (const auto& [offset, ref] : parsed.words) {
       WordIndex w;
       w.m_pWord = strdup(reinterpret_cast<const char*>(parsed.area.data() + offset));
-      if (!w.m_pWord) {
-        MessageBox("No m_pWord", "DocServer");
-        continue;
-      }
+      if (!w.m_pWord) throw CMemoryException();
       w.m_dwRef = ref;
       m_words.Append(w);
     }

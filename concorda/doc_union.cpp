@@ -66,10 +66,7 @@ BOOL CDocServer::Union(CDocServer* first, CDocServer* second) {
     if (topics.empty()) continue;
     WordIndex w;
     w.m_pWord = strdup(word);
-    if (!w.m_pWord) {
-      MessageBox("No m_pWord", "WordIndex");
-      continue;
-    }
+    if (!w.m_pWord) throw CMemoryException();
     if (!AssignTopics(w, topics.data(), topics.size(), kNoTopicsRef)) {
       std::free(w.m_pWord);
       continue;

@@ -1,9 +1,6 @@
 #include "concorda/index_cache.h"
 
 #include <algorithm>
-#include <new>
-
-#include "platform/message_box.h"
 
 namespace concorda {
 
@@ -13,11 +10,7 @@ const CMemFile* CIndexFileCache::Get(WORD number, const Reader& read) {
       ++r.dwUse;
       return r.pFile;
     }
-  auto* file = new (std::nothrow) CMemFile(4096);
-  if (!file) {
-    MessageBox("No file", "DocServer");
-    return nullptr;
-  }
+  auto* file = new CMemFile(4096);
   if (!read(number, *file)) {
     delete file;
     return nullptr;

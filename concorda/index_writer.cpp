@@ -10,7 +10,6 @@
 #include "concorda/doc_server.h"
 #include "concorda/doc_server_internal.h"
 #include "concorda/system_files.h"
-#include "platform/message_box.h"
 #include "platform/paths.h"
 
 using namespace concorda;
@@ -41,14 +40,12 @@ class CDocServer::CIndexFileSink {
     CMemFile file(4096);
     file.Write(bytes.data(), static_cast<UINT>(bytes.size()));
     file.SeekToBegin();
-    _FILEITEM* item = MakeFileItem(IndexFileName(number).c_str(), kSystemItemSize);
-    if (!item) {
-      MessageBox("No buff", "DocServer");
-      return;
-    }
+    FileItemPtr item(MakeFileItem(IndexFileName(number).c_str(), kSystemItemSize));
+    if (!item) throw CMemoryException();  // the names of system items always fit
     // A scratch copy: stored raw, compressed once when moved into the container.
-    m_target.AddFile(file, item, 0);
-    CFileServer::FreeFileItem(item);
+    if (m_target.AddFile(file, item.get(), 0) == CFileServer::kNoItem)
+      throw CXException(CXException::damaged, m_target.GetFilePath(), IndexFileName(number),
+                        "the index file could not be stored in the scratch container");
   }
 
  private:
@@ -152,9 +149,7 @@ void CDocServer::MoveIndexFiles(CScratch& scratch, bool removeStale) {
   CHookPause pause(*this);
   for (DWORD n = 0; n < count; ++n) {
     CMemFile file(4096);
-    _FILEITEM* item = scratch.Container().GetFile(IndexFileName(n).c_str(), file, 0, FALSE);
-    if (!item) continue;
-    FreeFileItem(item);
+    if (!FileItemPtr(scratch.Container().GetFile(IndexFileName(n).c_str(), file, 0, FALSE))) continue;
     StoreSystemFile(IndexFileName(n).c_str(), file);
   }
   // Index files beyond the new count are no longer referred to.
@@ -186,10 +181,9 @@ void CDocServer::WriteSystemFiles() {
   if (!IsWritable()) return;
   // Nothing is written unless the new index files have a place to be built.
   CScratch scratch(m_Guid);
-  if (!scratch.IsOpen()) {
-    MessageBox("No fs", "DocServer");
-    return;
-  }
+  if (!scratch.IsOpen())
+    throw CXException(CXException::damaged, GetFilePath(), "",
+                      "the index cannot be written: no scratch file could be made in " + TempDirectory());
   WriteKeyTable();
   MoveIndexFiles(scratch, !m_bCompacting);
   WriteWordTable();
@@ -207,10 +201,9 @@ void CDocServer::FlushMemory() {
   for (std::size_t i = 0; i < m_words.Size(); ++i)
     if (m_words[i].m_nCount > 32) frequent.insert(m_words[i].m_pWord);
   CScratch scratch(m_Guid);
-  if (!scratch.IsOpen()) {
-    MessageBox("No fs", "DocServer");
-    return;
-  }
+  // Without a scratch file the words stay in memory; the index is written
+  // (or its failure reported) when the base is closed.
+  if (!scratch.IsOpen()) return;
   MoveIndexFiles(scratch, true);
   CSingleLock lock(m_mutexIndex);
   for (std::size_t i = 0; i < m_words.Size(); ++i)

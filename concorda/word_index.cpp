@@ -6,7 +6,7 @@
 #include <new>
 #include <string>
 
-#include "platform/message_box.h"
+#include "platform/exceptions.h"
 
 namespace concorda {
 
@@ -30,8 +30,7 @@ bool BuildStorage(WordIndex& w, const DWORD* topics, std::size_t count) {
   if (count < kGrowableForm) {
     auto* p = static_cast<DWORD*>(std::malloc(PlainCapacity(count) * sizeof(DWORD)));
     if (!p) {
-      MessageBox("No m_pdwTopic", "WordIndex");
-      return false;
+      throw CMemoryException();
     }
     std::memcpy(p, topics, count * sizeof(DWORD));
     w.m_pdwTopic = p;
@@ -40,15 +39,13 @@ bool BuildStorage(WordIndex& w, const DWORD* topics, std::size_t count) {
   }
   auto* a = new (std::nothrow) std::vector<DWORD>();
   if (!a) {
-    MessageBox("No m_paTopic", "WordIndex");
-    return false;
+    throw CMemoryException();
   }
   try {
     a->assign(topics, topics + count);
   } catch (const std::bad_alloc&) {
     delete a;
-    MessageBox("No m_paTopic", "WordIndex");
-    return false;
+    throw CMemoryException();
   }
   w.m_paTopic = a;
   w.m_nCount = kGrowableForm;
@@ -106,16 +103,14 @@ bool InsertTopic(WordIndex& w, std::size_t pos, DWORD t) {
     try {
       w.m_paTopic->insert(w.m_paTopic->begin() + static_cast<std::ptrdiff_t>(pos), t);
     } catch (const std::bad_alloc&) {
-      MessageBox("No dw", "WordIndex");
-      return false;
+      throw CMemoryException();
     }
     return true;
   }
   if (c == kGrowableForm - 1) {  // 254 topics: the next one needs the growable form
     auto* a = new (std::nothrow) std::vector<DWORD>();
     if (!a) {
-      MessageBox("No dw", "WordIndex");
-      return false;
+      throw CMemoryException();
     }
     try {
       a->reserve(c + 1);
@@ -123,8 +118,7 @@ bool InsertTopic(WordIndex& w, std::size_t pos, DWORD t) {
       a->insert(a->begin() + static_cast<std::ptrdiff_t>(pos), t);
     } catch (const std::bad_alloc&) {
       delete a;
-      MessageBox("No dw", "WordIndex");
-      return false;
+      throw CMemoryException();
     }
     std::free(w.m_pdwTopic);
     w.m_paTopic = a;
@@ -134,8 +128,7 @@ bool InsertTopic(WordIndex& w, std::size_t pos, DWORD t) {
   if ((c & (c - 1)) == 0) {  // a power of two: the plain array is full
     auto* p = static_cast<DWORD*>(std::realloc(w.m_pdwTopic, 2 * c * sizeof(DWORD)));
     if (!p) {
-      MessageBox("No dw", "WordIndex");
-      return false;
+      throw CMemoryException();
     }
     w.m_pdwTopic = p;
   }

@@ -3,7 +3,7 @@
 #include <cstring>
 #include <vector>
 
-#include "platform/message_box.h"
+#include "platform/exceptions.h"
 
 namespace concorda {
 
@@ -84,10 +84,7 @@ char* NextWordIn(char* text, DWORD length, char** word, DWORD* wordLength, CGrow
     *wordLength = raw;
     return span.end;
   }
-  if (!scratch.Reserve(static_cast<std::size_t>(raw) + 1)) {
-    MessageBox("No memory in WordMap", "");
-    return span.end;
-  }
+  if (!scratch.Reserve(static_cast<std::size_t>(raw) + 1)) throw CMemoryException();
   std::memcpy(scratch.Data(), span.start, raw);
   *wordLength = StripTags(scratch.Data(), raw);
   *word = scratch.Data();

@@ -1,6 +1,9 @@
 // Index maintenance: storing, replacing, removing and inserting documents,
 // the change log, the memory flush and compaction, each checked against the
 // documents the container really holds, before and after write and reopen.
+#include <cstdlib>
+#include <optional>
+
 #include "concorda/prepared_document.h"
 #include "doc_fixture.h"
 
@@ -251,4 +254,72 @@ TEST_F(Maintenance, ADocumentThatCannotBeIndexedIsNotStoredAndTheCallerIsTold) {
   EXPECT_NE(doc.Error().find("huge.htm: 4294967295 bytes are too large"), std::string::npos) << doc.Error();
   CFileServer::FreeFileItem(item);
   EXPECT_EQ(base->GetSize(), 0u);
+}
+
+namespace {
+
+// Points TMPDIR, where the index is built before it is stored, at /proc for
+// the scope: no file can be made there, not even by root (the tests run as
+// root, so a directory without write permission would not do).
+class NoScratchFiles {
+ public:
+  NoScratchFiles() {
+    if (const char* old = std::getenv("TMPDIR")) m_old = old;
+    ::setenv("TMPDIR", "/proc", 1);
+  }
+  ~NoScratchFiles() {
+    if (m_old) ::setenv("TMPDIR", m_old->c_str(), 1);
+    else ::unsetenv("TMPDIR");
+  }
+  NoScratchFiles(const NoScratchFiles&) = delete;
+  NoScratchFiles& operator=(const NoScratchFiles&) = delete;
+
+ private:
+  std::optional<std::string> m_old;
+};
+
+}  // namespace
+
+TEST_F(Maintenance, AnIndexThatCannotBeWrittenIsAFailureNamingTheBase) {
+  AddDoc(*base, "a", "alfa wspólna", "KA");
+  Reopen(kWrite);
+  AddDoc(*base, "b", "beta wspólna", "KB");
+  {
+    NoScratchFiles noScratch;
+    ASSERT_FALSE(CreateTempFile(TempDirectory())) << "a file could be made in " << TempDirectory();
+    // Before, Close showed "No fs" and returned as if the index were written.
+    try {
+      base->Close();
+      ADD_FAILURE() << "closing a base whose index could not be written reported success";
+    } catch (const CXException& e) {
+      EXPECT_NE(e.GetErrorMessage().find(path), std::string::npos) << e.GetErrorMessage();
+      EXPECT_NE(e.GetErrorMessage().find("the index cannot be written"), std::string::npos) << e.GetErrorMessage();
+    }
+  }
+  // The index written before the failure is still whole and answers.
+  Reopen(kRead);
+  EXPECT_EQ(Query(*base, "alfa"), std::vector<DWORD>{0});
+  EXPECT_EQ(KeyQuery(*base, "KA"), std::vector<DWORD>{0});
+}
+
+TEST_F(Maintenance, ACompactionThatCannotWriteTheIndexFailsAndChangesNothing) {
+  DocMaker maker(9);
+  for (int i = 0; i < 12; ++i) AddDoc(*base, "d" + std::to_string(i), maker.Make(10), ("K" + std::to_string(i)).c_str());
+  Reopen(kWrite);
+  for (DWORD i : {1u, 5u}) base->RemoveFile(i);
+  const DWORD size = base->GetSize();
+  const std::vector<DWORD> k7 = KeyQuery(*base, "K7");
+  ASSERT_EQ(k7, std::vector<DWORD>{7});
+  {
+    NoScratchFiles noScratch;
+    // Before: FALSE, told apart from "a read-only base" by nothing.
+    EXPECT_THROW(base->Compact(), CXException);
+  }
+  // Nothing was compacted: the same slots, keys and words, and the index
+  // written at close agrees with the documents.
+  EXPECT_EQ(base->GetSize(), size);
+  EXPECT_EQ(KeyQuery(*base, "K7"), k7);
+  EXPECT_TRUE(KeyQuery(*base, "K1").empty());
+  ExpectConsistentEverywhere();
+  EXPECT_EQ(KeyQuery(*base, "K7"), k7);
 }

@@ -124,7 +124,7 @@ int Build(std::vector<std::string>& args) {
     }
     const std::string file = files[i].filename().string();
     const std::string name = prefix ? *prefix + "\\" + file : file;
-    std::unique_ptr<_FILEITEM, void (*)(_FILEITEM*)> item(MakeFileItem(name.c_str()), &CFileServer::FreeFileItem);
+    FileItemPtr item(MakeFileItem(name.c_str()));
     if (!item) {
       error = file + ": item name too long";
       return false;
@@ -162,9 +162,8 @@ int Build(std::vector<std::string>& args) {
 // Prints the items ("index<TAB>name").
 int PrintHits(CDocServer& base, const std::vector<DWORD>& items, bool quiet) {
   for (DWORD index : items) {
-    _FILEITEM* item = base.GetItem(index);
+    FileItemPtr item(base.GetItem(index));
     std::cout << index << "\t" << (item ? item->szName : "") << "\n";
-    CFileServer::FreeFileItem(item);
   }
   const std::size_t n = items.size();
   if (!quiet) std::cerr << n << (n == 1 ? " document\n" : " documents\n");
