@@ -27,9 +27,11 @@
 // stored by the one writing thread (StorePrepared).
 //
 // Failures: every item a CDocServer stores is indexed, whichever writer
-// stored it (the store's own writers index too, without keys). A document
-// that cannot be prepared (too large, memory) is not stored and the writer
-// returns kNoItem. File failures of the container travel as CFileException.
+// stored it (the store's own writers index too, without keys; the store's
+// union takes only indexes). A document that cannot be prepared (too large,
+// memory) is not stored and the writer returns kNoItem. File failures of the
+// container travel as CFileException; an index that cannot be written (Close,
+// Compact) throws CXException naming the base; no memory, CMemoryException.
 // Damaged or missing system files leave the affected words or keys without
 // results; a missing, stale or damaged positions file makes phrases and
 // proximity read the documents instead, with one line on the log.
@@ -83,7 +85,10 @@ class CDocServer : public CFileServer {
   // Writes the index and compacts the container; the written index names the
   // documents by their compacted indices. FALSE when not writable.
   BOOL Compact() override;
-  using CFileServer::Union;
+  // The container's union, asked of an index: the index union below when
+  // both sources are indexes; FALSE (nothing changed) for plain containers,
+  // whose documents no index would list.
+  BOOL Union(CFileServer* first, CFileServer* second) override;
   BOOL IsSystemFile(DWORD index) override;
 
  protected:

@@ -39,6 +39,12 @@ void CDocServer::CopyMappedTopics(std::size_t pos, const std::vector<DWORD>& pla
   if (wasStored) FreeTopics(w, ref);
 }
 
+BOOL CDocServer::Union(CFileServer* first, CFileServer* second) {
+  auto* a = dynamic_cast<CDocServer*>(first);
+  auto* b = dynamic_cast<CDocServer*>(second);
+  return a && b ? Union(a, b) : FALSE;
+}
+
 BOOL CDocServer::Union(CDocServer* first, CDocServer* second) {
   if (!IsWritable() || !first || !second || first == this || second == this) return FALSE;
   if (!first->ReopenReadOnly() || !second->ReopenReadOnly()) return FALSE;
