@@ -3,6 +3,11 @@
 // class (single words, "I", "NIE", prefix wildcard, phrase), size on disk.
 //
 //   concorda_bench [--docs 20000] [--runs 40] [--dir /tmp] [--jobs CORES] [--keep]
+//                  [--reuse] [--class phrase]
+//
+// --keep leaves the base and the FTS5 databases in DIR; --reuse queries the
+// ones kept there (made with the same --docs) instead of building them, and
+// --class runs the queries of one class only (for profiling a class).
 //
 // Both sides store the documents with their index (a base holds its documents
 // zlib-compressed, FTS5 its content table); FTS5 also builds a contentless
@@ -173,16 +178,19 @@ int main(int argc, char** argv) {
   std::size_t count = 20000;
   int runs = 40;
   std::string dir = "/tmp";
-  bool keep = false;
+  bool keep = false, reuse = false;
+  std::string only;
   unsigned jobs = std::max(1u, std::thread::hardware_concurrency());
   for (int i = 1; i < argc; ++i) {
     if (!std::strcmp(argv[i], "--docs") && i + 1 < argc) count = std::strtoul(argv[++i], nullptr, 10);
     else if (!std::strcmp(argv[i], "--runs") && i + 1 < argc) runs = std::atoi(argv[++i]);
     else if (!std::strcmp(argv[i], "--dir") && i + 1 < argc) dir = argv[++i];
     else if (!std::strcmp(argv[i], "--keep")) keep = true;
+    else if (!std::strcmp(argv[i], "--reuse")) keep = reuse = true;
+    else if (!std::strcmp(argv[i], "--class") && i + 1 < argc) only = argv[++i];
     else if (!std::strcmp(argv[i], "--jobs") && i + 1 < argc) jobs = static_cast<unsigned>(std::atoi(argv[++i]));
     else {
-      std::fprintf(stderr, "usage: concorda_bench [--docs N] [--runs N] [--dir DIR] [--jobs N] [--keep]\n");
+      std::fprintf(stderr, "usage: concorda_bench [--docs N] [--runs N] [--dir DIR] [--jobs N] [--keep] [--reuse] [--class C]\n");
       return 2;
     }
   }
@@ -229,42 +237,54 @@ int main(int argc, char** argv) {
     write = Time([&] { base.Close(); });
   };
   Timing rawStore, rawWrite, oursStore, oursWrite;
-  buildBase(0, rawStore, rawWrite);
-  const Timing rawBuild{rawStore.wall + rawWrite.wall, rawStore.cpu + rawWrite.cpu};
-  const double rawMb = std::filesystem::file_size(basePath) / 1e6;
-  buildBase(2, oursStore, oursWrite);
-  const Timing oursBuild{oursStore.wall + oursWrite.wall, oursStore.cpu + oursWrite.cpu};
-  const double positionsMb = std::filesystem::file_size(basePath + "p") / 1e6;
-  Timing ftsBuild, ftsIndexBuild;
-  if (!BuildFts(dir + "/concorda_bench.db", utf8, false, ftsBuild) ||
-      !BuildFts(dir + "/concorda_bench_index.db", utf8, true, ftsIndexBuild))
-    return 1;
+  if (reuse) {
+    for (const char* f : {"/concorda_bench.vq", "/concorda_bench.vqp", "/concorda_bench.db"})
+      if (!std::filesystem::exists(dir + f)) {
+        std::fprintf(stderr, "concorda_bench: --reuse: no %s%s (run with --keep first)\n", dir.c_str(), f);
+        return 1;
+      }
+    std::printf("\nbuild: skipped (--reuse: the base and databases kept in %s)\n", dir.c_str());
+  } else {
+    buildBase(0, rawStore, rawWrite);
+    const Timing rawBuild{rawStore.wall + rawWrite.wall, rawStore.cpu + rawWrite.cpu};
+    const double rawMb = std::filesystem::file_size(basePath) / 1e6;
+    buildBase(2, oursStore, oursWrite);
+    const Timing oursBuild{oursStore.wall + oursWrite.wall, oursStore.cpu + oursWrite.cpu};
+    const double positionsMb = std::filesystem::file_size(basePath + "p") / 1e6;
+    Timing ftsBuild, ftsIndexBuild;
+    if (!BuildFts(dir + "/concorda_bench.db", utf8, false, ftsBuild) ||
+        !BuildFts(dir + "/concorda_bench_index.db", utf8, true, ftsIndexBuild))
+      return 1;
 
-  // Sizes: the whole base and its system files; the FTS5 database with its
-  // content, and the contentless one (index only).
+    // Sizes: the whole base and its system files; the FTS5 database with its
+    // content, and the contentless one (index only).
+    ULONGLONG systemBytes = 0;
+    {
+      CDocServer built(basePath.c_str(), nullptr, CFile::modeRead);
+      for (DWORD i = 0; i < built.GetSize(); ++i)
+        if (built.IsSystemFile(i)) systemBytes += built.GetFileCompSize(i);
+    }
+    const double baseMb = std::filesystem::file_size(basePath) / 1e6;
+    const double ftsMb = std::filesystem::file_size(dir + "/concorda_bench.db") / 1e6;
+    const double ftsIndexMb = std::filesystem::file_size(dir + "/concorda_bench_index.db") / 1e6;
+
+    auto row = [&](const char* what, const Timing& t, double mb, const char* extra) {
+      std::printf("%-30s %7.0f %7.2f %7.2f   %7.0f %7.2f %7.2f   %7.1f MB%s\n", what, count / t.cpu, megabytes / t.cpu,
+                  t.cpu, count / t.wall, megabytes / t.wall, t.wall, mb, extra);
+    };
+    std::printf("\nbuild (concorda with %u threads; CPU is the calling thread's)\n", jobs);
+    std::printf("                               ---------- CPU ----------   ---------- wall ---------\n");
+    std::printf("                                docs/s    MB/s       s    docs/s    MB/s       s   size on disk\n");
+    char extra[160];
+    std::snprintf(extra, sizeof extra, " (storing %.2f s, index write %.2f s CPU)", rawStore.cpu, rawWrite.cpu);
+    row("concorda, documents raw", rawBuild, rawMb, extra);
+    std::snprintf(extra, sizeof extra, " (index %.1f MB, positions file %.1f MB beside; storing %.2f s, index write %.2f s)",
+                  systemBytes / 1e6, positionsMb, oursStore.wall, oursWrite.wall);
+    row("concorda, documents zlib", oursBuild, baseMb, extra);
+    row("FTS5 (content + index)", ftsBuild, ftsMb, "");
+    row("FTS5 contentless (index only)", ftsIndexBuild, ftsIndexMb, "");
+  }
   CDocServer base(basePath.c_str(), nullptr, CFile::modeRead);
-  ULONGLONG systemBytes = 0;
-  for (DWORD i = 0; i < base.GetSize(); ++i)
-    if (base.IsSystemFile(i)) systemBytes += base.GetFileCompSize(i);
-  const double baseMb = std::filesystem::file_size(basePath) / 1e6;
-  const double ftsMb = std::filesystem::file_size(dir + "/concorda_bench.db") / 1e6;
-  const double ftsIndexMb = std::filesystem::file_size(dir + "/concorda_bench_index.db") / 1e6;
-
-  auto row = [&](const char* what, const Timing& t, double mb, const char* extra) {
-    std::printf("%-30s %7.0f %7.2f %7.2f   %7.0f %7.2f %7.2f   %7.1f MB%s\n", what, count / t.cpu, megabytes / t.cpu,
-                t.cpu, count / t.wall, megabytes / t.wall, t.wall, mb, extra);
-  };
-  std::printf("\nbuild (concorda with %u threads; CPU is the calling thread's)\n", jobs);
-  std::printf("                               ---------- CPU ----------   ---------- wall ---------\n");
-  std::printf("                                docs/s    MB/s       s    docs/s    MB/s       s   size on disk\n");
-  char extra[160];
-  std::snprintf(extra, sizeof extra, " (storing %.2f s, index write %.2f s CPU)", rawStore.cpu, rawWrite.cpu);
-  row("concorda, documents raw", rawBuild, rawMb, extra);
-  std::snprintf(extra, sizeof extra, " (index %.1f MB, positions file %.1f MB beside; storing %.2f s, index write %.2f s)",
-                systemBytes / 1e6, positionsMb, oursStore.wall, oursWrite.wall);
-  row("concorda, documents zlib", oursBuild, baseMb, extra);
-  row("FTS5 (content + index)", ftsBuild, ftsMb, "");
-  row("FTS5 contentless (index only)", ftsIndexBuild, ftsIndexMb, "");
 
   // --- queries: both sides cold at first, then warm; every query `runs` times ---
   sqlite3* db = nullptr;
@@ -274,6 +294,7 @@ int main(int argc, char** argv) {
   std::vector<std::vector<double>> oursCpu(std::size(kClasses)), ftsCpu(std::size(kClasses));
   std::vector<std::vector<double>> oursWall(std::size(kClasses)), ftsWall(std::size(kClasses));
   for (const Query& q : kQueries) {
+    if (!only.empty() && only != q.cls) continue;
     std::size_t cls = 0;
     while (std::strcmp(kClasses[cls], q.cls)) ++cls;
     std::string ftsQuery = ToUtf8(q.fts);
@@ -295,13 +316,15 @@ int main(int argc, char** argv) {
   sqlite3_close(db);
 
   std::printf("\nlatency (ms, %d runs per query; the first run is cold)\n", runs);
-  std::printf("          ------------ CPU median ------------   ------- wall p50 / p99 -------\n");
-  std::printf("class      concorda       FTS5   concorda/FTS5     concorda          FTS5\n");
+  std::printf("          ------------------- CPU p50 / p99 -------------------   ------- wall p50 / p99 -------\n");
+  std::printf("class          concorda            FTS5      p50 ratio  p99 ratio     concorda          FTS5\n");
   for (std::size_t c = 0; c < std::size(kClasses); ++c) {
-    double om = Percentile(oursCpu[c], 0.5), fm = Percentile(ftsCpu[c], 0.5);
-    std::printf("%-8s  %8.3f   %8.3f   %13.2f   %6.3f/%6.3f   %6.3f/%6.3f\n", kClasses[c], om, fm, fm > 0 ? om / fm : 0,
-                Percentile(oursWall[c], 0.5), Percentile(oursWall[c], 0.99), Percentile(ftsWall[c], 0.5),
-                Percentile(ftsWall[c], 0.99));
+    if (oursCpu[c].empty()) continue;
+    const double om = Percentile(oursCpu[c], 0.5), fm = Percentile(ftsCpu[c], 0.5);
+    const double o99 = Percentile(oursCpu[c], 0.99), f99 = Percentile(ftsCpu[c], 0.99);
+    std::printf("%-8s  %6.3f/%7.3f   %6.3f/%7.3f   %9.2f  %9.2f   %6.3f/%6.3f   %6.3f/%6.3f\n", kClasses[c], om, o99, fm,
+                f99, fm > 0 ? om / fm : 0, f99 > 0 ? o99 / f99 : 0, Percentile(oursWall[c], 0.5),
+                Percentile(oursWall[c], 0.99), Percentile(ftsWall[c], 0.5), Percentile(ftsWall[c], 0.99));
   }
   if (!keep) {
     for (const char* f : {"/concorda_bench.vq", "/concorda_bench.vqp", "/concorda_bench.db", "/concorda_bench_index.db"})
