@@ -7,6 +7,7 @@
 // No locale is ever selected at run time.
 #pragma once
 
+#include <array>
 #include <cstddef>
 #include <cstdint>
 
@@ -35,5 +36,24 @@ inline bool IsSpace(unsigned char c) { return kTables.space[c]; }
 void UpperCase(char* text, std::size_t n);
 // Upper-cases a NUL-terminated string in place.
 void UpperCase(char* text);
+
+// The letter without its marks: ą -> a, Ł -> L, ó -> o, ź and ż -> z, and so
+// for every marked letter of the code page (á, č, ö, ř, ...). Case is kept;
+// every other byte (ß and µ too) stays as it is. A query "bez polskich
+// znaków" compares words through this table.
+extern const std::array<std::uint8_t, 256> kFold;
+inline unsigned char FoldMarks(unsigned char c) { return kFold[c]; }
+// Folds n bytes in place.
+void FoldMarks(char* text, std::size_t n);
+
+// The same letters in ISO-8859-2, the code page of the Polish spelling
+// dictionary. The two code pages share ASCII and 0xC0-0xFF; they differ in
+// where they put the letters below 0xC0. Every letter of windows-1250 has a
+// place in ISO-8859-2 except µ, which has none (0 in the table); bytes that
+// are no letters map to 0 as well, so a converted word holds letters and
+// digits only.
+extern const std::array<std::uint8_t, 256> kToIso88592;
+// The way back; 0 for the bytes of ISO-8859-2 that are no letter or digit.
+extern const std::array<std::uint8_t, 256> kFromIso88592;
 
 }  // namespace cp1250
