@@ -6,6 +6,8 @@
 #include <unordered_map>
 
 #include "concorda/doc_server.h"
+#include "concorda/fragment.h"
+#include "concorda/marked_phrase.h"
 #include "concorda/phrase_positions.h"
 #include "concorda/positions_format.h"
 #include "concorda/proximity.h"
@@ -176,8 +178,10 @@ void CDocServer::FilterPhrases(const PreparedQuery& query, ItemSet& r, CQueryBud
   const std::size_t n = query.phrases.size();
   std::vector<std::vector<PhraseVerdict>> verdicts(n);
   std::vector<std::string> words;
+  // Phrases with marked words are matched word by word in the documents.
+  const std::vector<std::unique_ptr<CMarkedPhrase>> marked = MarkedPhrases(query, budget);
   for (std::size_t k = 0; k < n && file; ++k) {
-    if (!PositionalPhraseWords(query.phrases[k], words)) continue;
+    if (marked[k] || !PositionalPhraseWords(query.phrases[k], words)) continue;
     try {
       DecidePhrase(*file, words, r, budget, verdicts[k]);
     } catch (const CPositionsDamaged& e) {
@@ -201,10 +205,19 @@ void CDocServer::FilterPhrases(const PreparedQuery& query, ItemSet& r, CQueryBud
       budget.CheckTime();
       if (!ReadDocument(r[i], bytes)) continue;
       const auto* content = reinterpret_cast<const BYTE*>(bytes.data());
+      CDocWords docWords;  // cut only when a marked phrase asks for them
+      bool cut = false;
       bool found = true;
-      for (std::size_t k = 0; k < n && found; ++k)
-        if (verdicts[k].empty() || verdicts[k][i] != PhraseVerdict::kYes)
+      for (std::size_t k = 0; k < n && found; ++k) {
+        if (!verdicts[k].empty() && verdicts[k][i] == PhraseVerdict::kYes) continue;
+        if (!marked[k]) {
           found = ContainsPhrase(content, bytes.size(), query.phrases[k]);
+          continue;
+        }
+        if (!cut) docWords.Read(bytes, true);
+        cut = true;
+        found = marked[k]->FoundIn(docWords);
+      }
       if (!found) continue;
     }
     r[out++] = r[i];

@@ -6,11 +6,26 @@
 #include "concorda/doc_server.h"
 #include "concorda/doc_server_internal.h"
 #include "concorda/query.h"
+#include "concorda/query_markers.h"
 #include "concorda/term_words.h"
 #include "concorda/word_tokenizer.h"
 #include "platform/message_box.h"
 
 using namespace concorda;
+
+namespace {
+
+// Whether finding the words of a marked term walks the whole word table: a
+// folded pattern that begins with a wildcard looks at every word, a forms
+// pattern is found as the pattern itself is.
+bool MarkedScansWholeTable(std::string_view term) {
+  const MarkedTerm t = SplitMarkers(term);
+  const std::string word(t.word);
+  if (!HasWildcard(word)) return false;
+  return t.fold ? word.find_first_of("*?") == 0 : ScansWholeTable(word);
+}
+
+}  // namespace
 
 // Evaluates a query against the word table of one CDocServer.
 class CDocQuery : public CQueryEvaluator {
@@ -23,7 +38,10 @@ class CDocQuery : public CQueryEvaluator {
     std::size_t proximity = 0;
     if (IsProximityTerm(term, proximity) && proximity < m_query.proximities.size())
       return ProximityTermDocs(m_query.proximities[proximity]);
-    if (!HasWildcard(term)) {
+    // A marked word ("~umowa", "^lodz") stands for several words, as a
+    // pattern does, and is charged and cached alike.
+    const bool marked = IsMarker(static_cast<unsigned char>(term[0]));
+    if (!marked && !HasWildcard(term)) {
       std::vector<DWORD> items;
       std::size_t i = m_s.m_words.Find(term.c_str());
       if (i != CWordTable::npos) m_s.CopyTopicItems(i, items);
@@ -40,11 +58,15 @@ class CDocQuery : public CQueryEvaluator {
       return entry->aItems;
     }
     auto fresh = std::make_shared<TermEntry>();
-    fresh->bTableScan = ScansWholeTable(term);
+    fresh->bTableScan = marked ? MarkedScansWholeTable(term) : ScansWholeTable(term);
     if (fresh->bTableScan) Budget().ChargeTableScan();
     std::vector<std::size_t> words;
-    FindTermWords(
-        m_s.m_words, [this]() -> const std::vector<DWORD>& { return m_s.SuffixIndex(); }, term, words, &Budget());
+    if (marked) {
+      m_s.FindMarkedWords(term, words, &Budget());
+    } else {
+      FindTermWords(
+          m_s.m_words, [this]() -> const std::vector<DWORD>& { return m_s.SuffixIndex(); }, term, words, &Budget());
+    }
     fresh->nWords = words.size();
     Budget().ChargeExpandedWords(words.size());
     std::vector<DWORD> items;

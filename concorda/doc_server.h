@@ -52,11 +52,15 @@
 #include "concorda/positions_file.h"
 #include "concorda/positions_writer.h"
 #include "concorda/term_cache.h"
+#include "concorda/word_forms.h"
 #include "concorda/word_index.h"
 #include "concorda/word_query.h"
 #include "kasten/file_server.h"
 
 class CPreparedDocument;
+namespace concorda {
+class CMarkedPhrase;
+}
 
 class CDocServer : public CFileServer {
  public:
@@ -173,6 +177,18 @@ class CDocServer : public CFileServer {
   // Number of keys in the key table.
   DWORD GetKeyCount() const { return static_cast<DWORD>(m_keys.Size()); }
 
+  // A query word with markers (query_markers.h): appends the positions in
+  // the word table of the words it stands for, ascending (doc_word_forms.cpp).
+  // The budget, when given, bounds the time of the search (the caller
+  // charges the words found).
+  void FindMarkedWords(std::string_view term, std::vector<std::size_t>& out,
+                       const concorda::CQueryBudget* budget = nullptr);
+  // The lemma table and the fold table of the word table, built from it
+  // when first asked for (and again after the word table changed). Without
+  // the dictionary the lemma table is empty and marked words match as written.
+  const concorda::CWordForms& LemmaTable();
+  const concorda::CWordForms& FoldTable();
+
  private:
   friend class CDocQuery;
   friend struct CDocServerProbe;  // the tests' view of the word table
@@ -200,8 +216,8 @@ class CDocServer : public CFileServer {
   // Appends the item indices (or whole topics) of the word at pos (locks m_mutexIndex).
   void CopyTopicItems(std::size_t pos, std::vector<DWORD>& items, bool wholeTopics = false);
   const std::vector<DWORD>& SuffixIndex();
-  // The word table or the topics changed: the suffix index and the cached
-  // wildcard terms are out of date.
+  // The word table or the topics changed: the suffix index, the cached
+  // wildcard terms and the lemma and fold tables are out of date.
   void IndexChanged();
 
   // --- writing (index_writer.cpp) ---
@@ -244,6 +260,9 @@ class CDocServer : public CFileServer {
   void PositionsUnusable(const std::string& why);
   void ReleasePositions();
   // The phrase filter and proximity of a query, from the positions or the documents.
+  // Phrases with marked words get a matcher each (doc_word_forms.cpp), the others none.
+  std::vector<std::unique_ptr<concorda::CMarkedPhrase>> MarkedPhrases(const concorda::PreparedQuery& query,
+                                                                      concorda::CQueryBudget& budget);
   void FilterPhrases(const concorda::PreparedQuery& query, concorda::ItemSet& r, concorda::CQueryBudget& budget);
   concorda::ItemSet ProximityDocs(const concorda::Proximity& p, const concorda::ItemSet& candidates,
                                   concorda::CQueryBudget& budget);
@@ -276,6 +295,12 @@ class CDocServer : public CFileServer {
   std::vector<DWORD> m_positionsRecords;  // writable: each slot's record offset when the file was opened
   std::mutex m_positionsMutex;            // the first opening for queries
   std::atomic<int> m_positionsUse{0};     // queries: 0 not tried, 1 usable, 2 not usable
+
+  concorda::CWordForms m_lemmaTable;     // built under m_mutexForms, then read-only
+  concorda::CWordForms m_foldTable;
+  std::atomic<bool> m_bLemmasCurrent{false};
+  std::atomic<bool> m_bFoldsCurrent{false};
+  std::mutex m_mutexForms;
 
   bool m_bDirty = false;                 // the index changed since it was written
   bool m_bCompacting = false;            // Compact runs: Close writes nothing

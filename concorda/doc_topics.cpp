@@ -78,6 +78,8 @@ std::vector<DWORD> CDocServer::GetWordTopics(DWORD i) {
 
 void CDocServer::IndexChanged() {
   m_bSuffixCurrent.store(false);
+  m_bLemmasCurrent.store(false);
+  m_bFoldsCurrent.store(false);
   m_termCache.Clear();
 }
 

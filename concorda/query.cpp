@@ -5,6 +5,7 @@
 #include <iterator>
 #include <set>
 
+#include "concorda/query_markers.h"
 #include "concorda/word_tokenizer.h"
 #include "platform/cp1250.h"
 
@@ -46,6 +47,15 @@ namespace {
 
 bool IsTokenChar(unsigned char c) { return IsWordChar(c) || c == '*' || c == '?'; }
 
+// The number of markers (query_markers.h) at the front of text when a word
+// follows them; 0 otherwise (markers standing alone part words, as every
+// other byte that is no letter, digit or wildcard).
+std::size_t MarkersBeforeWord(std::string_view text) {
+  std::size_t n = 0;
+  while (n < text.size() && IsMarker(static_cast<unsigned char>(text[n]))) ++n;
+  return n < text.size() && IsTokenChar(static_cast<unsigned char>(text[n])) ? n : 0;
+}
+
 }  // namespace
 
 std::string_view NextQueryToken(std::string_view& rest) {
@@ -53,7 +63,7 @@ std::string_view NextQueryToken(std::string_view& rest) {
     std::size_t i = 0;
     while (i < rest.size()) {
       unsigned char c = static_cast<unsigned char>(rest[i]);
-      if (IsTokenChar(c) || c == '(') break;
+      if (IsTokenChar(c) || c == '(' || (IsMarker(c) && MarkersBeforeWord(rest.substr(i)) > 0)) break;
       ++i;
     }
     rest.remove_prefix(i);
@@ -76,7 +86,7 @@ std::string_view NextQueryToken(std::string_view& rest) {
     rest.remove_prefix(i < rest.size() ? i + 1 : i);
     return token;
   }
-  std::size_t n = 0;
+  std::size_t n = MarkersBeforeWord(rest);
   while (n < rest.size() && IsTokenChar(static_cast<unsigned char>(rest[n]))) ++n;
   std::string_view token = rest.substr(0, n);
   rest.remove_prefix(n);
@@ -84,6 +94,7 @@ std::string_view NextQueryToken(std::string_view& rest) {
 }
 
 bool IsAcceptableOperand(std::string_view token) {
+  token = SplitMarkers(token).word;  // "~umowa" is judged as "umowa"
   if (token.empty()) return false;
   if (cp1250::IsDigit(static_cast<unsigned char>(token[0]))) return true;
   return token.size() > 1 && !IsStopWord(token);

@@ -74,13 +74,15 @@ bool IsProximityTerm(std::string_view term, std::size_t& n);
 void ChargeQueryShape(const PreparedQuery& query, CQueryBudget& budget);
 
 // Takes the next token off the front of `rest` (upper-case text): a word
-// (letters, digits, '*' and '?'), or a group "(inner" whose closing ')' is
+// (letters, digits, '*' and '?', with the markers of query_markers.h that
+// stand directly before it), or a group "(inner" whose closing ')' is
 // consumed but not part of the token. "LUB" standing alone is skipped. An
 // empty token means the end of the query.
 std::string_view NextQueryToken(std::string_view& rest);
 
 // An operand of "NIE" or "I" counts when it starts with a digit, or is longer
 // than one byte and is not a stop word.
+// Markers before a word are not counted.
 bool IsAcceptableOperand(std::string_view token);
 
 // Groups nested deeper than this are not evaluated (they find nothing), so a

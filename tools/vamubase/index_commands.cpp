@@ -17,6 +17,7 @@
 #include "concorda/document_batch.h"
 #include "concorda/prepared_document.h"
 #include "concorda/positions_format.h"
+#include "concorda/query_markers.h"
 #include "platform/file.h"
 #include "tools/vamubase/command.h"
 
@@ -188,11 +189,13 @@ std::string Joined(const std::vector<std::string>& args, std::size_t from, const
 
 int Query(std::vector<std::string>& args) {
   bool quiet = TakeFlag(args, "--quiet") || TakeFlag(args, "-q");
+  const bool forms = TakeFlag(args, "--forms"), fold = TakeFlag(args, "--fold");
   if (!NoOptionsLeft("query", args)) return kUsage;
   if (args.size() < 2) return Usage("query", "give a base and a query");
   CDocServer base;
   if (!OpenBase(base, args[0], false)) return kFailed;
   std::string text = Joined(args, 1, " ");
+  if (forms || fold) text = concorda::MarkPlainWords(text, forms, fold);
   concorda::CQueryBudget budget;
   CWordQuery query(text.c_str(), budget);
   std::vector<DWORD> items;
@@ -260,12 +263,16 @@ VAMUBASE_COMMAND(build, "build", "[--keys FILE|--name-keys] [--prefix DIR] [--st
                  "  -q, --quiet    no progress and no summary\n"
                  "Directories give their files in name order. Progress is shown on a terminal only.\n",
                  Build);
-VAMUBASE_COMMAND(query, "query", "[-q] BASE QUERY...",
+VAMUBASE_COMMAND(query, "query", "[-q] [--forms] [--fold] BASE QUERY...",
                  "run a word query; print \"slot<TAB>name\" of each document found",
                  "  -q, --quiet  no count on standard error\n"
+                 "  --forms      every plain word finds all its forms (as ~word)\n"
+                 "  --fold       every plain word finds the words that read alike without\n"
+                 "               the marks of their letters (as ^word: lodz finds LODZ)\n"
                  "The query language: words in a row are alternatives, I (and), NIE (not),\n"
                  "(groups), * and ? wildcards, \"phrases\", X BLISKO/n Y (X and Y, words or\n"
-                 "phrases, at most n words apart). The text is windows-1250.\n"
+                 "phrases, at most n words apart), ~word (all forms of the word), ^word\n"
+                 "(without diacritics). The text is windows-1250.\n"
                  "A query that asks for more work than a search may cost is refused (exit status 1).\n",
                  Query);
 VAMUBASE_COMMAND(keys, "keys", "[-q] BASE KEY...", "find the documents carrying any of the keys",

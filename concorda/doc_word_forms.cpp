@@ -1,0 +1,103 @@
+// CDocServer: the words a marked query word stands for ("~umowa": its forms,
+// "^lodz": the words that read alike without marks), from the lemma and fold
+// tables of the base's word table (word_forms.h). The tables are built in
+// memory when a query first needs them; a base that changes builds them again.
+#include <algorithm>
+
+#include "concorda/doc_server.h"
+#include "concorda/lemmatizer.h"
+#include "concorda/marked_phrase.h"
+#include "concorda/query.h"
+#include "concorda/query_markers.h"
+#include "concorda/term_words.h"
+#include "platform/message_box.h"
+
+using namespace concorda;
+
+namespace {
+
+WordList TableWords(const CWordTable& table) {
+  return {table.Size(), [&table](std::size_t i) { return std::string_view(table[i].m_pWord); }};
+}
+
+}  // namespace
+
+const CWordForms& CDocServer::LemmaTable() {
+  if (!m_bLemmasCurrent.load(std::memory_order_acquire)) {
+    std::lock_guard<std::mutex> lock(m_mutexForms);
+    if (!m_bLemmasCurrent.load(std::memory_order_relaxed)) {
+      const WordList words = TableWords(m_words);
+      std::vector<BYTE> section;
+      if (const CLemmatizer* dictionary = CLemmatizer::Shared()) section = BuildLemmaSection(words, *dictionary);
+      std::string why;
+      if (!m_lemmaTable.LoadLemmas(std::move(section), words, &why)) MessageBox(why, "DocServer");
+      m_bLemmasCurrent.store(true, std::memory_order_release);
+    }
+  }
+  return m_lemmaTable;
+}
+
+const CWordForms& CDocServer::FoldTable() {
+  if (!m_bFoldsCurrent.load(std::memory_order_acquire)) {
+    std::lock_guard<std::mutex> lock(m_mutexForms);
+    if (!m_bFoldsCurrent.load(std::memory_order_relaxed)) {
+      const WordList words = TableWords(m_words);
+      std::string why;
+      if (!m_foldTable.LoadFolds(BuildFoldSection(words), words, &why)) MessageBox(why, "DocServer");
+      m_bFoldsCurrent.store(true, std::memory_order_release);
+    }
+  }
+  return m_foldTable;
+}
+
+void CDocServer::FindMarkedWords(std::string_view term, std::vector<std::size_t>& out, const CQueryBudget* budget) {
+  const MarkedTerm t = SplitMarkers(term);
+  const std::string word(t.word);
+  if (word.empty()) return;
+  const bool pattern = HasWildcard(word);
+  std::vector<DWORD> found;
+  if (t.fold) {
+    if (pattern) FoldTable().AppendFoldedPattern(word, found);
+    else FoldTable().AppendFolded(word, found);
+  } else {
+    std::vector<std::size_t> written;
+    FindTermWords(m_words, [this]() -> const std::vector<DWORD>& { return SuffixIndex(); }, word, written, budget);
+    found.assign(written.begin(), written.end());
+  }
+  // A pattern stands for the words it matches and no more; a word the
+  // dictionary does not know matches as written (or folded).
+  const CLemmatizer* dictionary = t.forms && !pattern ? CLemmatizer::Shared() : nullptr;
+  if (dictionary) {
+    std::vector<std::string> lemmas = dictionary->Lemmas(word);
+    // Folded, the word may be written without its marks ("~^umowe"): the
+    // lemmas of the words of the base that read alike count too.
+    if (t.fold)
+      for (std::size_t k = 0; k < found.size(); ++k) {
+        if (budget && k % 256 == 255) budget->CheckTime();
+        for (std::string& lemma : dictionary->Lemmas(m_words[found[k]].m_pWord)) lemmas.push_back(std::move(lemma));
+      }
+    std::sort(lemmas.begin(), lemmas.end());
+    lemmas.erase(std::unique(lemmas.begin(), lemmas.end()), lemmas.end());
+    const CWordForms& table = LemmaTable();
+    for (const std::string& lemma : lemmas) table.AppendForms(lemma, found);
+  }
+  std::sort(found.begin(), found.end());
+  found.erase(std::unique(found.begin(), found.end()), found.end());
+  out.insert(out.end(), found.begin(), found.end());
+}
+
+std::vector<std::unique_ptr<CMarkedPhrase>> CDocServer::MarkedPhrases(const PreparedQuery& query,
+                                                                      CQueryBudget& budget) {
+  std::vector<std::unique_ptr<CMarkedPhrase>> marked(query.phrases.size());
+  for (std::size_t p = 0; p < marked.size(); ++p) {
+    if (!HasMarkedWord(query.phrases[p])) continue;
+    marked[p] = std::make_unique<CMarkedPhrase>(
+        query.phrases[p], [this, &budget](std::string_view w, std::vector<std::string>& out) {
+          std::vector<std::size_t> positions;
+          FindMarkedWords(w, positions, &budget);
+          budget.ChargeExpandedWords(positions.size());
+          for (std::size_t k : positions) out.emplace_back(m_words[k].m_pWord);
+        });
+  }
+  return marked;
+}
