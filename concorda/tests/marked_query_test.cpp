@@ -1,0 +1,145 @@
+// Marked query words on a real indexed container: "~word" (every form the
+// base holds), "^word" (letters without marks), both together, in every
+// operator and in phrases. The expected documents were worked out by hand
+// from the texts below and the Polish dictionary's lemmas of their words.
+#include <thread>
+
+#include "concorda/lemmatizer.h"
+#include "doc_fixture.h"
+
+using namespace doctest;
+
+namespace {
+
+// Literals are compiled to windows-1250 (vamu_cp1250), as the base holds text.
+std::string W(const std::string& text) { return text; }
+
+class MarkedQuery : public ::testing::Test {
+ protected:
+  static constexpr const char* kTexts[] = {
+      "<P>Zawarto umowę najmu lokalu.</P>",          // 0
+      "Strony <B>umowy</B> najmu.",                   // 1
+      "Umowa o pracę.",                               // 2
+      "Sąd w Łodzi orzekł.",                          // 3
+      "lodz sad",                                     // 4
+      "umownie najmniej",                             // 5
+      "Ustawa o sądach.",                             // 6
+      "xyz123 qwzrtx",                                // 7
+      "miasto Łódź",                                  // 8
+      "najmu, umowa",                                 // 9
+  };
+  void SetUp() override {
+    ASSERT_NE(concorda::CLemmatizer::Shared(), nullptr) << "the Polish dictionary is missing (hunspell-pl)";
+    CDocServer writer(path.c_str(), &guid, kCreate);
+    for (std::size_t i = 0; i < std::size(kTexts); ++i) AddDoc(writer, "d" + std::to_string(i), W(kTexts[i]));
+    writer.Close();
+    ASSERT_TRUE(base.Init(path.c_str(), nullptr, kRead));
+  }
+  std::vector<DWORD> Q(const std::string& utf8) { return Query(base, W(utf8).c_str()); }
+
+  TempDir dir;
+  std::string path = dir.File("m.vq");
+  GUID guid = TestGuid();
+  CDocServer base;
+};
+
+using Docs = std::vector<DWORD>;
+
+TEST_F(MarkedQuery, FormsFindEveryInflectedWordOfTheLemma) {
+  EXPECT_EQ(Q("umowa"), (Docs{2, 9}));            // as written, as before
+  EXPECT_EQ(Q("~umowa"), (Docs{0, 1, 2, 9}));     // umowę, umowy, Umowa (not umownie)
+  EXPECT_EQ(Q("~umowy"), (Docs{0, 1, 2, 9}));     // any form leads to the same lemma
+  EXPECT_EQ(Q("~najem"), (Docs{0, 1, 9}));        // najmu; "najmniej" is another word
+  EXPECT_EQ(Q("~sąd"), (Docs{3, 6}));             // Sąd, sądach; "sad" is an orchard
+  EXPECT_EQ(Q("~łódź"), (Docs{3, 8}));            // Łodzi, Łódź
+}
+
+TEST_F(MarkedQuery, FormsWorkWithEveryOperatorAndGroup) {
+  EXPECT_EQ(Q("~umowa I ~najem"), (Docs{0, 1, 9}));
+  EXPECT_EQ(Q("~umowa NIE ~najem"), (Docs{2}));
+  EXPECT_EQ(Q("(~umowa I ~praca) LUB ~sąd"), (Docs{2, 3, 6}));
+  EXPECT_EQ(Q("~ustawa ~miasto"), (Docs{6, 8}));
+  EXPECT_EQ(Q("xyz123 I ~umowa"), Docs{});
+}
+
+TEST_F(MarkedQuery, WordsTheDictionaryDoesNotKnowMatchAsWritten) {
+  EXPECT_EQ(Q("~qwzrtx"), (Docs{7}));
+  EXPECT_EQ(Q("~xyz123"), (Docs{7}));
+  EXPECT_EQ(Q("~qwzrt"), Docs{});
+}
+
+TEST_F(MarkedQuery, PatternsKeepTheirOwnWords) {
+  // A wildcard term stands for the words it matches; the forms marker adds none.
+  EXPECT_EQ(Q("~umow*"), (Docs{0, 1, 2, 5, 9}));
+  EXPECT_EQ(Q("^lod*"), (Docs{3, 4, 8}));        // ŁODZI, LODZ, ŁÓDŹ
+  // A used-up pattern matches whatever remains (MatchPattern), folded too.
+  EXPECT_EQ(Q("^*dz"), (Docs{3, 4, 8}));         // ŁODZI, LODZ, ŁÓDŹ
+  EXPECT_EQ(Q("^s?d"), (Docs{3, 4, 6}));         // SĄD, SAD, SĄDACH
+  EXPECT_EQ(Q("^*dzi"), (Docs{3}));
+}
+
+TEST_F(MarkedQuery, FoldedWordsReadAlikeWithoutMarks) {
+  EXPECT_EQ(Q("^sad"), (Docs{3, 4}));            // SĄD and SAD, not SĄDACH
+  EXPECT_EQ(Q("^lodz"), (Docs{4, 8}));           // LODZ and ŁÓDŹ, not ŁODZI
+  EXPECT_EQ(Q("^łodz"), (Docs{4, 8}));           // marks in the query fold too
+  EXPECT_EQ(Q("^umowe"), (Docs{0}));
+  EXPECT_EQ(Q("^sad I ^lodz"), (Docs{4}));
+}
+
+TEST_F(MarkedQuery, FoldedFormsTakeTheLemmasOfTheWordsThatReadAlike) {
+  // LODZ folds like ŁÓDŹ, whose forms are ŁÓDŹ and ŁODZI.
+  EXPECT_EQ(Q("~^lodz"), (Docs{3, 4, 8}));
+  EXPECT_EQ(Q("^~lodz"), (Docs{3, 4, 8}));       // markers in either order
+  // SAD folds like SĄD: the forms of both lemmas.
+  EXPECT_EQ(Q("~^sad"), (Docs{3, 4, 6}));
+  EXPECT_EQ(Q("~^umowe"), (Docs{0, 1, 2, 9}));
+}
+
+TEST_F(MarkedQuery, PhrasesWithMarkedWordsMatchWordByWord) {
+  EXPECT_EQ(Q("\"~umowa ~najem\""), (Docs{0, 1}));   // the order counts: not "najmu, umowa"
+  EXPECT_EQ(Q("\"~najem ~umowa\""), (Docs{9}));      // punctuation between the words does not
+  EXPECT_EQ(Q("\"~umowa o ~praca\""), (Docs{2}));
+  EXPECT_EQ(Q("\"~umowa najem\""), Docs{});          // an unmarked word stands for itself
+  EXPECT_EQ(Q("\"^sad w ^lodzi\""), (Docs{3}));
+  // Unmarked phrases compare bytes, as before: markup between the words parts them.
+  EXPECT_EQ(Q("\"umowę najmu\""), (Docs{0}));
+  EXPECT_EQ(Q("\"umowy najmu\""), Docs{});
+}
+
+TEST_F(MarkedQuery, MarkersStandingAloneAreSeparators) {
+  EXPECT_EQ(Q("~ umowa"), (Docs{2, 9}));
+  EXPECT_EQ(Q("umowa ~"), (Docs{2, 9}));
+  EXPECT_EQ(Q("umowa~^"), (Docs{2, 9}));
+  EXPECT_EQ(Q("~i ~w ~o"), Docs{});                    // stop words stay refused when marked
+  EXPECT_EQ(Q("~^~^"), Docs{});
+  EXPECT_EQ(Q("umowa I ~"), (Docs{2, 9}));             // "I" without an operand
+}
+
+TEST_F(MarkedQuery, ManyThreadsBuildTheTablesOnce) {
+  // A fresh object: the tables are built by whichever query comes first.
+  CDocServer fresh(path.c_str(), nullptr, kRead);
+  std::vector<std::thread> threads;
+  std::vector<Docs> results(8);
+  for (std::size_t t = 0; t < results.size(); ++t)
+    threads.emplace_back([&, t] {
+      results[t] = Query(fresh, W(t % 2 ? "~umowa I ~najem" : "^lodz ~sąd").c_str());
+    });
+  for (auto& th : threads) th.join();
+  for (std::size_t t = 0; t < results.size(); ++t) EXPECT_EQ(results[t], t % 2 ? (Docs{0, 1, 9}) : (Docs{3, 4, 6, 8}));
+}
+
+TEST_F(MarkedQuery, TablesFollowTheBaseWhenItChanges) {
+  base.Close();
+  CDocServer writer(path.c_str(), nullptr, kWrite);
+  EXPECT_EQ(Query(writer, W("~umowa").c_str()), (Docs{0, 1, 2, 9}));
+  EXPECT_EQ(Query(writer, W("^zolw").c_str()), Docs{});
+  const DWORD added = AddDoc(writer, "d10", W("o umowach i żółwiach, żółw"));
+  ASSERT_NE(added, CFileServer::kNoItem);
+  EXPECT_EQ(Query(writer, W("~umowa").c_str()), (Docs{0, 1, 2, 9, added}));
+  EXPECT_EQ(Query(writer, W("^zolw").c_str()), (Docs{added}));
+  writer.Close();
+  CDocServer reread(path.c_str(), nullptr, kRead);
+  EXPECT_EQ(Query(reread, W("~żółw").c_str()), (Docs{added}));
+}
+
+}  // namespace
