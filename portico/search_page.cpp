@@ -59,7 +59,7 @@ bool RunSearch(const CPorticoExtension& extension, const SearchFields& fields, s
   }
 
   std::vector<DWORD> hits;
-  if (!FindWordItems(catalogue, fields.strPattern, hits)) return false;
+  if (!FindWordItems(catalogue, WordQuery(fields), hits)) return false;
   std::sort(hits.begin(), hits.end());
   // Every item of both lists, as often as it occurs in the list where it is
   // rarer, ascending: what the two merge passes over the sorted lists leave.

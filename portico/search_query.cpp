@@ -2,6 +2,7 @@
 
 #include <algorithm>
 
+#include "concorda/query_markers.h"
 #include "portico/text.h"
 
 namespace portico {
@@ -62,7 +63,15 @@ SearchFields ParseSearchFields(std::string_view arguments) {
   f.nLastNumber = std::clamp(NumberField(arguments, "DON=", 2000), 1, 2000);
   f.nStart = std::max(NumberField(arguments, "Start=", 1), 1);
   f.nLength = std::clamp(NumberField(arguments, "Length=", 20), 1, 100);
+  f.bForms = FieldValue(arguments, "Formy=") == std::string_view("1");
+  f.bFold = FieldValue(arguments, "BezZnakow=") == std::string_view("1");
+  f.bFragments = FieldValue(arguments, "Fragmenty=") == std::string_view("1");
   return f;
+}
+
+std::string WordQuery(const SearchFields& f) {
+  if (!f.bForms && !f.bFold) return f.strPattern;
+  return concorda::MarkPlainWords(f.strPattern, f.bForms, f.bFold);
 }
 
 void SearchBounds(const SearchFields& f, DWORD journal, _RNP* lower, _RNP* upper) {

@@ -15,6 +15,12 @@
 //   ODN= DON= first and last journal number            (1, 2000; limited to 1..2000)
 //   Start=    1-based first result shown                (1; at least 1)
 //   Length=   results shown                             (20; limited to 1..100)
+//   Formy=1   every plain word of the pattern finds all its forms ("~word")
+//   BezZnakow=1  every plain word finds the words that read alike without
+//             diacritics ("^word")
+//   Fragmenty=1  each result shows a fragment of its text around the words
+// The three options are on only with the value 1 (what their checkboxes
+// send); any other value leaves them off.
 #pragma once
 
 #include <cstddef>
@@ -38,7 +44,14 @@ struct SearchFields {
   std::int32_t nLastNumber = 2000;
   std::int32_t nStart = 1;
   std::int32_t nLength = 20;
+  bool bForms = false;
+  bool bFold = false;
+  bool bFragments = false;
 };
+
+// The word query of the fields: the pattern with the markers of the options
+// put before its plain words (query_markers.h); the pattern as it is without them.
+std::string WordQuery(const SearchFields& fields);
 
 SearchFields ParseSearchFields(std::string_view arguments);
 
