@@ -183,6 +183,10 @@ class CDocServer : public CFileServer {
   // charges the words found).
   void FindMarkedWords(std::string_view term, std::vector<std::size_t>& out,
                        const concorda::CQueryBudget* budget = nullptr);
+  // The lemmas whose forms a "~" word stands for: the upper-case word's own
+  // and, with `fold`, those of the words of the base that read alike and the
+  // lemmas that read alike. None without the dictionary.
+  std::vector<std::string> LemmasOf(std::string_view word, bool fold, const concorda::CQueryBudget* budget = nullptr);
   // The lemma table and the fold table of the word table, built from it
   // when first asked for (and again after the word table changed). Without
   // the dictionary the lemma table is empty and marked words match as written.

@@ -50,6 +50,28 @@ const CWordForms& CDocServer::FoldTable() {
   return m_foldTable;
 }
 
+std::vector<std::string> CDocServer::LemmasOf(std::string_view word, bool fold, const CQueryBudget* budget) {
+  std::vector<std::string> lemmas;
+  const CLemmatizer* dictionary = CLemmatizer::Shared();
+  if (!dictionary || word.empty()) return lemmas;
+  lemmas = dictionary->Lemmas(word);
+  // Folded, the word may be written without its marks ("~^umowe"): the
+  // lemmas of the words of the base that read alike count too, and the
+  // lemmas that read alike ("~^lodz": ŁÓDŹ, whose form ŁODZI the base holds).
+  if (fold) {
+    std::vector<DWORD> alike;
+    FoldTable().AppendFolded(word, alike);
+    for (std::size_t k = 0; k < alike.size(); ++k) {
+      if (budget && k % 256 == 255) budget->CheckTime();
+      for (std::string& lemma : dictionary->Lemmas(m_words[alike[k]].m_pWord)) lemmas.push_back(std::move(lemma));
+    }
+    LemmaTable().AppendFoldedLemmas(word, lemmas);
+  }
+  std::sort(lemmas.begin(), lemmas.end());
+  lemmas.erase(std::unique(lemmas.begin(), lemmas.end()), lemmas.end());
+  return lemmas;
+}
+
 void CDocServer::FindMarkedWords(std::string_view term, std::vector<std::size_t>& out, const CQueryBudget* budget) {
   const MarkedTerm t = SplitMarkers(term);
   const std::string word(t.word);
@@ -66,20 +88,9 @@ void CDocServer::FindMarkedWords(std::string_view term, std::vector<std::size_t>
   }
   // A pattern stands for the words it matches and no more; a word the
   // dictionary does not know matches as written (or folded).
-  const CLemmatizer* dictionary = t.forms && !pattern ? CLemmatizer::Shared() : nullptr;
-  if (dictionary) {
-    std::vector<std::string> lemmas = dictionary->Lemmas(word);
-    // Folded, the word may be written without its marks ("~^umowe"): the
-    // lemmas of the words of the base that read alike count too.
-    if (t.fold)
-      for (std::size_t k = 0; k < found.size(); ++k) {
-        if (budget && k % 256 == 255) budget->CheckTime();
-        for (std::string& lemma : dictionary->Lemmas(m_words[found[k]].m_pWord)) lemmas.push_back(std::move(lemma));
-      }
-    std::sort(lemmas.begin(), lemmas.end());
-    lemmas.erase(std::unique(lemmas.begin(), lemmas.end()), lemmas.end());
+  if (t.forms && !pattern) {
     const CWordForms& table = LemmaTable();
-    for (const std::string& lemma : lemmas) table.AppendForms(lemma, found);
+    for (const std::string& lemma : LemmasOf(word, t.fold, budget)) table.AppendForms(lemma, found);
   }
   std::sort(found.begin(), found.end());
   found.erase(std::unique(found.begin(), found.end()), found.end());

@@ -196,6 +196,15 @@ void CWordForms::AppendForms(std::string_view lemma, std::vector<DWORD>& out) co
   for (DWORD k = fs; k < fe; ++k) out.push_back(DecodeLe32(m_forms + 4 * static_cast<std::size_t>(k)));
 }
 
+void CWordForms::AppendFoldedLemmas(std::string_view word, std::vector<std::string>& out) const {
+  if (!m_bLemmas || word.empty()) return;
+  const std::string folded = FoldedText(word);
+  for (std::size_t i = 0; i < m_nLemmas; ++i) {
+    const std::string_view lemma = Lemma(i);
+    if (CompareFolded(lemma, folded, false) == 0) out.emplace_back(lemma);
+  }
+}
+
 DWORD CWordForms::FoldEntry(std::size_t k) const { return DecodeLe32(m_folds.data() + 4 + 4 * k); }
 
 std::pair<std::size_t, std::size_t> CWordForms::FoldRange(std::string_view folded, bool whole) const {

@@ -78,6 +78,9 @@ class CWordForms {
   std::string_view Lemma(std::size_t i) const;
   const std::string& DictionaryIdentity() const { return m_strDictionary; }
 
+  // Appends the lemmas that fold to what `word` folds to ("LODZ": ŁÓDŹ);
+  // looks at every lemma.
+  void AppendFoldedLemmas(std::string_view word, std::vector<std::string>& out) const;
   // Appends the word numbers of the forms of an upper-case lemma (ascending).
   void AppendForms(std::string_view lemma, std::vector<DWORD>& out) const;
   // Appends the numbers of the words that fold to what `word` folds to.

@@ -143,6 +143,17 @@ TEST(LemmaTable, HoldsTheFormsOfEveryLemmaOfTheList) {
   EXPECT_EQ(Named(words, sad), (Words{"SĄD", "SĄDU", "SĄDZIE"}));
   EXPECT_EQ(Named(words, lodz), (Words{"ŁODZI", "ŁÓDŹ"}));
   EXPECT_TRUE(none.empty());
+  // Lemmas that read alike without marks: by a scan of the model's lemmas.
+  for (const char* q : {"LODZ", "SAD", "ŁODŹ", "KARA", "XYZ"}) {
+    std::vector<std::string> got, expected;
+    forms.AppendFoldedLemmas(q, got);
+    for (const auto& [lemma, unused] : model)
+      if (FoldedText(lemma) == FoldedText(q)) expected.push_back(lemma);
+    EXPECT_EQ(got, expected) << q;
+  }
+  std::vector<std::string> lodzLemmas;
+  forms.AppendFoldedLemmas("LODZ", lodzLemmas);
+  EXPECT_EQ(lodzLemmas, (Words{"ŁÓDŹ"}));
 }
 
 TEST(WordFormsSections, DamagedSectionsAreRefusedOrStayInBounds) {

@@ -2,7 +2,6 @@
 // document. Prints the word's lemmas from the Polish dictionary and, for
 // each, the forms of it that the base holds, so an editor sees which words
 // of the base a marked query word stands for. Texts are windows-1250 bytes.
-#include <algorithm>
 #include <iostream>
 
 #include "concorda/doc_server.h"
@@ -26,19 +25,7 @@ int Lemmas(std::vector<std::string>& args) {
   CDocServer base;
   if (!OpenBase(base, args[0], false)) return kFailed;
 
-  // The words the query word stands for before its forms: itself, or folded
-  // every word of the base that reads alike.
-  std::vector<std::string> written{word};
-  if (fold) {
-    std::vector<DWORD> alike;
-    base.FoldTable().AppendFolded(word, alike);
-    for (DWORD w : alike) written.emplace_back(base.GetWordAt(w));
-  }
-  std::vector<std::string> lemmas;
-  for (const std::string& w : written)
-    for (std::string& lemma : dictionary->Lemmas(w)) lemmas.push_back(std::move(lemma));
-  std::sort(lemmas.begin(), lemmas.end());
-  lemmas.erase(std::unique(lemmas.begin(), lemmas.end()), lemmas.end());
+  const std::vector<std::string> lemmas = base.LemmasOf(word, fold);
   if (lemmas.empty()) {
     std::cerr << "vamubase: the dictionary does not know " << word << "; a query matches it as written\n";
     return kOk;
@@ -61,8 +48,8 @@ VAMUBASE_COMMAND(lemmas, "lemmas", "[--fold] BASE WORD",
                  "print the lemmas of a word and the forms of each that the base holds",
                  "One line a lemma: the lemma, a tab, its forms in the base (windows-1250,\n"
                  "upper case). These are the words a query ~WORD finds.\n"
-                 "  --fold  also the lemmas of the words that read as WORD without the marks\n"
-                 "          of their letters (as the query ~^WORD)\n",
+                 "  --fold  also the lemmas of the words of the base and the lemmas that read\n"
+                 "          as WORD without the marks of their letters (as the query ~^WORD)\n",
                  Lemmas);
 
 }  // namespace vamubase
