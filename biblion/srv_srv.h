@@ -36,6 +36,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "biblion/act_table.h"
@@ -172,6 +173,10 @@ class CSrvSrv {
   // Total result count of the bases still searching (a base's results
   // already handed out still count until it reports its end).
   static DWORD GetFindItems(void* handle);
+  // The words (upper-case) of all bases that a query word with markers
+  // ("~umowa", "^lodz"; concorda/query_markers.h) stands for, ascending, each
+  // once; result fragments show them in bold (srv_word_forms.cpp).
+  std::vector<std::string> MarkedTermWords(std::string_view term) const;
 
   // --- case-insensitive search (the catalogue's own case rule, text_search.h) ---
   // First occurrence of pattern in text, or null; null text or pattern: null.

@@ -261,7 +261,12 @@ std::string RenderFragment(std::string_view raw, const CDocWords& words, Fragmen
 
   CFragmentWriter out(maxChars + maxChars / 5);
   if (first > floor) out.Ellipsis();
-  const std::size_t end = words.LetterEnd(last);
+  // The punctuation standing right behind the last word ends the text with it.
+  std::size_t end = words.LetterEnd(last);
+  for (std::size_t n = 0; n < 3 && end < raw.size(); ++n, ++end) {
+    const auto c = static_cast<unsigned char>(raw[end]);
+    if (!std::strchr(".,;:!?)", c) || c == 0) break;
+  }
   std::size_t next = first;       // the next word to begin
   std::size_t boldEnd = 0;        // inside a bold word up to here
   bool bold = false, cut = false;
@@ -271,6 +276,9 @@ std::string RenderFragment(std::string_view raw, const CDocWords& words, Fragmen
       out.Close("</B>");
       bold = false;
     }
+    // A word that starts inside an entity reference or a tag passed over
+    // ("&amp;" holds AMP) is not shown as a word of its own.
+    while (next <= last && words.Start(next) < at) ++next;
     if (next <= last && at == words.Start(next)) {
       if (out.Full() && next > place.first) {
         cut = true;

@@ -40,7 +40,8 @@ std::string LinkName(const std::string& storedName, DWORD index) {
 }  // namespace
 
 std::string WriteDocList(const CPorticoExtension& extension, CRequest& request, const std::vector<DWORD>& items,
-                         const std::string& header, const std::string& emptyText, const char* trailer) {
+                         const std::string& header, const std::string& emptyText, const char* trailer,
+                         const std::function<std::string(DWORD)>& below) {
   std::string piece;
   if (items.empty()) {
     piece = std::string(kHead) + emptyText + (trailer ? trailer : "") + kEnd;
@@ -53,8 +54,12 @@ std::string WriteDocList(const CPorticoExtension& extension, CRequest& request, 
     CPageText text;
     std::string name;
     if (!ReadItem(extension.Main(), index, kTitleReadLimit, text, &name)) continue;
-    piece = "<LI><A HREF=portico.dll?Topic&" + LinkName(name, index) + " TARGET=VAMUTEXT>" + Title(text.View()) +
-            "</A><P>\r\n";
+    piece = "<LI><A HREF=portico.dll?Topic&" + LinkName(name, index) + " TARGET=VAMUTEXT>" + Title(text.View()) + "</A>";
+    if (below) {
+      const std::string extra = below(index);
+      if (!extra.empty()) piece += "<BR><FONT SIZE=\"-1\">" + extra + "</FONT>";
+    }
+    piece += "<P>\r\n";
     request.Write(piece);
   }
   piece = std::string("</UL>\r\n") + (trailer ? trailer : "") + kEnd;

@@ -5,6 +5,7 @@
 // more work than a query may cost (concorda::QueryLimits) gets a page that
 // says so instead of a list; nothing of it is cached.
 #include <algorithm>
+#include <functional>
 #include <iterator>
 #include <memory>
 #include <string>
@@ -17,6 +18,7 @@
 #include "portico/pages.h"
 #include "portico/request.h"
 #include "portico/search_cache.h"
+#include "portico/search_fragments.h"
 #include "portico/search_query.h"
 
 namespace portico {
@@ -101,8 +103,14 @@ DWORD SearchPage(CPorticoExtension& extension, CRequest& request, const std::str
   const std::string trailer = NextPageTrailer(arguments, fields, total, page);
 
   extension.WaitReady();
+  std::function<std::string(DWORD)> fragment;
+  std::unique_ptr<CSearchFragments> fragments;
+  if (fields.bFragments && !fields.strPattern.empty() && !items.empty()) {
+    fragments = std::make_unique<CSearchFragments>(extension.Main(), WordQuery(fields));
+    fragment = [&fragments](DWORD item) { return fragments->Of(item); };
+  }
   WriteDocList(extension, request, items, ResultsHeader(total, page), kNothingFound,
-               trailer.empty() ? nullptr : trailer.c_str());
+               trailer.empty() ? nullptr : trailer.c_str(), fragment);
   RunEpilogue(request);
   return HSE_STATUS_SUCCESS;
 }

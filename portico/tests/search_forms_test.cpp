@@ -26,7 +26,8 @@ std::string Name(int position) {
   return buffer;
 }
 
-// Positions 1-24: "umowy najmu"; 25: "umowa"; 26: "Sąd"; 27: "sad"; 28: "Łódź".
+// Positions 1-24: "umowy najmu"; 25: "umowa"; 26: "Sąd"; 27: "sad"; 28: "Łódź";
+// 29: "kara" among markup and quotes.
 std::vector<Item> Documents() {
   std::vector<Item> items;
   for (int p = 1; p <= 24; ++p) items.push_back({Name(p), Act(p, "strony umowy najmu"), ""});
@@ -34,6 +35,8 @@ std::vector<Item> Documents() {
   items.push_back({Name(26), Act(26, "Sąd okręgowy"), ""});
   items.push_back({Name(27), Act(27, "sad owocowy"), ""});
   items.push_back({Name(28), Act(28, "miasto Łódź"), ""});
+  items.push_back({Name(29), Act(29, "Kara <script>alert('x')</script><img src=x onerror=alert(1)> \"cudzysłów\" a&b "
+                                     "grzywny lub kary"), ""});
   return items;
 }
 
@@ -115,6 +118,54 @@ TEST_F(SearchForms, HostilePatternsWithTheOptionsAreEscapedInTheLink) {
   const Response big = Query(*ext, huge);
   EXPECT_EQ(big.result, DWORD{HSE_STATUS_SUCCESS});
   EXPECT_NE(big.body.find("</HTML>"), std::string::npos);
+}
+
+// The fragment under each entry (empty when an entry has none).
+std::vector<std::string> Fragments(const std::string& body) {
+  std::vector<std::string> out;
+  for (std::size_t at = body.find("<LI>"); at != std::string::npos; at = body.find("<LI>", at + 1)) {
+    const std::size_t end = body.find("<P>\r\n", at);
+    const std::string entry = body.substr(at, end - at);
+    const std::string before = "<BR><FONT SIZE=\"-1\">", after = "</FONT>";
+    const std::size_t open = entry.find(before);
+    if (open != std::string::npos) EXPECT_EQ(entry.substr(entry.size() - after.size()), after);
+    out.push_back(open == std::string::npos ? ""
+                                            : entry.substr(open + before.size(),
+                                                           entry.size() - open - before.size() - after.size()));
+  }
+  return out;
+}
+
+TEST_F(SearchForms, FragmentsShowTheWordsInBoldUnderEachTitle) {
+  const Response r = Query(*ext, "Search&Pattern=umowa+I+najem&Formy=1&Fragmenty=1");
+  const std::vector<std::string> fragments = Fragments(r.body);
+  ASSERT_EQ(fragments.size(), 20u);
+  for (const std::string& f : fragments) EXPECT_EQ(f, "strony <B>umowy</B> <B>najmu</B>");
+  EXPECT_NE(r.body.find("&Fragmenty=1&Start=21&Length="), std::string::npos);  // the next page keeps them
+  // Folded words are bold as the base writes them.
+  EXPECT_EQ(Fragments(Query(*ext, "Search&Pattern=lodz&BezZnakow=1&Fragmenty=1").body),
+            (std::vector<std::string>{"miasto <B>Łódź</B>"}));
+  // Words behind NIE are not shown in bold.
+  EXPECT_EQ(Fragments(Query(*ext, "Search&Pattern=sad+NIE+okr%EAgowy&Fragmenty=1").body),
+            (std::vector<std::string>{"<B>sad</B> owocowy"}));
+}
+
+TEST_F(SearchForms, FragmentsLetNoMarkupOfTheDocumentThrough) {
+  const Response r = Query(*ext, "Search&Pattern=kara&Formy=1&Fragmenty=1");
+  EXPECT_EQ(Fragments(r.body), (std::vector<std::string>{
+                                   "<B>Kara</B> alert('x') &quot;cudzysłów&quot; a&amp;b grzywny lub <B>kary</B>"}));
+  EXPECT_EQ(r.body.find("<script>"), std::string::npos);
+  EXPECT_EQ(r.body.find("<img"), std::string::npos);
+}
+
+TEST_F(SearchForms, WithoutFragmentsThePageKeepsItsBytes) {
+  const std::string plain = Query(*ext, "Search&Pattern=sad&BezZnakow=1").body;
+  EXPECT_EQ(Listed(plain), (std::vector<int>{26, 27}));
+  EXPECT_EQ(plain.find("<BR><FONT"), std::string::npos);
+  for (const std::string& value : std::vector<std::string>{"0", "", "<B>", std::string(1 << 20, '1')})
+    EXPECT_EQ(Query(*ext, "Search&Pattern=sad&BezZnakow=1&Fragmenty=" + value).body, plain) << value.substr(0, 8);
+  // Fragments of a pattern-less search (a range of the journal): nothing to show.
+  EXPECT_EQ(Fragments(Query(*ext, "Search&Fragmenty=1&Length=3").body), (std::vector<std::string>{"", "", ""}));
 }
 
 }  // namespace
