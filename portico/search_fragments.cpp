@@ -15,12 +15,17 @@ namespace {
 
 // Stored bytes read before the whole document (0).
 constexpr DWORD kPrefixLimits[] = {8 * 1024, 64 * 1024, 0};
+// Terms a fragment looks for: every word of a document is matched against
+// each, so a pattern of thousands of words would cost its page seconds.
+// Real queries have a handful; the rest of a longer one is not shown in bold.
+constexpr std::size_t kMaxFragmentTerms = 32;
 
 }  // namespace
 
 CSearchFragments::CSearchFragments(const CSrvSrv& catalogue, const std::string& wordQuery) : m_catalogue(catalogue) {
   const concorda::PreparedQuery prepared = concorda::PrepareQuery(wordQuery.c_str());
   for (const std::string& term : concorda::PositiveTerms(prepared.text)) {
+    if (m_terms.Count() == kMaxFragmentTerms) break;
     const std::size_t t = m_terms.AddTerm();
     if (concorda::IsMarker(static_cast<unsigned char>(term[0]))) {
       for (std::string& word : catalogue.MarkedTermWords(term)) m_terms.AddWord(t, std::move(word));

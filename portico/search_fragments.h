@@ -22,7 +22,8 @@ namespace portico {
 class CSearchFragments {
  public:
   // The terms of the word query (as the catalogue runs it, markers
-  // included) that a found document may hold: every term but those behind NIE.
+  // included) that a found document may hold: every term but those behind
+  // NIE, the first 32 of them.
   CSearchFragments(const CSrvSrv& catalogue, const std::string& wordQuery);
 
   // The fragment of an item as HTML; empty when no term stands in it or it

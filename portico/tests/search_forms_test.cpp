@@ -158,6 +158,17 @@ TEST_F(SearchForms, FragmentsLetNoMarkupOfTheDocumentThrough) {
   EXPECT_EQ(r.body.find("<img"), std::string::npos);
 }
 
+TEST_F(SearchForms, FragmentsOfAHugePatternShowItsFirstTerms) {
+  // Thousands of different terms: only the first 32 are looked for in the
+  // documents (each word of a document is matched against every term).
+  std::string pattern = "najmu";
+  for (int i = 0; i < 3000; ++i) pattern += "+q" + std::to_string(i) + "*";
+  pattern += "+umowy";
+  const Response r = Query(*ext, "Search&Fragmenty=1&Length=1&Pattern=" + pattern);
+  EXPECT_EQ(Listed(r.body), (std::vector<int>{1}));
+  EXPECT_EQ(Fragments(r.body), (std::vector<std::string>{"strony umowy <B>najmu</B>"}));
+}
+
 TEST_F(SearchForms, WithoutFragmentsThePageKeepsItsBytes) {
   const std::string plain = Query(*ext, "Search&Pattern=sad&BezZnakow=1").body;
   EXPECT_EQ(Listed(plain), (std::vector<int>{26, 27}));
