@@ -128,7 +128,9 @@ std::vector<std::string> Fragments(const std::string& body) {
     const std::string entry = body.substr(at, end - at);
     const std::string before = "<BR><FONT SIZE=\"-1\">", after = "</FONT>";
     const std::size_t open = entry.find(before);
-    if (open != std::string::npos) EXPECT_EQ(entry.substr(entry.size() - after.size()), after);
+    if (open != std::string::npos) {
+      EXPECT_EQ(entry.substr(entry.size() - after.size()), after);
+    }
     out.push_back(open == std::string::npos ? ""
                                             : entry.substr(open + before.size(),
                                                            entry.size() - open - before.size() - after.size()));
