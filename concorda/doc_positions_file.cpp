@@ -225,8 +225,9 @@ void CDocServer::FilterPhrases(const PreparedQuery& query, ItemSet& r, CQueryBud
   r.resize(out);
 }
 
-ItemSet CDocServer::ProximityDocs(const Proximity& p, const ItemSet& candidates, CQueryBudget& budget) {
+ItemSet CDocServer::ProximityDocs(const Proximity& query, const ItemSet& candidates, CQueryBudget& budget) {
   if (candidates.empty()) return {};
+  const Proximity p = ExpandMarkedOperands(query, budget);
   if (const CPositionsFile* file = QueryPositions()) {
     try {
       return ProximityFromFile(*file, p, candidates, budget);

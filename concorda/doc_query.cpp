@@ -90,7 +90,7 @@ class CDocQuery : public CQueryEvaluator {
     }
     bool any = false;
     for (const std::string& w : op.words) {
-      if (HasWildcard(w) || !IsAdmitted(w)) continue;
+      if (HasWildcard(w) || !IsAdmitted(SplitMarkers(w).word)) continue;
       if (!any) out = Term(w);
       else IntersectWith(out, Term(w));
       any = true;

@@ -265,6 +265,8 @@ class CDocServer : public CFileServer {
   void ReleasePositions();
   // The phrase filter and proximity of a query, from the positions or the documents.
   // Phrases with marked words get a matcher each (doc_word_forms.cpp), the others none.
+  // The proximity with the words its marked words stand for in this base.
+  concorda::Proximity ExpandMarkedOperands(const concorda::Proximity& p, concorda::CQueryBudget& budget);
   std::vector<std::unique_ptr<concorda::CMarkedPhrase>> MarkedPhrases(const concorda::PreparedQuery& query,
                                                                       concorda::CQueryBudget& budget);
   void FilterPhrases(const concorda::PreparedQuery& query, concorda::ItemSet& r, concorda::CQueryBudget& budget);

@@ -112,3 +112,19 @@ std::vector<std::unique_ptr<CMarkedPhrase>> CDocServer::MarkedPhrases(const Prep
   }
   return marked;
 }
+
+Proximity CDocServer::ExpandMarkedOperands(const Proximity& p, CQueryBudget& budget) {
+  Proximity out = p;
+  for (ProximityOperand* op : {&out.left, &out.right}) {
+    op->expanded.assign(op->words.size(), std::nullopt);
+    for (std::size_t k = 0; k < op->words.size(); ++k) {
+      if (!SplitMarkers(op->words[k]).Marked()) continue;
+      std::vector<std::size_t> positions;
+      FindMarkedWords(op->words[k], positions, &budget);
+      auto& words = op->expanded[k].emplace();
+      for (std::size_t w : positions) words.emplace_back(m_words[w].m_pWord);
+      std::sort(words.begin(), words.end());
+    }
+  }
+  return out;
+}

@@ -14,6 +14,8 @@ namespace {
 // names indexed words only; a phrase's words are any words.
 bool Names(const ProximityOperand& op, std::size_t k, std::string_view word) {
   if (!op.phrase && !IsAdmitted(word)) return false;
+  if (k < op.expanded.size() && op.expanded[k])
+    return std::binary_search(op.expanded[k]->begin(), op.expanded[k]->end(), word);
   return TermNamesWord(op.words[k], word);
 }
 
@@ -61,7 +63,12 @@ ItemSet ProximityFromFile(const CPositionsFile& file, const Proximity& p, const 
   auto resolve = [&](const ProximityOperand& op, std::size_t k) {
     std::vector<std::size_t> words;
     const std::string& w = op.words[k];
-    if (!HasWildcard(w)) {
+    if (k < op.expanded.size() && op.expanded[k]) {
+      for (const std::string& form : *op.expanded[k]) {
+        std::size_t i = file.Find(form);
+        if (i != CPositionsFile::npos && Names(op, k, file.Word(i))) words.push_back(i);
+      }
+    } else if (!HasWildcard(w)) {
       std::size_t i = file.Find(w);
       if (i != CPositionsFile::npos && Names(op, k, file.Word(i))) words.push_back(i);
     } else {

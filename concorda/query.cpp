@@ -47,15 +47,6 @@ namespace {
 
 bool IsTokenChar(unsigned char c) { return IsWordChar(c) || c == '*' || c == '?'; }
 
-// The number of markers (query_markers.h) at the front of text when a word
-// follows them; 0 otherwise (markers standing alone part words, as every
-// other byte that is no letter, digit or wildcard).
-std::size_t MarkersBeforeWord(std::string_view text) {
-  std::size_t n = 0;
-  while (n < text.size() && IsMarker(static_cast<unsigned char>(text[n]))) ++n;
-  return n < text.size() && IsTokenChar(static_cast<unsigned char>(text[n])) ? n : 0;
-}
-
 }  // namespace
 
 std::string_view NextQueryToken(std::string_view& rest) {

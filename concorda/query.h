@@ -9,6 +9,7 @@
 #pragma once
 
 #include <map>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <utility>
@@ -33,6 +34,9 @@ void AddItems(ItemSet& r, std::vector<DWORD>& items);
 struct ProximityOperand {
   std::vector<std::string> words;
   bool phrase = false;
+  // Set for one base when words carry markers (query_markers.h): a marked
+  // word k stands for the words *expanded[k] (ascending) of that base.
+  std::vector<std::optional<std::vector<std::string>>> expanded;
 };
 // Documents where an occurrence of `left` and one of `right` stand at most
 // `distance` words apart, in either order (words standing between them are

@@ -39,6 +39,12 @@ void Collect(std::string_view text, int depth, bool negative, std::vector<std::s
 
 }  // namespace
 
+std::size_t MarkersBeforeWord(std::string_view text) {
+  std::size_t n = 0;
+  while (n < text.size() && IsMarker(static_cast<unsigned char>(text[n]))) ++n;
+  return n < text.size() && IsTermByte(static_cast<unsigned char>(text[n])) ? n : 0;
+}
+
 MarkedTerm SplitMarkers(std::string_view token) {
   MarkedTerm t;
   std::size_t i = 0;

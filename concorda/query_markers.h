@@ -21,6 +21,11 @@ constexpr char kFoldMarker = '^';
 
 inline bool IsMarker(unsigned char c) { return c == kFormsMarker || c == kFoldMarker; }
 
+// The number of markers at the front of text when a word (letters, digits,
+// wildcards) follows them; 0 otherwise (markers standing alone part words,
+// as every other byte that is no letter, digit or wildcard).
+std::size_t MarkersBeforeWord(std::string_view text);
+
 // A query token with its markers taken off the front.
 struct MarkedTerm {
   std::string_view word;

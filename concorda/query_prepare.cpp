@@ -6,6 +6,7 @@
 #include <cstdint>
 
 #include "concorda/query.h"
+#include "concorda/query_markers.h"
 #include "concorda/word_tokenizer.h"
 #include "platform/cp1250.h"
 
@@ -35,7 +36,9 @@ std::vector<Unit> Cut(std::string_view q) {
       std::size_t close = q.find('"', i + 1);
       i = close == std::string_view::npos ? q.size() : close + 1;
       units.push_back({Piece::kPhrase, start, i});
-    } else if (IsTermByte(c)) {
+    } else if (IsTermByte(c) || MarkersBeforeWord(q.substr(i)) > 0) {
+      // A word with the markers that stand directly before it ("~umowa").
+      i += MarkersBeforeWord(q.substr(i));
       while (i < q.size() && IsTermByte(static_cast<unsigned char>(q[i]))) ++i;
       units.push_back({Piece::kWord, start, i});
     } else if (IsSpaceByte(q[i])) {
@@ -96,8 +99,10 @@ bool MakeOperand(std::string_view q, const Unit& u, ProximityOperand& op) {
   std::string_view text = PhraseText(q, u);
   std::size_t i = 0;
   while (i < text.size()) {
-    while (i < text.size() && !IsTermByte(static_cast<unsigned char>(text[i]))) ++i;
+    while (i < text.size() && !IsTermByte(static_cast<unsigned char>(text[i])) && MarkersBeforeWord(text.substr(i)) == 0)
+      ++i;
     std::size_t start = i;
+    i += MarkersBeforeWord(text.substr(i));
     while (i < text.size() && IsTermByte(static_cast<unsigned char>(text[i]))) ++i;
     if (i > start) op.words.emplace_back(text.substr(start, i - start));
   }
@@ -109,7 +114,7 @@ bool MakeOperand(std::string_view q, const Unit& u, ProximityOperand& op) {
 bool NamesIndexedWord(const ProximityOperand& op) {
   if (!op.phrase) return true;
   for (const std::string& w : op.words)
-    if (!HasWildcard(w) && IsAdmitted(w)) return true;
+    if (!HasWildcard(w) && IsAdmitted(SplitMarkers(w).word)) return true;
   return false;
 }
 

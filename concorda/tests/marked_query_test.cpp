@@ -4,7 +4,11 @@
 // from the texts below and the Polish dictionary's lemmas of their words.
 #include <thread>
 
+#include <optional>
+
 #include "concorda/lemmatizer.h"
+#include "concorda/query_budget.h"
+#include "concorda/word_query.h"
 #include "doc_fixture.h"
 
 using namespace doctest;
@@ -36,6 +40,18 @@ class MarkedQuery : public ::testing::Test {
     ASSERT_TRUE(base.Init(path.c_str(), nullptr, kRead));
   }
   std::vector<DWORD> Q(const std::string& utf8) { return Query(base, W(utf8).c_str()); }
+  // The documents within `limits`, or nothing when the query is refused.
+  std::optional<std::vector<DWORD>> Within(const std::string& utf8, const concorda::CQueryBudget::Limits& limits) {
+    concorda::CQueryBudget budget(limits);
+    const std::string text = W(utf8);
+    CWordQuery query(text.c_str(), budget);
+    std::vector<DWORD> items;
+    if (!base.FindDocs(query, items)) {
+      EXPECT_TRUE(items.empty()) << "a refused query hands out nothing";
+      return std::nullopt;
+    }
+    return items;
+  }
 
   TempDir dir;
   std::string path = dir.File("m.vq");
@@ -106,6 +122,29 @@ TEST_F(MarkedQuery, PhrasesWithMarkedWordsMatchWordByWord) {
   EXPECT_EQ(Q("\"umowy najmu\""), Docs{});
 }
 
+TEST_F(MarkedQuery, ProximityTakesMarkedWordsAndPhrases) {
+  // From the positions file (a read-only base) and from the documents (a
+  // base open for writing reads them): the same documents.
+  auto both = [this](const std::string& utf8) {
+    std::vector<DWORD> fromFile = Q(utf8);
+    base.Close();
+    {
+      CDocServer writer(path.c_str(), nullptr, kWrite);
+      EXPECT_EQ(Query(writer, W(utf8).c_str()), fromFile) << utf8;
+    }
+    EXPECT_TRUE(base.Init(path.c_str(), nullptr, kRead));
+    return fromFile;
+  };
+  EXPECT_EQ(both("~umowa BLISKO/0 ~najem"), (Docs{0, 1, 9}));  // either order
+  EXPECT_EQ(both("umowa BLISKO/0 ~najem"), (Docs{9}));         // UMOWA as written
+  EXPECT_EQ(both("~umowa BLISKO/0 ~praca"), Docs{});           // "o" stands between
+  EXPECT_EQ(both("~umowa BLISKO/1 ~praca"), (Docs{2}));
+  EXPECT_EQ(both("\"~umowa ~najem\" BLISKO/0 ~lokal"), (Docs{0}));
+  EXPECT_EQ(both("^sad BLISKO/3 ^lodz"), (Docs{4}));           // not ŁODZI
+  EXPECT_EQ(both("~^sad BLISKO/3 ~^lodz"), (Docs{3, 4}));
+  EXPECT_EQ(both("~umowa BLISKO/0 ~najem NIE lokalu"), (Docs{1, 9}));
+}
+
 TEST_F(MarkedQuery, MarkersStandingAloneAreSeparators) {
   EXPECT_EQ(Q("~ umowa"), (Docs{2, 9}));
   EXPECT_EQ(Q("umowa ~"), (Docs{2, 9}));
@@ -113,6 +152,40 @@ TEST_F(MarkedQuery, MarkersStandingAloneAreSeparators) {
   EXPECT_EQ(Q("~i ~w ~o"), Docs{});                    // stop words stay refused when marked
   EXPECT_EQ(Q("~^~^"), Docs{});
   EXPECT_EQ(Q("umowa I ~"), (Docs{2, 9}));             // "I" without an operand
+}
+
+TEST_F(MarkedQuery, TheWordsAMarkedWordStandsForAreChargedLikeAPatternsWords) {
+  // ~umowa stands for UMOWA, UMOWY and UMOWĘ; ^lodz for LODZ and ŁÓDŹ.
+  concorda::CQueryBudget::Limits limits;
+  limits.expandedWords = 3;
+  EXPECT_EQ(Within("~umowa", limits), (Docs{0, 1, 2, 9}));
+  EXPECT_EQ(Within("~umowa", limits), (Docs{0, 1, 2, 9}));  // cached: charged alike
+  EXPECT_EQ(Within("^lodz", limits), (Docs{4, 8}));
+  EXPECT_EQ(Within("~umowa ^lodz", limits), std::nullopt);  // 5 words
+  limits.expandedWords = 2;
+  EXPECT_EQ(Within("~umowa", limits), std::nullopt);
+  EXPECT_EQ(Within("~umowa", limits), std::nullopt);  // the cache does not make it cheaper
+  EXPECT_EQ(Within("^lodz", limits), (Docs{4, 8}));
+  // A phrase's marked words are charged again where the phrase is matched.
+  limits.expandedWords = 4;
+  EXPECT_EQ(Within("~umowa ~najem", limits), (Docs{0, 1, 2, 9}));
+  EXPECT_EQ(Within("\"~umowa ~najem\"", limits), std::nullopt);
+  limits.expandedWords = 8;
+  EXPECT_EQ(Within("\"~umowa ~najem\"", limits), (Docs{0, 1}));
+  // Plain words are no expansion, marked or not in the pattern's place.
+  limits.expandedWords = 0;
+  EXPECT_EQ(Within("umowa najmu", limits), (Docs{0, 1, 2, 9}));
+}
+
+TEST_F(MarkedQuery, AFoldedPatternOpeningWithAWildcardWalksTheWholeTable) {
+  concorda::CQueryBudget::Limits limits;
+  limits.tableScans = 0;
+  EXPECT_EQ(Within("^*dz", limits), std::nullopt);
+  EXPECT_EQ(Within("~*dz", limits), (Docs{4}));        // as the pattern *DZ: the suffix index
+  EXPECT_EQ(Within("^lod*", limits), (Docs{3, 4, 8}));  // the fold order's range
+  limits.tableScans = 1;
+  EXPECT_EQ(Within("^*dz", limits), (Docs{3, 4, 8}));
+  EXPECT_EQ(Within("^*dz ^*zi", limits), std::nullopt);
 }
 
 TEST_F(MarkedQuery, ManyThreadsBuildTheTablesOnce) {
