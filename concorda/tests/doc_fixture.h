@@ -8,13 +8,16 @@
 
 #include <filesystem>
 #include <map>
+#include <optional>
 #include <set>
 #include <string>
 #include <vector>
 
 #include "concorda/doc_server.h"
+#include "concorda/query_budget.h"
 #include "concorda/system_files.h"
 #include "concorda/word_index.h"
+#include "concorda/word_query.h"
 #include "concorda/word_tokenizer.h"
 #include "platform/cp1250.h"
 #include "platform/paths.h"
@@ -114,10 +117,10 @@ inline std::vector<DWORD> KeyQuery(CDocServer& s, const char* keys) {
   return Drain(h, first);
 }
 
-// Admitted words of a document, with their occurrence counts.
-inline std::map<std::string, DWORD> DocWords(std::string text) {
+// Every word (admitted or not) as the index's tokenizer cuts the upper-cased text.
+inline std::vector<std::string> TokenizerWords(std::string text) {
   cp1250::UpperCase(text.data(), text.size());
-  std::map<std::string, DWORD> out;
+  std::vector<std::string> out;
   concorda::CGrowBlock scratch;
   char* p = text.data();
   DWORD left = static_cast<DWORD>(text.size());
@@ -126,11 +129,32 @@ inline std::map<std::string, DWORD> DocWords(std::string text) {
   while (char* next = concorda::NextWordIn(p, left, &word, &n, scratch)) {
     left -= static_cast<DWORD>(next - p);
     p = next;
-    if (!word) continue;
-    std::string w(word, n);
-    if (concorda::IsAdmitted(w.c_str())) ++out[w];
+    if (word) out.emplace_back(word, n);
   }
   return out;
+}
+
+// Admitted words of a document, with their occurrence counts.
+inline std::map<std::string, DWORD> DocWords(std::string text) {
+  std::map<std::string, DWORD> out;
+  for (const std::string& w : TokenizerWords(std::move(text)))
+    if (concorda::IsAdmitted(w.c_str())) ++out[w];
+  return out;
+}
+
+// A word query within `limits`: the documents, or nothing when the query is
+// refused (a refused query must hand out no documents).
+inline std::optional<std::vector<DWORD>> QueryWithin(CDocServer& s, const char* text,
+                                                     const concorda::CQueryBudget::Limits& limits) {
+  concorda::CQueryBudget budget(limits);
+  CWordQuery query(text, budget);
+  std::vector<DWORD> items{999};
+  if (!s.FindDocs(query, items)) {
+    EXPECT_TRUE(items.empty()) << "a refused query hands out nothing";
+    EXPECT_TRUE(query.IsRefused());
+    return std::nullopt;
+  }
+  return items;
 }
 
 // The reference: word -> (item -> occurrences), from the documents the

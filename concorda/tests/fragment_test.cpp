@@ -11,25 +11,9 @@
 #include "doc_fixture.h"
 
 using namespace concorda;
+using doctest::TokenizerWords;
 
 namespace {
-
-// Every word (admitted or not) as the index's tokenizer cuts the upper-cased text.
-std::vector<std::string> TokenizerWords(std::string text) {
-  cp1250::UpperCase(text.data(), text.size());
-  std::vector<std::string> out;
-  CGrowBlock scratch;
-  char* p = text.data();
-  DWORD left = static_cast<DWORD>(text.size());
-  char* word = nullptr;
-  DWORD n = 0;
-  while (char* next = NextWordIn(p, left, &word, &n, scratch)) {
-    left -= static_cast<DWORD>(next - p);
-    p = next;
-    if (word) out.emplace_back(word, n);
-  }
-  return out;
-}
 
 // A document with hostile bytes among the vocabulary of the index tests.
 std::string HostileDoc(unsigned seed) {

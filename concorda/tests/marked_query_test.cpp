@@ -4,11 +4,7 @@
 // from the texts below and the Polish dictionary's lemmas of their words.
 #include <thread>
 
-#include <optional>
-
 #include "concorda/lemmatizer.h"
-#include "concorda/query_budget.h"
-#include "concorda/word_query.h"
 #include "doc_fixture.h"
 
 using namespace doctest;
@@ -40,17 +36,8 @@ class MarkedQuery : public ::testing::Test {
     ASSERT_TRUE(base.Init(path.c_str(), nullptr, kRead));
   }
   std::vector<DWORD> Q(const std::string& utf8) { return Query(base, W(utf8).c_str()); }
-  // The documents within `limits`, or nothing when the query is refused.
   std::optional<std::vector<DWORD>> Within(const std::string& utf8, const concorda::CQueryBudget::Limits& limits) {
-    concorda::CQueryBudget budget(limits);
-    const std::string text = W(utf8);
-    CWordQuery query(text.c_str(), budget);
-    std::vector<DWORD> items;
-    if (!base.FindDocs(query, items)) {
-      EXPECT_TRUE(items.empty()) << "a refused query hands out nothing";
-      return std::nullopt;
-    }
-    return items;
+    return QueryWithin(base, W(utf8).c_str(), limits);
   }
 
   TempDir dir;

@@ -24,15 +24,7 @@ class QueryLimitsTest : public ::testing::Test {
   }
   // Runs `text` within `limits`: the items, or nothing when refused.
   std::optional<std::vector<DWORD>> Run(const char* text, const CQueryBudget::Limits& limits) {
-    CQueryBudget budget(limits);
-    CWordQuery query(text, budget);
-    std::vector<DWORD> items{999};
-    if (!base.FindDocs(query, items)) {
-      EXPECT_TRUE(items.empty()) << "a refused query hands out nothing";
-      EXPECT_TRUE(query.IsRefused());
-      return std::nullopt;
-    }
-    return items;
+    return QueryWithin(base, text, limits);
   }
 
   TempDir dir;
