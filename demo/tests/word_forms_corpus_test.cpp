@@ -28,11 +28,18 @@
 namespace {
 
 // Bytes through the C library's converter; empty when they do not convert.
-// One converter per pair of code pages, reset before each use.
+// One converter per pair of code pages, reset before each use, closed at exit.
 std::string Convert(const char* to, const char* from, const std::string& text) {
-  static std::map<std::pair<std::string, std::string>, iconv_t> converters;
-  iconv_t& cd = converters[{to, from}];
-  if (!cd) cd = iconv_open(to, from);
+  struct Converter {
+    iconv_t cd = reinterpret_cast<iconv_t>(-1);
+    ~Converter() {
+      if (cd != reinterpret_cast<iconv_t>(-1)) iconv_close(cd);
+    }
+  };
+  static std::map<std::pair<std::string, std::string>, Converter> converters;
+  auto [it, fresh] = converters.try_emplace({to, from});
+  if (fresh) it->second.cd = iconv_open(to, from);
+  iconv_t cd = it->second.cd;
   if (cd == reinterpret_cast<iconv_t>(-1)) return {};
   iconv(cd, nullptr, nullptr, nullptr, nullptr);
   std::string out(text.size() * 4 + 8, '\0');
