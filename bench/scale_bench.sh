@@ -10,7 +10,9 @@
 #   - the server: time to listen, the first search (the catalogue and the table
 #     of acts are loaded), memory after the queries;
 #   - Search page cache misses by class (a single word, "I", a prefix, a
-#     phrase, BLISKO): median and p99 of the wall time seen by the client and
+#     phrase, BLISKO; forms1 and forms2: one word and two words joined by "I"
+#     with all forms of the words and fragments, Formy=1&Fragmenty=1, beside
+#     FTS5 given the same forms): median and p99 of the wall time seen by the client and
 #     of the processor time the whole server spent (all its threads), beside
 #     FTS5's wall time for the same query over the same documents.
 # Each request carries a field of its own that the pages ignore, so that the
@@ -131,7 +133,17 @@ phrase	%22odpowiedzialno%9Cci+karnej%22	"odpowiedzialności karnej"
 phrase	%22kodeks+pracy%22	"kodeks pracy"
 BLISKO	s%B9d+BLISKO%2F5+pow%F3dztwo	NEAR(sąd powództwo, 5)
 BLISKO	%22skargi+kasacyjnej%22+BLISKO%2F10+s%B9d	NEAR("skargi kasacyjnej" sąd, 10)
+forms1	umowa&Formy=1&Fragmenty=1	umowa OR umowach OR umowami OR umowie OR umowy OR umową OR umowę OR umów
+forms1	s%B9d&Formy=1&Fragmenty=1	sąd OR sądach OR sądami OR sądem OR sądom OR sądowi OR sądu OR sądy OR sądzie OR sądów
+forms1	wierzyciel&Formy=1&Fragmenty=1	wierzyciel OR wierzyciela OR wierzycielami OR wierzyciele OR wierzycielem OR wierzycieli OR wierzycielom OR wierzycielowi OR wierzycielu
+forms2	umowa+I+najem&Formy=1&Fragmenty=1	(umowa OR umowach OR umowami OR umowie OR umowy OR umową OR umowę OR umów) AND (najem OR najmie OR najmu)
+forms2	wierzyciel+I+d%B3u%BFnik&Formy=1&Fragmenty=1	(wierzyciel OR wierzyciela OR wierzycielami OR wierzyciele OR wierzycielem OR wierzycieli OR wierzycielom OR wierzycielowi OR wierzycielu) AND (dłużnicy OR dłużnik OR dłużnika OR dłużnikami OR dłużnikiem OR dłużnikom OR dłużnikowi OR dłużników)
+forms2	s%B9d+I+post%EApowanie&Formy=1&Fragmenty=1	(sąd OR sądach OR sądami OR sądem OR sądom OR sądowi OR sądu OR sądy OR sądzie OR sądów) AND (postępowania OR postępowaniach OR postępowaniami OR postępowanie OR postępowaniem OR postępowaniu OR postępowań OR postępował OR postępować OR postępuje)
 EOF
+# The first search with all forms builds the lemma and fold tables of every
+# base (kept in memory from then on): its time is shown on its own.
+FORMS_FIRST_MS=$(curl -sf -o /dev/null -w '%{time_total}' "$URL?Search&Pattern=przepis&Formy=1&Fragmenty=1" |
+  awk '{printf "%.0f", $1 * 1000}')
 cut -f1,2 "$WORK/queries" | python3 "$SOURCE/bench/scale_search.py" pages "$PORT" "$SERVER" "$RUNS" "$WORK/found" \
   > "$WORK/ours"
 RSS=$(awk '/VmRSS/ {print int($2 / 1024)}' /proc/"$SERVER"/status)
@@ -141,12 +153,13 @@ cut -f1,3 "$WORK/queries" | python3 "$SOURCE/bench/scale_search.py" query "$DIR/
 
 echo
 echo "server: listening after $LISTEN_MS ms, first search $FIRST_MS ms (table of acts $TABLE_CACHE);"
+echo "        first search with all forms and fragments $FORMS_FIRST_MS ms (builds the bases' lemma tables);"
 echo "        after the queries RSS $RSS MB (peak $HWM MB)"
 echo
 echo "Search page cache misses over $((BASES * DOCS)) documents in $BASES bases, $RUNS runs a query (ms; load $(cut -d' ' -f1-3 /proc/loadavg))"
 echo "  wall: the client's; CPU: the whole server's; FTS5: counting the hits in process (no page, no HTTP)"
 printf '%-8s %19s %19s %19s %11s\n' class "wall p50 / p99" "CPU p50 / p99" "FTS5 p50 / p99" "CPU/FTS5"
-for cls in single I prefix phrase BLISKO; do
+for cls in single I prefix phrase BLISKO forms1 forms2; do
   python3 - "$cls" "$WORK/ours" "$WORK/fts" <<'PY'
 import sys
 cls, ours, fts = sys.argv[1:]
