@@ -2,7 +2,9 @@
 
 #include <algorithm>
 #include <array>
+#include <memory>
 #include <numeric>
+#include <span>
 #include <string_view>
 
 #include "concorda/word_tokenizer.h"
@@ -130,44 +132,68 @@ struct Occurrence {
   std::size_t word;  // in the file
   bool operator<(const Occurrence& o) const { return ordinal < o.ordinal; }
 };
+using Occurrences = std::span<const Occurrence>;
 
-// The occurrences of a set of words in each of the documents `slots`
-// (ascending): occ[i] for slots[i], ordered by ordinal.
+// The occurrences of one phrase word's file words in the documents still
+// open: one flat list, document i's part at range[i], ordered by ordinal.
+struct RoleOccurrences {
+  std::vector<Occurrence> list;
+  std::vector<std::pair<std::size_t, std::size_t>> range;
+  Occurrences Of(std::size_t i) const {
+    return Occurrences(list.data() + range[i].first, range[i].second - range[i].first);
+  }
+};
+
+// Gathers the occurrences of a set of words in each of the documents `slots`
+// (ascending). Only the ordinals of those documents are decoded.
 void Gather(const CPositionsFile& file, const std::vector<WordRef>& words, const std::vector<DWORD>& slots,
-            CQueryBudget& budget, std::vector<std::vector<Occurrence>>& occ) {
-  occ.assign(slots.size(), {});
-  std::vector<BYTE> bytes;
+            CQueryBudget& budget, RoleOccurrences& out) {
+  out.list.clear();
+  out.range.assign(slots.size(), {0, 0});
   std::vector<DWORD> ordinals;
-  std::vector<DWORD> touched(slots.size(), 0);
+  // With several words, a document's occurrences come from several lists:
+  // gathered tagged by document, then put in order.
+  std::vector<std::pair<std::size_t, Occurrence>> tagged;
   for (std::size_t k = 0; k < words.size(); ++k) {
     if (k % 256 == 255) budget.CheckTime();
-    file.ReadPostings(words[k].word, bytes);
-    CPostingReader reader(bytes.data(), bytes.size());
+    const std::shared_ptr<const std::vector<BYTE>> bytes = file.Postings(words[k].word);
+    CPostingReader reader(bytes->data(), bytes->size());
     Posting p;
     std::size_t i = 0;
     while (i < slots.size() && reader.Next(p)) {
       while (i < slots.size() && slots[i] < p.slot) ++i;
       if (i == slots.size() || slots[i] != p.slot) continue;
       DecodeOrdinals(p, ordinals);
-      for (DWORD o : ordinals) occ[i].push_back({o, words[k].undecided, words[k].word});
-      ++touched[i];
+      if (words.size() == 1) {
+        out.range[i].first = out.list.size();
+        for (DWORD o : ordinals) out.list.push_back({o, words[k].undecided, words[k].word});
+        out.range[i].second = out.list.size();
+      } else {
+        for (DWORD o : ordinals) tagged.push_back({i, {o, words[k].undecided, words[k].word}});
+      }
     }
   }
-  // A place holds one word: lists from several words only need ordering.
-  for (std::size_t i = 0; i < slots.size(); ++i)
-    if (touched[i] > 1) std::sort(occ[i].begin(), occ[i].end());
+  if (words.size() == 1) return;
+  // A place holds one word: the lists of several words only need ordering.
+  std::sort(tagged.begin(), tagged.end(), [](const auto& a, const auto& b) {
+    return a.first != b.first ? a.first < b.first : a.second.ordinal < b.second.ordinal;
+  });
+  for (std::size_t t = 0; t < tagged.size(); ++t) {
+    const std::size_t i = tagged[t].first;
+    if (t == 0 || tagged[t - 1].first != i) out.range[i].first = out.list.size();
+    out.list.push_back(tagged[t].second);
+    out.range[i].second = out.list.size();
+  }
 }
 
-bool Has(const std::vector<Occurrence>& list, DWORD ordinal, bool& undecided) {
+const Occurrence* Find(Occurrences list, DWORD ordinal) {
   auto it = std::lower_bound(list.begin(), list.end(), Occurrence{ordinal, false, 0});
-  if (it == list.end() || it->ordinal != ordinal) return false;
-  undecided = it->undecided;
-  return true;
+  return it == list.end() || it->ordinal != ordinal ? nullptr : &*it;
 }
 
 // Whether a one-word phrase lies inside one piece of a split word: the
 // verdict over the phrase's spellings found in the word's text.
-PhraseVerdict InsideOnePiece(std::string_view text, const std::vector<DWORD>& pieces,
+PhraseVerdict InsideOnePiece(std::string_view text, std::span<const DWORD> pieces,
                              const std::vector<std::pair<std::string, bool>>& spellings) {
   PhraseVerdict best = PhraseVerdict::kNo;
   for (const auto& [spelling, decided] : spellings)
@@ -188,32 +214,49 @@ PhraseVerdict InsideOnePiece(std::string_view text, const std::vector<DWORD>& pi
 // A word with tags between its letters is several pieces: the first phrase
 // word must lie in its last piece, the last phrase word in its first, a
 // middle word cannot be one, and a phrase of one word lies in one piece.
-PhraseVerdict Check(const CPositionsFile& file, const std::vector<const std::vector<Occurrence>*>& roles,
-                    const DocRecord& doc, const std::vector<std::string>& words) {
+// The document's record (joins, split words) is read only when the words
+// stand at following places somewhere: most documents are decided without.
+PhraseVerdict Check(const CPositionsFile& file, const std::vector<Occurrences>& roles, DWORD slot, DocRecord& doc,
+                    const std::vector<std::string>& words) {
   const std::size_t n = roles.size();
+  bool read = false;
+  auto record = [&]() -> const DocRecord& {
+    if (!read && !file.ReadDocument(slot, doc)) throw CPositionsDamaged("a document of the postings has no record");
+    read = true;
+    return doc;
+  };
   PhraseVerdict best = PhraseVerdict::kNo;
-  for (const Occurrence& first : *roles[0]) {
+  std::vector<const Occurrence*> at(n);
+  for (const Occurrence& first : roles[0]) {
     bool undecided = first.undecided;
-    if (const DocRecord::Split* split = doc.SplitAt(first.ordinal)) {
-      if (n == 1) {
-        const PhraseVerdict v = InsideOnePiece(file.Word(first.word), split->pieces, Spellings(words[0]));
-        if (v == PhraseVerdict::kYes) return v;
-        if (v == PhraseVerdict::kUndecided) best = v;
-        continue;
-      }
-      if (words[0].size() > split->pieces.back()) continue;
+    if (n == 1) {
+      const std::span<const DWORD> pieces = record().SplitAt(first.ordinal);
+      const PhraseVerdict v = pieces.empty() ? (undecided ? PhraseVerdict::kUndecided : PhraseVerdict::kYes)
+                                             : InsideOnePiece(file.Word(first.word), pieces, Spellings(words[0]));
+      if (v == PhraseVerdict::kYes) return v;
+      if (v == PhraseVerdict::kUndecided) best = v;
+      continue;
     }
+    // The words at the following places first: no record needed to miss.
     bool fits = true;
     for (std::size_t k = 1; k < n && fits; ++k) {
       const DWORD t = first.ordinal + static_cast<DWORD>(k);
-      bool u = false;
-      if (t < first.ordinal || !doc.IsJoined(t - 1) || !Has(*roles[k], t, u)) {
+      fits = t > first.ordinal && (at[k] = Find(roles[k], t)) != nullptr;
+    }
+    if (!fits) continue;
+    const DocRecord& d = record();
+    if (const std::span<const DWORD> pieces = d.SplitAt(first.ordinal);
+        !pieces.empty() && words[0].size() > pieces.back())
+      continue;
+    for (std::size_t k = 1; k < n && fits; ++k) {
+      const DWORD t = first.ordinal + static_cast<DWORD>(k);
+      if (!d.IsJoined(t - 1)) {
         fits = false;
         break;
       }
-      if (const DocRecord::Split* split = doc.SplitAt(t))
-        fits = k + 1 == n && words[k].size() <= split->pieces.front();
-      undecided = undecided || u;
+      if (const std::span<const DWORD> pieces = d.SplitAt(t); !pieces.empty())
+        fits = k + 1 == n && words[k].size() <= pieces.front();
+      undecided = undecided || at[k]->undecided;
     }
     if (!fits) continue;
     if (!undecided) return PhraseVerdict::kYes;
@@ -290,33 +333,34 @@ void DecidePhrase(const CPositionsFile& file, const std::vector<std::string>& wo
     std::vector<DWORD> slots;
     std::vector<std::size_t> index = open;  // into candidates
     for (std::size_t i : index) slots.push_back(candidates[i]);
-    std::vector<std::vector<std::vector<Occurrence>>> occ(n);
+    std::vector<RoleOccurrences> occ(n);
+    std::vector<bool> gathered(n, false);
     for (std::size_t k : order) {
       Gather(file, sets[k], slots, budget, occ[k]);
+      gathered[k] = true;
       // Keep the documents that hold the word.
       std::size_t out = 0;
       for (std::size_t i = 0; i < slots.size(); ++i) {
-        if (occ[k][i].empty()) continue;
+        if (occ[k].range[i].first == occ[k].range[i].second) continue;
         if (out != i) {
           slots[out] = slots[i];
           index[out] = index[i];
           for (std::size_t r = 0; r < n; ++r)
-            if (!occ[r].empty()) occ[r][out] = std::move(occ[r][i]);
+            if (gathered[r]) occ[r].range[out] = occ[r].range[i];
         }
         ++out;
       }
       slots.resize(out);
       index.resize(out);
       for (std::size_t r = 0; r < n; ++r)
-        if (!occ[r].empty()) occ[r].resize(out);
+        if (gathered[r]) occ[r].range.resize(out);
     }
     DocRecord doc;
-    std::vector<const std::vector<Occurrence>*> roles(n);
+    std::vector<Occurrences> roles(n);
     for (std::size_t i = 0; i < slots.size(); ++i) {
       if (i % 256 == 255) budget.CheckTime();
-      if (!file.ReadDocument(slots[i], doc)) throw CPositionsDamaged("a document of the postings has no record");
-      for (std::size_t k = 0; k < n; ++k) roles[k] = &occ[k][i];
-      const PhraseVerdict v = Check(file, roles, doc, words);
+      for (std::size_t k = 0; k < n; ++k) roles[k] = occ[k].Of(i);
+      const PhraseVerdict v = Check(file, roles, slots[i], doc, words);
       if (v == PhraseVerdict::kYes || (v == PhraseVerdict::kUndecided && verdicts[index[i]] == PhraseVerdict::kNo))
         verdicts[index[i]] = v;
     }

@@ -9,10 +9,11 @@
 
 namespace concorda {
 
-const DocRecord::Split* DocRecord::SplitAt(DWORD ordinal) const {
-  auto it = std::lower_bound(split.begin(), split.end(), ordinal,
-                             [](const Split& s, DWORD o) { return s.ordinal < o; });
-  return it != split.end() && it->ordinal == ordinal ? &*it : nullptr;
+std::span<const DWORD> DocRecord::SplitAt(DWORD ordinal) const {
+  auto it = std::lower_bound(splitOrdinals.begin(), splitOrdinals.end(), ordinal);
+  if (it == splitOrdinals.end() || *it != ordinal) return {};
+  const std::size_t k = static_cast<std::size_t>(it - splitOrdinals.begin());
+  return std::span<const DWORD>(pieces.data() + pieceStart[k], pieceStart[k + 1] - pieceStart[k]);
 }
 
 bool CPostingReader::Next(Posting& out) {
@@ -59,6 +60,9 @@ CPositionsFile::State CPositionsFile::Fail(State state, const std::string& what,
 void CPositionsFile::Close() {
   Fail(State::kClosed, "", nullptr);
   m_docChecked.reset();
+  std::lock_guard<std::mutex> lock(m_cacheMutex);
+  m_postingsCache.clear();
+  m_cacheBytes = 0;
 }
 
 CPositionsFile::State CPositionsFile::Open(const std::string& path, const GUID& guid, ULONGLONG stamp, DWORD slots,
@@ -212,6 +216,23 @@ void CPositionsFile::ReadPostings(std::size_t word, std::vector<BYTE>& out) cons
   if (Crc32(out.data(), length) != GetDword(e + 16)) throw CPositionsDamaged("the postings of a word are damaged");
 }
 
+std::shared_ptr<const std::vector<BYTE>> CPositionsFile::Postings(std::size_t word) const {
+  {
+    std::lock_guard<std::mutex> lock(m_cacheMutex);
+    auto it = m_postingsCache.find(word);
+    if (it != m_postingsCache.end()) return it->second;
+  }
+  auto bytes = std::make_shared<std::vector<BYTE>>();
+  ReadPostings(word, *bytes);
+  std::lock_guard<std::mutex> lock(m_cacheMutex);
+  if (m_cacheBytes + bytes->size() > kPostingsCacheBytes) {
+    m_postingsCache.clear();
+    m_cacheBytes = 0;
+  }
+  if (bytes->size() <= kPostingsCacheBytes && m_postingsCache.emplace(word, bytes).second) m_cacheBytes += bytes->size();
+  return bytes;
+}
+
 bool CPositionsFile::DocumentBytes(DWORD slot, const BYTE*& data, std::size_t& length) const {
   if (slot >= m_slots) return false;
   const BYTE* e = m_docTable.data() + std::size_t(slot) * kDocEntrySize;
@@ -241,22 +262,24 @@ bool CPositionsFile::ReadDocument(DWORD slot, DocRecord& out) const {
   out.joined = p;
   p += joinedBytes;
   if (!GetVarint(p, end, splits) || splits > text) throw CPositionsDamaged("the record of a document does not decode");
-  out.split.clear();
+  out.splitOrdinals.clear();
+  out.pieceStart.assign(1, 0);
+  out.pieces.clear();
   DWORD value = 0;
   for (DWORD k = 0; k < splits; ++k) {
-    DWORD delta = 0, pieces = 0;
-    if (!GetVarint(p, end, delta) || (k > 0 && delta == 0) || !GetVarint(p, end, pieces) || pieces < 2 ||
-        pieces > static_cast<std::size_t>(end - p))
+    DWORD delta = 0, count = 0;
+    if (!GetVarint(p, end, delta) || (k > 0 && delta == 0) || !GetVarint(p, end, count) || count < 2 ||
+        count > static_cast<std::size_t>(end - p))
       throw CPositionsDamaged("the split words do not decode");
     value = k == 0 ? delta : value + delta;
     if (value >= text) throw CPositionsDamaged("a split word lies outside the document");
-    DocRecord::Split s{value, {}};
-    for (DWORD n = 0; n < pieces; ++n) {
+    out.splitOrdinals.push_back(value);
+    for (DWORD n = 0; n < count; ++n) {
       DWORD length = 0;
       if (!GetVarint(p, end, length) || length == 0) throw CPositionsDamaged("the pieces of a split word do not decode");
-      s.pieces.push_back(length);
+      out.pieces.push_back(length);
     }
-    out.split.push_back(std::move(s));
+    out.pieceStart.push_back(static_cast<DWORD>(out.pieces.size()));
   }
   if (p != end) throw CPositionsDamaged("the record of a document is longer than it says");
   return true;

@@ -6,16 +6,20 @@
 // CPositionsDamaged, so that the query can fall back to reading documents.
 //
 // Threads: Open once; afterwards every const member may be called from many
-// threads at once (postings are read with pread; the words, word ends and
-// document records are held in memory).
+// threads at once (postings are read with pread, and those that queries read
+// are kept under a mutex; the words, word ends and document records are held
+// in memory).
 #pragma once
 
 #include <atomic>
 #include <cstddef>
 #include <exception>
 #include <memory>
+#include <mutex>
+#include <span>
 #include <string>
 #include <string_view>
+#include <unordered_map>
 #include <utility>
 #include <vector>
 
@@ -33,21 +37,23 @@ class CPositionsDamaged : public std::exception {
   std::string m_what;
 };
 
-// One document's record: its counts, joins and split words.
+// One document's record: its counts, joins and split words. Reading one
+// record over another reuses the storage (no allocation per document once
+// the largest record was read).
 struct DocRecord {
   DWORD textTokens = 0;
   DWORD markupPieces = 0;
   const BYTE* joined = nullptr;  // (textTokens + markupPieces + 7) / 8 bytes
-  struct Split {
-    DWORD ordinal;
-    std::vector<DWORD> pieces;  // byte lengths of its pieces, at least two
-  };
-  std::vector<Split> split;  // ascending by ordinal
+  // The split words, ascending by ordinal; the byte lengths of the pieces of
+  // splitOrdinals[k] (at least two) are pieces[pieceStart[k] .. pieceStart[k + 1]).
+  std::vector<DWORD> splitOrdinals;
+  std::vector<DWORD> pieceStart;
+  std::vector<DWORD> pieces;
   bool IsJoined(DWORD ordinal) const {
     return ordinal < textTokens + markupPieces && (joined[ordinal / 8] >> (ordinal % 8) & 1);
   }
-  // The split word at `ordinal`, or null.
-  const Split* SplitAt(DWORD ordinal) const;
+  // The piece lengths of the split word at `ordinal`; empty when it is none.
+  std::span<const DWORD> SplitAt(DWORD ordinal) const;
 };
 
 // One document of a word's postings: its slot and its ordinals (varints).
@@ -103,6 +109,9 @@ class CPositionsFile {
 
   // The postings of a word, checked. Throws CPositionsDamaged.
   void ReadPostings(std::size_t word, std::vector<BYTE>& out) const;
+  // The same, for queries: read and checked once, then kept in memory (up to
+  // a bound) and shared by the queries that follow.
+  std::shared_ptr<const std::vector<BYTE>> Postings(std::size_t word) const;
   // The record of a slot; false when the slot holds no document. Throws
   // CPositionsDamaged when it is damaged.
   bool ReadDocument(DWORD slot, DocRecord& out) const;
@@ -131,6 +140,12 @@ class CPositionsFile {
   std::size_t m_textLength = 0;
   // Checked already: the record of each slot (read by many queries).
   std::unique_ptr<std::atomic<bool>[]> m_docChecked;
+  // Postings read and checked by queries, kept for the next ones; emptied
+  // whole when it would pass kPostingsCacheBytes.
+  static constexpr std::size_t kPostingsCacheBytes = 32u << 20;
+  mutable std::mutex m_cacheMutex;
+  mutable std::unordered_map<std::size_t, std::shared_ptr<const std::vector<BYTE>>> m_postingsCache;
+  mutable std::size_t m_cacheBytes = 0;
 };
 
 }  // namespace concorda

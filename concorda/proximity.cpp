@@ -1,6 +1,7 @@
 #include "concorda/proximity.h"
 
 #include <algorithm>
+#include <memory>
 
 #include "concorda/doc_positions.h"
 #include "concorda/term_words.h"
@@ -94,13 +95,12 @@ ItemSet ProximityFromFile(const CPositionsFile& file, const Proximity& p, const 
     d.left.resize(p.left.words.size());
     d.right.resize(p.right.words.size());
   }
-  std::vector<BYTE> bytes;
   std::vector<DWORD> ordinals;
   auto gather = [&](const std::vector<std::size_t>& words, bool left, std::size_t k) {
     for (std::size_t word : words) {
       budget.CheckTime();
-      file.ReadPostings(word, bytes);
-      CPostingReader reader(bytes.data(), bytes.size());
+      const std::shared_ptr<const std::vector<BYTE>> bytes = file.Postings(word);
+      CPostingReader reader(bytes->data(), bytes->size());
       Posting posting;
       std::size_t i = 0;
       while (i < candidates.size() && reader.Next(posting)) {
