@@ -220,7 +220,7 @@ PhraseVerdict Check(const CPositionsFile& file, const std::vector<Occurrences>& 
                     const std::vector<std::string>& words) {
   const std::size_t n = roles.size();
   bool read = false;
-  auto record = [&]() -> const DocRecord& {
+  auto record = [&]() -> DocRecord& {
     if (!read && !file.ReadDocument(slot, doc)) throw CPositionsDamaged("a document of the postings has no record");
     read = true;
     return doc;
@@ -244,7 +244,7 @@ PhraseVerdict Check(const CPositionsFile& file, const std::vector<Occurrences>& 
       fits = t > first.ordinal && (at[k] = Find(roles[k], t)) != nullptr;
     }
     if (!fits) continue;
-    const DocRecord& d = record();
+    DocRecord& d = record();
     if (const std::span<const DWORD> pieces = d.SplitAt(first.ordinal);
         !pieces.empty() && words[0].size() > pieces.back())
       continue;

@@ -9,11 +9,46 @@
 
 namespace concorda {
 
-std::span<const DWORD> DocRecord::SplitAt(DWORD ordinal) const {
-  auto it = std::lower_bound(splitOrdinals.begin(), splitOrdinals.end(), ordinal);
-  if (it == splitOrdinals.end() || *it != ordinal) return {};
-  const std::size_t k = static_cast<std::size_t>(it - splitOrdinals.begin());
-  return std::span<const DWORD>(pieces.data() + pieceStart[k], pieceStart[k + 1] - pieceStart[k]);
+void DocRecord::Start(const BYTE* splits, const BYTE* end, DWORD count) {
+  m_splits.clear();
+  m_next = splits;
+  m_end = end;
+  m_left = count;
+  if (count == 0 && splits != end) throw CPositionsDamaged("the record of a document is longer than it says");
+}
+
+void DocRecord::DecodeNext() {
+  const BYTE*& p = m_next;
+  DWORD delta = 0, count = 0;
+  if (!GetVarint(p, m_end, delta) || (!m_splits.empty() && delta == 0) || !GetVarint(p, m_end, count) || count < 2 ||
+      count > static_cast<std::size_t>(m_end - p))
+    throw CPositionsDamaged("the split words do not decode");
+  const DWORD value = m_splits.empty() ? delta : m_splits.back().ordinal + delta;
+  if (value < delta || value >= textTokens) throw CPositionsDamaged("a split word lies outside the document");
+  m_splits.push_back({value, count, p});
+  // Past the piece lengths: `count` varints, none of them 0.
+  for (DWORD n = 0; n < count; ++n) {
+    if (p == m_end || *p == 0) throw CPositionsDamaged("the pieces of a split word do not decode");
+    while (*p & 0x80)
+      if (++p == m_end) throw CPositionsDamaged("the pieces of a split word do not decode");
+    ++p;
+  }
+  if (--m_left == 0 && p != m_end) throw CPositionsDamaged("the record of a document is longer than it says");
+}
+
+std::span<const DWORD> DocRecord::SplitAt(DWORD ordinal) {
+  while (m_left > 0 && (m_splits.empty() || m_splits.back().ordinal < ordinal)) DecodeNext();
+  auto it = std::lower_bound(m_splits.begin(), m_splits.end(), ordinal,
+                             [](const Split& s, DWORD o) { return s.ordinal < o; });
+  if (it == m_splits.end() || it->ordinal != ordinal) return {};
+  m_pieces.clear();
+  const BYTE* p = it->pieces;
+  for (DWORD n = 0; n < it->count; ++n) {
+    DWORD length = 0;
+    if (!GetVarint(p, m_end, length) || length == 0) throw CPositionsDamaged("the pieces of a split word do not decode");
+    m_pieces.push_back(length);
+  }
+  return std::span<const DWORD>(m_pieces.data(), m_pieces.size());
 }
 
 bool CPostingReader::Next(Posting& out) {
@@ -262,26 +297,7 @@ bool CPositionsFile::ReadDocument(DWORD slot, DocRecord& out) const {
   out.joined = p;
   p += joinedBytes;
   if (!GetVarint(p, end, splits) || splits > text) throw CPositionsDamaged("the record of a document does not decode");
-  out.splitOrdinals.clear();
-  out.pieceStart.assign(1, 0);
-  out.pieces.clear();
-  DWORD value = 0;
-  for (DWORD k = 0; k < splits; ++k) {
-    DWORD delta = 0, count = 0;
-    if (!GetVarint(p, end, delta) || (k > 0 && delta == 0) || !GetVarint(p, end, count) || count < 2 ||
-        count > static_cast<std::size_t>(end - p))
-      throw CPositionsDamaged("the split words do not decode");
-    value = k == 0 ? delta : value + delta;
-    if (value >= text) throw CPositionsDamaged("a split word lies outside the document");
-    out.splitOrdinals.push_back(value);
-    for (DWORD n = 0; n < count; ++n) {
-      DWORD length = 0;
-      if (!GetVarint(p, end, length) || length == 0) throw CPositionsDamaged("the pieces of a split word do not decode");
-      out.pieces.push_back(length);
-    }
-    out.pieceStart.push_back(static_cast<DWORD>(out.pieces.size()));
-  }
-  if (p != end) throw CPositionsDamaged("the record of a document is longer than it says");
+  out.Start(p, end, splits);
   return true;
 }
 

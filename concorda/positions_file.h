@@ -37,23 +37,38 @@ class CPositionsDamaged : public std::exception {
   std::string m_what;
 };
 
-// One document's record: its counts, joins and split words. Reading one
-// record over another reuses the storage (no allocation per document once
-// the largest record was read).
+// One document's record: its counts, joins and split words. The split
+// words are decoded as far as SplitAt is asked (most phrases need one or
+// two of them, or none), into storage reused from record to record.
 struct DocRecord {
   DWORD textTokens = 0;
   DWORD markupPieces = 0;
   const BYTE* joined = nullptr;  // (textTokens + markupPieces + 7) / 8 bytes
-  // The split words, ascending by ordinal; the byte lengths of the pieces of
-  // splitOrdinals[k] (at least two) are pieces[pieceStart[k] .. pieceStart[k + 1]).
-  std::vector<DWORD> splitOrdinals;
-  std::vector<DWORD> pieceStart;
-  std::vector<DWORD> pieces;
   bool IsJoined(DWORD ordinal) const {
     return ordinal < textTokens + markupPieces && (joined[ordinal / 8] >> (ordinal % 8) & 1);
   }
-  // The piece lengths of the split word at `ordinal`; empty when it is none.
-  std::span<const DWORD> SplitAt(DWORD ordinal) const;
+  // The byte lengths of the pieces (at least two) of the split word at
+  // `ordinal`; empty when it is none. Valid until the next call. Throws
+  // CPositionsDamaged when the split words decoded on the way do not decode.
+  std::span<const DWORD> SplitAt(DWORD ordinal);
+
+ private:
+  friend class CPositionsFile;
+  void Start(const BYTE* splits, const BYTE* end, DWORD count);
+  void DecodeNext();
+
+  // The split words met so far, ascending: their pieces are decoded only
+  // when SplitAt names one.
+  struct Split {
+    DWORD ordinal;
+    DWORD count;
+    const BYTE* pieces;
+  };
+  std::vector<Split> m_splits;
+  std::vector<DWORD> m_pieces;  // of the word SplitAt named last
+  const BYTE* m_next = nullptr;  // the first split word not decoded yet
+  const BYTE* m_end = nullptr;
+  DWORD m_left = 0;  // split words not decoded yet
 };
 
 // One document of a word's postings: its slot and its ordinals (varints).

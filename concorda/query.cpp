@@ -38,9 +38,12 @@ void Subtract(ItemSet& r, const ItemSet& s) {
 
 void AddItems(ItemSet& r, std::vector<DWORD>& items) {
   if (items.empty()) return;
-  std::sort(items.begin(), items.end());
+  // The items of one word's topic list come in order: checking is cheaper
+  // than sorting them again.
+  if (!std::is_sorted(items.begin(), items.end())) std::sort(items.begin(), items.end());
   items.erase(std::unique(items.begin(), items.end()), items.end());
-  UniteWith(r, items);
+  if (r.empty()) r.swap(items);
+  else UniteWith(r, items);
 }
 
 namespace {

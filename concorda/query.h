@@ -26,7 +26,7 @@ using ItemSet = std::vector<DWORD>;
 void UniteWith(ItemSet& r, const ItemSet& s);      // r = r or s
 void IntersectWith(ItemSet& r, const ItemSet& s);  // r = r and s
 void Subtract(ItemSet& r, const ItemSet& s);       // r = r and not s
-// Adds unsorted items (duplicates allowed) to r.
+// Adds unsorted items (duplicates allowed) to r; `items` is used up.
 void AddItems(ItemSet& r, std::vector<DWORD>& items);
 
 // One side of a proximity ("X BLISKO/n Y"): a term (a word, wildcards
