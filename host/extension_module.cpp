@@ -2,6 +2,7 @@
 
 #include <dlfcn.h>
 
+#include <algorithm>
 #include <cstring>
 #include <exception>
 
@@ -43,6 +44,7 @@ void ExtensionModule::Reset() {
   m_getFilterVersion = nullptr;
   m_filterProc = nullptr;
   m_terminateFilter = nullptr;
+  m_getStatus = nullptr;
   m_terminated = false;
 }
 
@@ -67,6 +69,7 @@ bool ExtensionModule::Load(const std::string& path, std::string* error) {
   m_getFilterVersion = reinterpret_cast<PFN_GETFILTERVERSION>(Resolve("GetFilterVersion"));
   m_filterProc = reinterpret_cast<PFN_HTTPFILTERPROC>(Resolve("HttpFilterProc"));
   m_terminateFilter = reinterpret_cast<PFN_TERMINATEFILTER>(Resolve("TerminateFilter"));
+  m_getStatus = reinterpret_cast<PFN_GETEXTENSIONSTATUS>(Resolve("GetExtensionStatus"));
 
   std::string missing;
   if (!m_getVersion) missing += " GetExtensionVersion";
@@ -102,6 +105,32 @@ bool ExtensionModule::Load(const std::string& path, std::string* error) {
     m_filterVersion.lpszFilterDesc[sizeof m_filterVersion.lpszFilterDesc - 1] = '\0';
   }
   return true;
+}
+
+ExtensionModule::Report ExtensionModule::Status(bool withMetrics) const {
+  Report report;
+  if (!m_getStatus) return report;
+  EXTENSION_STATUS status{};
+  status.cbSize = sizeof status;
+  // The figures grow with the bases listed; the buffer grows with them.
+  std::string buffer(withMetrics ? 16384 : 0, '\0');
+  BOOL fitted = FALSE;
+  for (int attempt = 0; attempt < 4 && !fitted; ++attempt) {
+    status.lpszMetrics = withMetrics ? buffer.data() : nullptr;
+    status.cbMetrics = static_cast<DWORD>(buffer.size());
+    try {
+      fitted = m_getStatus(&status);
+    } catch (...) {
+      report.state = EXTENSION_STATE_NO_DATA;
+      return report;
+    }
+    if (!fitted && status.cbMetrics <= buffer.size()) break;  // refused for another reason
+    if (!fitted) buffer.resize(status.cbMetrics);
+  }
+  report.state = status.dwState;
+  report.commands = status.lpszCommands ? status.lpszCommands : "";
+  if (withMetrics && fitted) report.metrics.assign(buffer.data(), std::min<std::size_t>(status.cbMetrics, buffer.size()));
+  return report;
 }
 
 void ExtensionModule::Terminate(DWORD flags) {

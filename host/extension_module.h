@@ -5,6 +5,7 @@
 
 #include <string>
 
+#include "platform/extension_status.h"
 #include "platform/isapi.h"
 
 namespace host {
@@ -43,6 +44,16 @@ class ExtensionModule {
     return m_filterProc(pfc, notification, data);
   }
 
+  // What the extension reports of itself through GetExtensionStatus
+  // (optional; a library without it is serving once loaded, with no
+  // commands and no figures). Safe from any thread while loaded.
+  struct Report {
+    DWORD state = EXTENSION_STATE_SERVING;
+    std::string commands;  // blank-separated command words
+    std::string metrics;   // Prometheus text lines (only when asked for)
+  };
+  Report Status(bool withMetrics) const;
+
   // Calls TerminateExtension (and TerminateFilter when exported) once; later
   // calls do nothing. Exceptions out of the library are swallowed and logged.
   void Terminate(DWORD flags = HSE_TERM_MUST_UNLOAD);
@@ -65,6 +76,7 @@ class ExtensionModule {
   PFN_GETFILTERVERSION m_getFilterVersion = nullptr;
   PFN_HTTPFILTERPROC m_filterProc = nullptr;
   PFN_TERMINATEFILTER m_terminateFilter = nullptr;
+  PFN_GETEXTENSIONSTATUS m_getStatus = nullptr;
 };
 
 }  // namespace host

@@ -20,6 +20,7 @@
 #include "host/fcgi_options.h"
 #include "host/fcgi_server.h"
 #include "host/host_startup.h"
+#include "host/host_status.h"
 #include "host/static_files.h"
 
 namespace {
@@ -72,7 +73,8 @@ int main(int argc, char** argv) {
 
   bool drained = true;
   {
-    host::FcgiServer server(options, module, files, log, listener);
+    host::HostStatus status(module, *host::AddressFilter::Parse(options.statusFrom));
+    host::FcgiServer server(options, module, files, log, status, listener);
     std::thread signals([&] {
       int signal = 0;
       sigwait(&stopSignals, &signal);

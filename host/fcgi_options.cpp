@@ -1,5 +1,6 @@
 #include "host/fcgi_options.h"
 
+#include "host/address_filter.h"
 #include "host/option_parser.h"
 
 namespace host {
@@ -39,6 +40,8 @@ std::string FcgiUsage() {
          "  --read-timeout S      longest pause in a request body, seconds (default 30)\n"
          "  --write-timeout S     longest wait for the web server to take output, seconds (default 60)\n"
          "  --shutdown-timeout S  wait for running requests at stop, seconds (default 10)\n"
+         "  --status-from LIST    clients (as the web server names them) that may read /metrics and\n"
+         "                        /healthz: loopback, any, addresses and prefixes (default loopback)\n"
          "  --help                this text\n"
          "\n"
          "Static files are the web server's: it serves the installation directory, the value \"Dir\" of\n"
@@ -58,6 +61,7 @@ std::optional<FcgiOptions> ParseFcgiOptions(const std::vector<std::string>& args
       {"--registry", [&](const std::string& v) { return !v.empty() && (o.registryPath = v, true); }},
       {"--log", [&](const std::string& v) { return !v.empty() && (o.logDestination = v, true); }},
       {"--extension", [&](const std::string& v) { return !v.empty() && (o.extensionPath = v, true); }},
+      {"--status-from", [&](const std::string& v) { return AddressFilter::Parse(v) && (o.statusFrom = v, true); }},
       {"--max-params",
        [&](const std::string& v) { return ParseCount(v, 1024, 16u << 20, &n) && (o.maxParamBytes = n, true); }},
       {"--max-body", [&](const std::string& v) { return ParseCount(v, 0, 1u << 30, &n) && (o.maxBodyBytes = n, true); }},

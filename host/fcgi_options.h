@@ -21,6 +21,7 @@ struct FcgiOptions {
   std::string registryPath;               // empty: the system's default registry file
   std::string logDestination = "-";       // access log: a file, or "-" for standard output
   std::string extensionPath;              // empty: ../lib/libportico.so beside the program
+  std::string statusFrom = "loopback";    // clients (REMOTE_ADDR) that may read /metrics and /healthz
   std::size_t maxParamBytes = 64 * 1024;  // all FastCGI parameters of a request together
   std::size_t maxBodyBytes = 1024 * 1024;
   std::chrono::milliseconds headerTimeout{10000};   // new connection: its request head (begin record, parameters)

@@ -30,8 +30,8 @@ void SetTimeout(int fd, int option, std::chrono::milliseconds t) {
 }  // namespace
 
 FcgiServer::FcgiServer(const FcgiOptions& options, const ExtensionModule& module, const StaticFiles& files,
-                       AccessLog& log, FcgiListener& listener)
-    : m_options(options), m_module(module), m_files(files), m_log(log), m_listener(listener) {}
+                       AccessLog& log, HostStatus& status, FcgiListener& listener)
+    : m_options(options), m_module(module), m_files(files), m_log(log), m_status(status), m_listener(listener) {}
 
 FcgiServer::~FcgiServer() = default;
 
@@ -147,6 +147,7 @@ void FcgiServer::Loop(Worker& worker) {
       SetTimeout(fd, SO_SNDTIMEO, m_options.writeTimeout);
       request.ipcFd = fd;
       request.keepConnection = 1;  // libfcgi reads the request from this connection
+      ++m_connections;
     }
     {
       std::lock_guard<std::mutex> lock(worker.mutex);
@@ -161,14 +162,15 @@ void FcgiServer::Loop(Worker& worker) {
       worker.idleFd = -1;
     }
     // Failed: libfcgi has closed the connection; the next one is accepted.
-    if (rc < 0) continue;
-    Serve(request);
+    if (rc >= 0) Serve(request);
+    if (request.ipcFd < 0) --m_connections;
   }
   if (request.ipcFd >= 0) {
     // A kept connection, at stop: closed at once. libfcgi's own close would
     // wait up to two seconds for the web server to close its end first.
     ::close(request.ipcFd);
     request.ipcFd = -1;
+    --m_connections;
   }
   FCGX_Free(&request, 0);
 }
@@ -183,13 +185,24 @@ void FcgiServer::Serve(FCGX_Request& r) {
   FcgiRequest request;
   int status = 0;
   std::string logData;
+  std::string command = HostStatus::kRefused;
   try {
     int refused = RequestFromParams(r.envp, m_options.maxParamBytes, &request);
     if (!refused) refused = ReadRequestBody(r.in, m_options.maxBodyBytes, &request);
     if (refused) {
       channel.AnswerError(refused);
       status = refused;
+    } else if (std::optional<HostStatus::Answer> answer = m_status.Respond(
+                   request.info.method, request.info.url, request.info.remoteAddress, m_connections)) {
+      command = HostStatus::kStatusPage;
+      ResponseHead head;
+      head.status = answer->status;
+      head.fields = {{"Content-Type", answer->contentType}, {"Cache-Control", "no-store"}};
+      if (channel.SendHead(head) && (request.info.method == "HEAD" || channel.Write(answer->body.data(), answer->body.size())))
+        channel.Finish();
+      status = answer->status;
     } else {
+      command = m_status.CommandOf(request.info.url, request.info.queryString);
       ExtensionOutcome outcome = ServeExtensionRequest(m_module, m_files, request.info, channel);
       status = outcome.status;
       logData = std::move(outcome.logData);
@@ -210,6 +223,7 @@ void FcgiServer::Serve(FCGX_Request& r) {
     record.bytes = channel.BytesSent();
     record.logData = std::move(logData);
     record.elapsed = std::chrono::steady_clock::now() - started;
+    m_status.Record(command, status, record.bytes, record.elapsed);  // counted once logged
     m_log.Write(record);
   } catch (const std::exception&) {
     // A log line lost to a lack of memory; the request itself is done.

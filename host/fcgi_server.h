@@ -23,6 +23,7 @@
 #include "host/extension_module.h"
 #include "host/fcgi_listener.h"
 #include "host/fcgi_options.h"
+#include "host/host_status.h"
 #include "host/static_files.h"
 #include "platform/sync.h"
 
@@ -34,7 +35,7 @@ class FcgiServer {
  public:
   // All must outlive the server; the module is loaded, the listener open.
   FcgiServer(const FcgiOptions& options, const ExtensionModule& module, const StaticFiles& files, AccessLog& log,
-             FcgiListener& listener);
+             HostStatus& status, FcgiListener& listener);
   ~FcgiServer();
 
   // Starts the threads and serves until Stop. Then no connection is accepted
@@ -73,7 +74,9 @@ class FcgiServer {
   const ExtensionModule& m_module;
   const StaticFiles& m_files;
   AccessLog& m_log;
+  HostStatus& m_status;
   FcgiListener& m_listener;
+  std::atomic<std::size_t> m_connections{0};  // held by the threads now
   std::vector<std::unique_ptr<Worker>> m_workers;
   std::atomic<bool> m_stopping{false};
   std::atomic<std::size_t> m_ended{0};

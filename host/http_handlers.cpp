@@ -25,8 +25,30 @@ void HttpSession::Handle(Job& job) {
   }
   if (job.extension)
     HandleExtension(job);
-  else
+  else if (!HandleStatusPage(job))
     HandleStatic(job);
+}
+
+bool HttpSession::HandleStatusPage(Job& job) {
+  std::optional<HostStatus::Answer> answer =
+      m_server.status.Respond(job.info.method, job.info.url, m_remote, m_server.connections);
+  if (!answer) return false;
+  job.command = HostStatus::kStatusPage;
+  auto res = std::make_shared<http::response<http::string_body>>(static_cast<http::status>(answer->status), job.version);
+  SetServerFields(*res);
+  res->set(http::field::content_type, answer->contentType);
+  res->set(http::field::cache_control, "no-store");
+  res->keep_alive(job.keepAlive);
+  std::uint64_t bytes = job.head ? 0 : answer->body.size();
+  if (job.head) {
+    res->content_length(answer->body.size());
+  } else {
+    res->body() = std::move(answer->body);
+    res->prepare_payload();
+  }
+  PostWhole(res);
+  LogRequest(job, answer->status, bytes, {});
+  return true;
 }
 
 void HttpSession::HandleExtension(Job& job) {
@@ -92,6 +114,7 @@ void HttpSession::LogRequest(const Job& job, int status, std::uint64_t bytes, co
   record.bytes = bytes;
   record.logData = logData;
   record.elapsed = std::chrono::steady_clock::now() - job.started;
+  m_server.status.Record(job.command, status, bytes, record.elapsed);  // counted once logged
   m_server.log.Write(record);
 }
 

@@ -23,11 +23,7 @@ std::string HttpDate(std::time_t t) {
   return text;
 }
 
-bool IsReaderAddress(std::string_view path) {
-  for (std::string_view prefix : {"/eli/", "/api/", "/feed/"})
-    if (path.substr(0, prefix.size()) == prefix) return true;
-  return path == "/sitemap.xml" || path == "/robots.txt";
-}
+bool IsReaderAddress(std::string_view path) { return !ReaderAddressFamily(path).empty(); }
 
 std::optional<Route> ParseTarget(std::string_view target) {
   for (std::string_view scheme : {"http://", "https://"}) {

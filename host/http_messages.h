@@ -27,9 +27,8 @@ struct Route {
   std::string query;           // raw
 };
 
-// The reader addresses that the extension serves beside "/portico.dll":
-// "/eli/...", "/api/...", "/feed/...", "/sitemap.xml" and "/robots.txt"
-// (decoded path, exact case). The host hands such a request to the
+// The reader addresses that the extension serves beside "/portico.dll"
+// (ReaderAddressFamily, request_info.h). The host hands such a request to the
 // extension with the whole path as its script name and no path info, as a
 // FastCGI server does for a location mapped to it; the extension tells them
 // from its own requests by the URL.

@@ -14,8 +14,8 @@ namespace net = boost::asio;
 using tcp = net::ip::tcp;
 
 HttpServer::HttpServer(const ServerOptions& options, const ExtensionModule& module, const StaticFiles& files,
-                       AccessLog& log)
-    : m_options(options), m_pool(options.threads), m_context{options, module, files, log, m_pool, {}, {}, {}} {}
+                       AccessLog& log, HostStatus& status)
+    : m_options(options), m_pool(options.threads), m_context{options, module, files, log, m_pool, status, {}, {}, {}} {}
 
 HttpServer::~HttpServer() = default;
 

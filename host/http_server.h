@@ -27,8 +27,9 @@ namespace host {
 
 class HttpServer {
  public:
-  // All four must outlive the server; the module is loaded already.
-  HttpServer(const ServerOptions& options, const ExtensionModule& module, const StaticFiles& files, AccessLog& log);
+  // All must outlive the server; the module is loaded already.
+  HttpServer(const ServerOptions& options, const ExtensionModule& module, const StaticFiles& files, AccessLog& log,
+             HostStatus& status);
   ~HttpServer();
 
   // Binds and listens. False with a one-line reason in *error.

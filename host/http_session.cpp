@@ -252,6 +252,7 @@ void HttpSession::Dispatch() {
   auto job = std::make_shared<Job>();
   job->target = std::string(Sv(req.target()));
   job->extension = route->extension;
+  job->command = route->extension ? m_server.status.CommandOf(route->url, route->query) : HostStatus::kStatic;
   job->head = m_isHead;
   job->version = m_version;
   job->keepAlive = m_clientKeepAlive;

@@ -25,6 +25,7 @@
 
 #include "host/access_log.h"
 #include "host/extension_module.h"
+#include "host/host_status.h"
 #include "host/request_info.h"
 #include "host/response_channel.h"
 #include "host/server_options.h"
@@ -53,6 +54,7 @@ struct ServerContext {
   const StaticFiles& files;
   AccessLog& log;
   WorkerPool& pool;
+  HostStatus& status;
   std::atomic<bool> stopping{false};
   // Connections not closed yet (a closed session may live on a moment while
   // its last handlers run; it no longer counts).
@@ -90,6 +92,7 @@ class HttpSession : public std::enable_shared_from_this<HttpSession> {
   struct Job {
     RequestInfo info;
     std::string target;  // raw, for the log
+    std::string command = HostStatus::kRefused;  // the request's label in the figures
     bool extension = false;
     bool head = false;
     unsigned version = 11;
@@ -111,6 +114,8 @@ class HttpSession : public std::enable_shared_from_this<HttpSession> {
   void Handle(Job& job);
   void HandleExtension(Job& job);
   void HandleStatic(Job& job);
+  // /metrics and /healthz; false when the path is neither.
+  bool HandleStatusPage(Job& job);
 
   // Whole responses (errors, files): built anywhere, written on the I/O thread.
   template <class Body>

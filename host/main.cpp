@@ -13,6 +13,7 @@
 #include "host/error_log.h"
 #include "host/extension_module.h"
 #include "host/host_startup.h"
+#include "host/host_status.h"
 #include "host/http_server.h"
 #include "host/server_options.h"
 #include "host/static_files.h"
@@ -50,7 +51,8 @@ int main(int argc, char** argv) {
   if (!host::LoadExtension(&options.extensionPath, module, &error)) return Fail(kFailure, error);
 
   {
-    host::HttpServer server(options, module, files, log);
+    host::HostStatus status(module, *host::AddressFilter::Parse(options.statusFrom));
+    host::HttpServer server(options, module, files, log, status);
     if (!server.Listen(&error)) {
       module.Unload();
       return Fail(kFailure, error);

@@ -25,6 +25,15 @@ bool EqualsNoCase(std::string_view a, std::string_view b) {
   return true;
 }
 
+std::string_view ReaderAddressFamily(std::string_view path) {
+  for (std::string_view family : {"/eli", "/api", "/feed"})
+    if (path.size() > family.size() && path.substr(0, family.size()) == family && path[family.size()] == '/')
+      return family;
+  for (std::string_view file : {"/sitemap.xml", "/robots.txt"})
+    if (path == file) return file;
+  return {};
+}
+
 std::optional<std::string_view> RequestInfo::Header(std::string_view name) const {
   for (const auto& [field, value] : headers)
     if (EqualsNoCase(field, name)) return std::string_view(value);

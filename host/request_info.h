@@ -49,4 +49,11 @@ bool CopyServerVariable(const RequestInfo& request, const char* name, void* buff
 // ASCII case-insensitive equality, for header and variable names.
 bool EqualsNoCase(std::string_view a, std::string_view b);
 
+// The reader addresses that the extension serves beside "/portico.dll", by
+// family: "/eli" (paths below "/eli/"), "/api" ("/api/..."), "/feed"
+// ("/feed/..."), "/sitemap.xml" and "/robots.txt" (decoded path, exact
+// case). Empty for any other path. The family, never the path, labels such
+// a request in the host's figures.
+std::string_view ReaderAddressFamily(std::string_view path);
+
 }  // namespace host

@@ -1,5 +1,6 @@
 #include "host/server_options.h"
 
+#include "host/address_filter.h"
 #include "host/option_parser.h"
 
 namespace host {
@@ -25,6 +26,8 @@ std::string ServerUsage() {
          "  --read-timeout S      time to receive one request, seconds (default 30)\n"
          "  --write-timeout S     time to send one piece of a response, seconds (default 60)\n"
          "  --shutdown-timeout S  wait for running requests at stop, seconds (default 10)\n"
+         "  --status-from LIST    clients that may read /metrics and /healthz: loopback, any, addresses\n"
+         "                        and prefixes, comma-separated (default loopback)\n"
          "  --help                this text\n"
          "\n"
          "The installation directory is the value \"Dir\" of the registry key\n"
@@ -41,6 +44,7 @@ std::optional<ServerOptions> ParseServerOptions(const std::vector<std::string>& 
       {"--registry", [&](const std::string& v) { return !v.empty() && (o.registryPath = v, true); }},
       {"--log", [&](const std::string& v) { return !v.empty() && (o.logDestination = v, true); }},
       {"--extension", [&](const std::string& v) { return !v.empty() && (o.extensionPath = v, true); }},
+      {"--status-from", [&](const std::string& v) { return AddressFilter::Parse(v) && (o.statusFrom = v, true); }},
       {"--max-connections",
        [&](const std::string& v) { return ParseCount(v, 1, 100000, &n) && (o.maxConnections = n, true); }},
       {"--max-per-address",

@@ -17,6 +17,7 @@ struct ServerOptions {
   std::string registryPath;     // empty: the system's default registry file
   std::string logDestination = "-";  // access log: a file, or "-" for standard output
   std::string extensionPath;    // empty: ../lib/libportico.so beside the program
+  std::string statusFrom = "loopback";  // who may read /metrics and /healthz (address_filter.h)
   std::size_t maxConnections = 256;
   // Open connections from one client address at most; 0: no such limit
   // (behind a proxy every connection comes from the proxy's address).

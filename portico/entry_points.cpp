@@ -1,9 +1,12 @@
 // The exported entry points of the library: the extension's, acting on the
-// one extension object, and the filter's, which lets every request pass.
+// one extension object, its status for the host, and the filter's, which
+// lets every request pass.
 #include <cstring>
 
+#include "platform/extension_status.h"
 #include "platform/isapi.h"
 #include "portico/extension.h"
+#include "portico/status_report.h"
 
 namespace portico {
 
@@ -30,6 +33,25 @@ DWORD HttpExtensionProc(EXTENSION_CONTROL_BLOCK* pECB) { return portico::TheExte
 BOOL TerminateExtension(DWORD) {
   portico::TheExtension().Stop();
   return TRUE;
+}
+
+BOOL GetExtensionStatus(EXTENSION_STATUS* status) {
+  if (!status || status->cbSize != sizeof(EXTENSION_STATUS)) return FALSE;
+  try {
+    const portico::CPorticoExtension& extension = portico::TheExtension();
+    status->dwState = portico::ExtensionState(extension);
+    status->lpszCommands = portico::CommandWords();
+    if (!status->lpszMetrics) return TRUE;
+    const std::string text = portico::MetricsText(extension);
+    const DWORD capacity = status->cbMetrics;
+    status->cbMetrics = static_cast<DWORD>(text.size());
+    if (text.size() > capacity) return FALSE;
+    std::memcpy(status->lpszMetrics, text.data(), text.size());
+    return TRUE;
+  } catch (...) {  // nothing may be thrown across the entry point
+    status->cbMetrics = 0;
+    return TRUE;
+  }
 }
 
 BOOL GetFilterVersion(HTTP_FILTER_VERSION* pVer) {

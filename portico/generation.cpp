@@ -30,8 +30,13 @@ CGeneration::~CGeneration() {
 }
 
 void CGeneration::Open(std::uint64_t number, const CBaseListing& listing,
-                       const std::optional<std::string>& cacheDirectory) {
+                       const std::optional<std::string>& cacheDirectory, CLookupCounters* lookups) {
   m_number = number;
+  if (lookups) {
+    m_pageCache.CountInto(&lookups->pages);
+    m_readerPageCache.CountInto(&lookups->readerPages);
+    m_searchCache.CountInto(&lookups->searches);
+  }
   m_listing = listing;
   OpenCatalogue(m_main, CSrvSrv::kDefaultName, listing.main, cacheDirectory);
   m_contents.m_bNoTable = TRUE;

@@ -64,8 +64,11 @@ class CGeneration {
   // Opens both catalogues over the listed bases (the contents catalogue
   // without a table of acts), keeping their table caches in `cacheDirectory`
   // when it is set. Bases that cannot be opened are left out with a message,
-  // as at every start. Call once, before the generation is shared.
-  void Open(std::uint64_t number, const CBaseListing& listing, const std::optional<std::string>& cacheDirectory);
+  // as at every start. The page and search caches count their lookups into
+  // `lookups` when given (it must outlive the generation). Call once, before
+  // the generation is shared.
+  void Open(std::uint64_t number, const CBaseListing& listing, const std::optional<std::string>& cacheDirectory,
+            CLookupCounters* lookups = nullptr);
 
   std::uint64_t Number() const { return m_number; }
   const CBaseListing& Listing() const { return m_listing; }

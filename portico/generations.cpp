@@ -62,7 +62,7 @@ CBaseListing CGenerations::Listing() {
 
 std::shared_ptr<CGeneration> CGenerations::Open(const CBaseListing& listing) {
   auto generation = std::make_shared<CGeneration>();
-  generation->Open(m_nextNumber++, listing, m_cacheDirectory);
+  generation->Open(m_nextNumber++, listing, m_cacheDirectory, &m_lookups);
   return generation;
 }
 

@@ -66,6 +66,8 @@ class CGenerations {
     std::optional<std::chrono::system_clock::time_point> lastPublication;
   };
   Figures Report() const;
+  // Lookups of the page caches and the search caches of every generation so far.
+  const CLookupCounters& Lookups() const { return m_lookups; }
 
  private:
   void Run(const std::function<void()>& ready);
@@ -80,6 +82,7 @@ class CGenerations {
   CBaseListing Listing();
 
   std::optional<std::string> m_cacheDirectory;
+  CLookupCounters m_lookups;
   std::thread m_thread;
   CEvent m_stop;
 

@@ -22,6 +22,7 @@ CPageCache::CPageCache() : m_budget(BudgetFromEnvironment()) {}
 CPageCache::Entry CPageCache::Find(std::int32_t index) {
   std::lock_guard<std::mutex> lock(m_mutex);
   auto it = m_slots.find(index);
+  if (m_counters) m_counters->Count(it != m_slots.end());
   if (it == m_slots.end()) return nullptr;
   m_order.splice(m_order.begin(), m_order, it->second.position);
   return it->second.page;

@@ -27,6 +27,8 @@
 #include <string>
 #include <unordered_map>
 
+#include "portico/cache_counters.h"
+
 namespace portico {
 
 class CPageCache {
@@ -44,6 +46,8 @@ class CPageCache {
   CPageCache();
   explicit CPageCache(std::size_t budget) : m_budget(budget) {}
 
+  // Lookups are counted into `counters` from now on (it must outlive the cache).
+  void CountInto(CCacheCounters* counters) { m_counters = counters; }
   // The page of a catalogue index, or null.
   Entry Find(std::int32_t index);
   // Keeps a page unless it is too small or too large for the cache; a page
@@ -67,6 +71,7 @@ class CPageCache {
   std::unordered_map<std::int32_t, Slot> m_slots;
   Order m_order;
   std::size_t m_bytes = 0;
+  CCacheCounters* m_counters = nullptr;
 };
 
 }  // namespace portico

@@ -23,6 +23,7 @@ CSearchCache::List CSearchCache::Find(const std::string& query) const {
   const DWORD key = Key(query);
   std::lock_guard<std::mutex> lock(m_mutex);
   auto it = Locate(key, query);
+  if (m_counters) m_counters->Count(it != m_aEntries.end());
   if (it == m_aEntries.end()) {
     ++m_nMisses;
     return nullptr;

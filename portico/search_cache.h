@@ -24,6 +24,7 @@
 #include <vector>
 
 #include "platform/windows_types.h"
+#include "portico/cache_counters.h"
 
 namespace portico {
 
@@ -38,6 +39,8 @@ class CSearchCache {
   // bytes and the terminating zero (the container's name hash).
   static DWORD Key(std::string_view query);
 
+  // Lookups are also counted into `counters` from now on (it must outlive the cache).
+  void CountInto(CCacheCounters* counters) { m_counters = counters; }
   // The cached list of the query, or null.
   List Find(const std::string& query) const;
   // Stores the list of a query that is not cached yet (evicting first when
@@ -65,6 +68,7 @@ class CSearchCache {
   int m_nToggle = 0;              // 0: the lower half goes next, 1: the upper half
   mutable std::size_t m_nHits = 0;
   mutable std::size_t m_nMisses = 0;
+  CCacheCounters* m_counters = nullptr;
 };
 
 class CPorticoExtension;

@@ -90,6 +90,17 @@ TEST_F(InstalledSite, FramesetDocumentSearchAndStaticFileThroughNginx) {
   EXPECT_NE(search.Body().find("portico.dll?Topic&"), std::string::npos) << search.Body();
 
   EXPECT_EQ(Get("/portico.dll?NoSuchCommand").Status(), 200) << "no output from the extension: an empty page";
+
+  // The host's status pages through nginx, to a loopback client.
+  Response health = Get("/healthz");
+  EXPECT_EQ(health.Status(), 200);
+  EXPECT_EQ(health.Body(), "ok\n");
+  Response metrics = Get("/metrics");
+  ASSERT_EQ(metrics.Status(), 200);
+  EXPECT_EQ(metrics.Header("Content-Type"), "text/plain; version=0.0.4; charset=utf-8");
+  EXPECT_NE(metrics.Body().find("vamu_requests_total{command=\"Topic\",status=\"200\"} 1\n"), std::string::npos)
+      << metrics.Body();
+  EXPECT_NE(metrics.Body().find("vamu_base_info{catalogue=\"biblion\",base=\"0\""), std::string::npos);
   // The visit of the frameset was counted in the installed registry file.
   EXPECT_EQ(host::test::AwaitVisits(root + "/etc/vamu/registry.reg", 1), 1);
 

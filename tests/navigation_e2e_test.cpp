@@ -158,4 +158,34 @@ TEST_F(NavigationTest, ImageBytesArriveWhole) {
   EXPECT_NE(Get("/portico.dll?Image&Brak").find("<H1>Brak tej strony</H1>"), std::string::npos);
 }
 
+// /healthz of the real extension: 503 while a listed base cannot be opened
+// (nothing to serve from), 200 once the registry lists one that can.
+TEST(HealthOfTheSite, NothingToServeFromUntilABaseCanBeOpened) {
+  portico::test::TestSite site;
+  site.Registry().SetString("HKEY_LOCAL_MACHINE\\Software\\Kolm\\File Server\\biblion", "1",
+                            site.root + "/missing.vq");
+  site.WriteRegistry();
+  host::test::Site server;
+  server.registry = site.registryPath;
+  host::test::ServerProcess process;
+  ASSERT_TRUE(process.Start(server));
+  host::test::Response health;
+  for (int i = 0; i < 200; ++i) {
+    health = Fetch(process.Port(), "/healthz");
+    if (health.Body() != "starting\n") break;
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  }
+  EXPECT_EQ(health.Status(), 503);
+  EXPECT_EQ(health.Body(), "nothing to serve from\n");
+  EXPECT_EQ(Fetch(process.Port(), "/metrics").Status(), 200);
+
+  portico::test::TestSite::WriteBase(site.root + "/missing.vq", Documents());
+  for (int i = 0; i < 200 && health.Status() != 200; ++i) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    health = Fetch(process.Port(), "/healthz");
+  }
+  EXPECT_EQ(health.Status(), 200) << "the base published in place is taken up without a restart";
+  EXPECT_EQ(health.Body(), "ok\n");
+}
+
 }  // namespace

@@ -19,6 +19,7 @@
 #include <vector>
 
 #include "host/tests/fcgi_client.h"
+#include "host/tests/prometheus_text.h"
 #include "host/tests/server_fixture.h"
 #include "portico/tests/harness.h"
 #include "tools/tests/tool_runner.h"
@@ -138,6 +139,15 @@ struct PublicationUnderLoad : ::testing::TestWithParam<const char*> {
     }
     return f;
   }
+  // The host's /metrics, as a loopback client reads it.
+  std::string Metrics() {
+    if (!Fcgi()) return host::test::Fetch(process.Port(), "/metrics").Body();
+    host::test::Params params = host::test::GetParams("");
+    for (auto& [name, value] : params)
+      if (name == "SCRIPT_NAME" || name == "REQUEST_URI") value = "/metrics";
+    host::test::FcgiClient client(socket);
+    return client.Request(params).Body();
+  }
   static std::string QueryOf(int i) {
     return i % (kActs + 1) == kActs ? "Search&Pattern=wydanie" : "Topic&" + std::to_string(i % (kActs + 1));
   }
@@ -208,8 +218,22 @@ TEST_P(PublicationUnderLoad, NoFailureNoMixedPageNewEditionWithinTwoSecondsOldBa
       pause = false;
     }
   }
+  // Scraped while the readers go on.
+  const std::string metrics = Metrics();
   stop = true;
   for (auto& r : readers) r.get();
+  const host::test::PrometheusText parsed = host::test::ParsePrometheusText(metrics);
+  EXPECT_TRUE(parsed.Ok()) << parsed.error;
+  for (const char* line : {"vamu_publications_total 4\n", "vamu_generation 5\n", "vamu_generations_open 1\n",
+                           "vamu_extension_state 1\n", "vamu_publications_refused_total 0\n"})
+    EXPECT_NE(metrics.find(line), std::string::npos) << line << "in\n" << metrics;
+  EXPECT_NE(metrics.find("vamu_requests_total{command=\"Topic\",status=\"200\"} "), std::string::npos);
+  EXPECT_NE(metrics.find("vamu_requests_total{command=\"Search\",status=\"200\"} "), std::string::npos);
+  std::cout << GetParam() << " /metrics during the load:\n";
+  for (std::size_t at = 0, end; (end = metrics.find('\n', at)) != std::string::npos; at = end + 1) {
+    std::string line = metrics.substr(at, end - at);
+    if (line[0] != '#' && line.find("_bucket") == std::string::npos) std::cout << "  " << line << "\n";
+  }
 
   std::size_t failed = 0, mixed = 0, stale = 0;
   std::vector<Clock::duration> firstSeen(published.size(), Clock::duration::max());

@@ -15,6 +15,7 @@
 #include <thread>
 
 #include "host/tests/fcgi_client.h"
+#include "host/tests/prometheus_text.h"
 #include "host/tests/server_fixture.h"
 
 namespace host::test {
@@ -187,6 +188,60 @@ TEST_F(FcgiHost, WaitingConnectionTakesTheThreadOfAnIdleKeptOne) {
   EXPECT_TRUE(Get("echo").ended);
   EXPECT_LT(std::chrono::steady_clock::now() - start, 1s);
   EXPECT_TRUE(kept.ClosedByHost(1s));
+}
+
+// A request for one of the host's status pages, as nginx passes it on.
+Params StatusParams(const std::string& path, const std::string& client) {
+  Params params = GetParams("");
+  for (auto& [name, value] : params) {
+    if (name == "SCRIPT_NAME" || name == "REQUEST_URI") value = path;
+    if (name == "REMOTE_ADDR") value = client;
+  }
+  return params;
+}
+
+TEST_F(FcgiHost, StatusPagesCountRequestsForAllowedClients) {
+  Start({"--status-from", "127.0.0.1,10.0.0.0/8"});
+  EXPECT_EQ(Get("echo&1").Status(), 200);
+  // Reader addresses reach vamufcgi with the whole path as script name; each
+  // is counted under its family, never its path.
+  for (const char* path : {"/eli/du/2024/1/ogl", "/eli/zz%C5x", "/api/v1/acts"}) {
+    FcgiClient reader(socket);
+    Params params = StatusParams(path, "127.0.0.1");
+    ASSERT_NE(reader.Request(params).Status(), 0) << path;
+  }
+  EXPECT_EQ(Get("status&404").Status(), 404);
+  ASSERT_TRUE(WaitForText(site.accessLog, "status&404"));
+  FcgiClient held(socket);  // a connection the host holds while the figures are read
+  FcgiClient client(socket);
+  FcgiResponse metrics = client.Request(StatusParams("/metrics", "10.2.3.4"));
+  ASSERT_EQ(metrics.Status(), 200);
+  EXPECT_EQ(metrics.Header("Content-Type"), "text/plain; version=0.0.4; charset=utf-8");
+  const std::string m = metrics.Body();
+  for (const char* line : {"vamu_requests_total{command=\"echo\",status=\"200\"} 1\n",
+                           "vamu_requests_total{command=\"status\",status=\"404\"} 1\n",
+                           "vamu_test_served_total 5\n", "vamu_extension_state 1\n"})
+    EXPECT_NE(m.find(line), std::string::npos) << line << "\nin\n" << m;
+  PrometheusText parsed = ParsePrometheusText(m);
+  ASSERT_TRUE(parsed.Ok()) << parsed.error << "\nin\n" << m;
+  double eli = 0, api = 0;
+  for (const std::string& series : parsed.SeriesOf("vamu_requests_total")) {
+    EXPECT_EQ(series.find("du/"), std::string::npos) << series;
+    if (series.find("command=\"/eli\"") != std::string::npos) eli += *parsed.Value(series);
+    if (series.find("command=\"/api\"") != std::string::npos) api += *parsed.Value(series);
+  }
+  EXPECT_EQ(eli, 2);
+  EXPECT_EQ(api, 1);
+  std::size_t at = m.find("\nvamu_open_connections ");
+  ASSERT_NE(at, std::string::npos);
+  EXPECT_GE(std::stoull(m.substr(at + 23)), 1u);
+
+  FcgiClient health(socket);
+  FcgiResponse ok = health.Request(StatusParams("/healthz", "127.0.0.1"));
+  EXPECT_EQ(ok.Status(), 200);
+  EXPECT_EQ(ok.Body(), "ok\n");
+  FcgiClient stranger(socket);
+  EXPECT_EQ(stranger.Request(StatusParams("/metrics", "192.0.2.1")).Status(), 403);
 }
 
 TEST_F(FcgiHost, PostBodyReachesTheExtensionWithinItsLimit) {

@@ -2,8 +2,12 @@
 // query string (up to the first "&") selects what it does; the argument
 // follows the "&". Environment: VAMU_TEST_EXT_REFUSE makes
 // GetExtensionVersion fail; VAMU_TEST_EXT_MARKER names a file that gets
-// "terminate" and "unload" lines when the server stops the library.
+// "terminate" and "unload" lines when the server stops the library;
+// VAMU_TEST_EXT_STATE ("starting", "nodata") is the state its status entry
+// point reports (else serving), and VAMU_TEST_EXT_METRICS_LINES the number
+// of filler lines in its figures (else none).
 #include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -12,6 +16,7 @@
 #include <string>
 #include <thread>
 
+#include "platform/extension_status.h"
 #include "platform/isapi.h"
 #include "platform/registry.h"
 
@@ -25,6 +30,8 @@ void Mark(const char* what) {
     }
   }
 }
+
+std::atomic<unsigned> g_served{0};
 
 struct UnloadMarker {
   ~UnloadMarker() { Mark("unload"); }
@@ -194,7 +201,28 @@ BOOL GetExtensionVersion(HSE_VERSION_INFO* version) {
   return TRUE;
 }
 
-DWORD HttpExtensionProc(EXTENSION_CONTROL_BLOCK* ecb) { return Serve(ecb); }
+DWORD HttpExtensionProc(EXTENSION_CONTROL_BLOCK* ecb) {
+  ++g_served;
+  return Serve(ecb);
+}
+
+BOOL GetExtensionStatus(EXTENSION_STATUS* status) {
+  if (status->cbSize != sizeof *status) return FALSE;
+  const char* state = std::getenv("VAMU_TEST_EXT_STATE");
+  status->dwState = !state ? EXTENSION_STATE_SERVING
+                    : std::strcmp(state, "starting") == 0 ? EXTENSION_STATE_STARTING
+                                                          : EXTENSION_STATE_NO_DATA;
+  status->lpszCommands = "echo big slow status log";
+  if (!status->lpszMetrics) return TRUE;
+  std::string text = "# TYPE vamu_test_served_total counter\nvamu_test_served_total " + std::to_string(g_served.load()) + "\n";
+  if (const char* lines = std::getenv("VAMU_TEST_EXT_METRICS_LINES"))
+    for (long i = std::atol(lines); i > 0; --i) text += "vamu_test_filler 1\n";
+  DWORD capacity = status->cbMetrics;
+  status->cbMetrics = DWORD(text.size());
+  if (text.size() > capacity) return FALSE;
+  std::memcpy(status->lpszMetrics, text.data(), text.size());
+  return TRUE;
+}
 
 BOOL TerminateExtension(DWORD) {
   Mark("terminate");
