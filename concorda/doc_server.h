@@ -187,13 +187,17 @@ class CDocServer : public CFileServer {
   // and, with `fold`, those of the words of the base that read alike and the
   // lemmas that read alike. None without the dictionary.
   std::vector<std::string> LemmasOf(std::string_view word, bool fold, const concorda::CQueryBudget* budget = nullptr);
-  // The lemma table and the fold table of the word table, built from it
-  // when first asked for (and again after the word table changed). Without
-  // the dictionary the lemma table is empty and marked words match as written.
-  const concorda::CWordForms& LemmaTable();
-  const concorda::CWordForms& FoldTable();
+  // The forms of an upper-case lemma that the base holds: positions in the
+  // word table, ascending (GetWordAt).
+  std::vector<DWORD> FormsOf(std::string_view lemma);
 
  private:
+  // The lemma table and the fold table of the base's words, read from the
+  // positions file or built from the word table when first asked for (and
+  // again after the word table changed). Without the dictionary the lemma
+  // table is empty and marked words match as written.
+  const concorda::CWordForms& LemmaTable();
+  const concorda::CWordForms& FoldTable();
   friend class CDocQuery;
   friend struct CDocServerProbe;  // the tests' view of the word table
   class CHookPause;
@@ -265,6 +269,12 @@ class CDocServer : public CFileServer {
   void ReleasePositions();
   // The phrase filter and proximity of a query, from the positions or the documents.
   // Phrases with marked words get a matcher each (doc_word_forms.cpp), the others none.
+  // A lemma or fold table from the positions file (one log line when it
+  // cannot be taken from there); false: build it in memory.
+  bool LoadStoredForms(DWORD id, concorda::CWordForms& table);
+  // Turns numbers[from..] of a table read from `file` into positions in the
+  // word table (words it does not hold are dropped); nothing for null.
+  void ToWordTable(const concorda::CPositionsFile* file, std::vector<DWORD>& numbers, std::size_t from) const;
   // The proximity with the words its marked words stand for in this base.
   concorda::Proximity ExpandMarkedOperands(const concorda::Proximity& p, concorda::CQueryBudget& budget);
   std::vector<std::unique_ptr<concorda::CMarkedPhrase>> MarkedPhrases(const concorda::PreparedQuery& query,
@@ -304,6 +314,10 @@ class CDocServer : public CFileServer {
 
   concorda::CWordForms m_lemmaTable;     // built under m_mutexForms, then read-only
   concorda::CWordForms m_foldTable;
+  // The positions file the tables were read from (their numbers are its
+  // words'), or null when they were built from the word table.
+  const concorda::CPositionsFile* m_pLemmasFile = nullptr;
+  const concorda::CPositionsFile* m_pFoldsFile = nullptr;
   std::atomic<bool> m_bLemmasCurrent{false};
   std::atomic<bool> m_bFoldsCurrent{false};
   std::mutex m_mutexForms;

@@ -5,6 +5,7 @@
 
 #include "concorda/bytes.h"
 #include "concorda/positions_format.h"
+#include "concorda/word_forms.h"
 #include "concorda/suffix_index.h"
 
 namespace concorda {
@@ -88,6 +89,7 @@ CPositionsFile::State CPositionsFile::Fail(State state, const std::string& what,
   m_docTable.clear();
   m_docs.clear();
   m_nWords = 0;
+  m_optional.clear();
   m_state = state;
   return state;
 }
@@ -143,6 +145,10 @@ CPositionsFile::State CPositionsFile::Open(const std::string& path, const GUID& 
     if (id >= 1 && id <= 5) {
       if (place[id].found) return Fail(State::kDamaged, "a section is there twice", why);
       place[id] = {offset, size, GetDword(e + 4), true};
+    } else if (id == kSectionLemmas || id == kSectionFolds) {
+      for (const OptionalSection& o : m_optional)
+        if (o.id == id) return Fail(State::kDamaged, "a section is there twice", why);
+      m_optional.push_back({id, GetDword(e + 4), offset, size});
     }
   }
   for (DWORD id = 1; id <= 5; ++id)
@@ -299,6 +305,22 @@ bool CPositionsFile::ReadDocument(DWORD slot, DocRecord& out) const {
   if (!GetVarint(p, end, splits) || splits > text) throw CPositionsDamaged("the record of a document does not decode");
   out.Start(p, end, splits);
   return true;
+}
+
+bool CPositionsFile::ReadOptionalSection(DWORD id, std::vector<BYTE>& out, std::string* why) const {
+  out.clear();
+  if (why) why->clear();
+  for (const OptionalSection& o : m_optional) {
+    if (o.id != id) continue;
+    out.resize(static_cast<std::size_t>(o.length));
+    if (m_file.ReadAt(o.offset, out.data(), out.size()) != out.size() || Crc32(out.data(), out.size()) != o.crc) {
+      out.clear();
+      if (why) *why = "the section's checksum is wrong";
+      return false;
+    }
+    return true;
+  }
+  return false;
 }
 
 }  // namespace concorda

@@ -135,6 +135,11 @@ class CPositionsFile {
   // file); false when the slot holds no document.
   bool DocumentBytes(DWORD slot, const BYTE*& data, std::size_t& length) const;
 
+  // A section that the file may hold or not (the lemma and fold sections of
+  // word_forms.h), read and checked against its checksum. False when the
+  // file has none (*why empty) or it is damaged (*why says how).
+  bool ReadOptionalSection(DWORD id, std::vector<BYTE>& out, std::string* why) const;
+
  private:
   State Fail(State state, const std::string& what, std::string* why);
   std::string_view WordEndText(std::size_t k) const { return Word(WordEnd(k)); }
@@ -149,6 +154,11 @@ class CPositionsFile {
   std::vector<BYTE> m_docs;     // section 5
   ULONGLONG m_postingsOffset = 0;
   ULONGLONG m_postingsLength = 0;
+  struct OptionalSection {
+    DWORD id = 0, crc = 0;
+    ULONGLONG offset = 0, length = 0;
+  };
+  std::vector<OptionalSection> m_optional;  // sections beyond the five every file has
   const BYTE* m_entries = nullptr;   // into m_words
   const BYTE* m_textOffsets = nullptr;
   const BYTE* m_text = nullptr;

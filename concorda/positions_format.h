@@ -7,7 +7,8 @@
 // makes phrase queries read the documents as they always did.
 //
 // All integers are little-endian; "varint" is the variable-length integer
-// of bytes.h. docs/formats.md describes the same, with the other files.
+// of bytes.h. docs/formats.md describes the same in prose, field by field
+// with its purpose, with the other files.
 //
 // Header (64 bytes at offset 0), then the section table:
 //   0   8  magic "VamuPos" and 0x1A, to tell the file from any other
@@ -26,7 +27,7 @@
 //       for the postings and the document records, which carry a CRC per
 //       word and per document instead, checked when read), offset (8),
 //       length (8). Sections lie behind the table; unknown ids are skipped,
-//       so later versions can add sections (word lemmas, folded letters).
+//       so later versions can add sections (sections 6 and 7 were added so).
 //
 // Section 1, words: every word and markup piece of the base, upper-case,
 // ascending in unsigned byte order:
@@ -56,6 +57,11 @@
 //   (words with a tag between their letters; varint), and for each: its
 //   ordinal (varint, minus the one before), its number of pieces P >= 2
 //   (varint) and the byte length of each piece (P varints).
+//
+// Section 6, lemmas, and section 7, the fold order: the lemma and fold
+//   tables of the words of section 1 (layouts in word_forms.h). A file
+//   without them, or with a damaged one, only makes the queries build the
+//   table in memory.
 //
 // The stamp of a base's state is the 64-bit FNV-1a hash of its GUID (16
 // bytes as in the header), its slot count (4 bytes) and the offset of every

@@ -7,8 +7,10 @@
 #include <optional>
 
 #include "concorda/bytes.h"
+#include "concorda/lemmatizer.h"
 #include "concorda/positions_format.h"
 #include "concorda/suffix_index.h"
+#include "concorda/word_forms.h"
 #include "platform/file.h"
 #include "platform/file_at.h"
 
@@ -206,7 +208,7 @@ bool WritePositionsFile(const std::string& path, const GUID& guid, ULONGLONG sta
 
   try {
     CFile file(temporary->c_str(), CFile::modeCreate | CFile::modeReadWrite);
-    constexpr DWORD kSections = 5;
+    constexpr DWORD kSections = 7;
     const std::size_t headLength = kPositionsHeaderSize + kSections * kPositionsSectionEntrySize;
     std::vector<BYTE> zeros(headLength, 0);
     file.Write(zeros.data(), static_cast<UINT>(zeros.size()));
@@ -283,6 +285,13 @@ bool WritePositionsFile(const std::string& path, const GUID& guid, ULONGLONG sta
     std::sort(ends.begin(), ends.end(), [&](DWORD a, DWORD b) { return CompareBackwards(kept[a], kept[b]) < 0; });
     std::vector<BYTE> endBytes;
     for (DWORD w : ends) PutDword(endBytes, w);
+    // Sections 6 and 7, the lemma and fold tables of the words (word_forms.h);
+    // without the dictionary the lemma section is empty (the file holds no
+    // lemmas, and queries match marked words as written).
+    const WordList list{kept.size(), [&kept](std::size_t w) { return std::string_view(kept[w]); }};
+    std::vector<BYTE> lemmaBytes;
+    if (const CLemmatizer* dictionary = CLemmatizer::Shared()) lemmaBytes = BuildLemmaSection(list, *dictionary);
+    const std::vector<BYTE> foldBytes = BuildFoldSection(list);
     // Sections 4 and 5, the documents.
     std::vector<BYTE> table, records;
     for (DWORD s = 0; s < slotCount; ++s) {
@@ -318,6 +327,8 @@ bool WritePositionsFile(const std::string& path, const GUID& guid, ULONGLONG sta
     put(kSectionWordEnds, endBytes, true);
     put(kSectionDocTable, table, true);
     put(kSectionDocRecords, records, false);
+    put(kSectionLemmas, lemmaBytes, true);
+    put(kSectionFolds, foldBytes, true);
 
     std::vector<BYTE> head;
     head.insert(head.end(), kPositionsMagic, kPositionsMagic + 8);

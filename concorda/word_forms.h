@@ -2,9 +2,10 @@
 // lemma table (every lemma of the base's words and the words that are its
 // forms, so that "~umowa" finds umowy, umowie, umową, ...) and the fold
 // table (the words ordered by their letters without marks, so that "^lodz"
-// finds ŁÓDŹ and LODZ). Both are built once per base from its word list when
-// the index is written and kept as sections of the positions file beside
-// the base; they name words by their number in that file's word list.
+// finds ŁÓDŹ and LODZ). Both are built from the words of the positions file
+// whenever it is written and kept in it as sections 6 and 7, naming words by
+// their number in its word list (docs/formats.md describes them in prose);
+// without a file to trust, a query builds them from the word table instead.
 //
 // Lemma section (all integers 4 bytes, little-endian):
 //   0   L, the number of lemmas

@@ -29,6 +29,8 @@ struct CDocServerProbe {
   static std::size_t PendingChanges(CDocServer& s) { return s.m_log.Size(); }
   // After words were put into the table directly: Close is to write them.
   static void MarkChanged(CDocServer& s) { s.m_bDirty = true; }
+  // The stamp that ties the positions file to the base's state.
+  static ULONGLONG StateStamp(CDocServer& s) { return s.StateStamp(); }
 };
 
 namespace doctest {

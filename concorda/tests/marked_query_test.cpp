@@ -4,8 +4,15 @@
 // from the texts below and the Polish dictionary's lemmas of their words.
 #include <thread>
 
+#include <fstream>
+#include <iterator>
+
 #include "concorda/lemmatizer.h"
+#include "concorda/positions_file.h"
+#include "concorda/positions_format.h"
+#include "concorda/word_forms.h"
 #include "doc_fixture.h"
+#include "platform/message_box.h"
 
 using namespace doctest;
 
@@ -200,6 +207,132 @@ TEST_F(MarkedQuery, TablesFollowTheBaseWhenItChanges) {
   writer.Close();
   CDocServer reread(path.c_str(), nullptr, kRead);
   EXPECT_EQ(Query(reread, W("~żółw").c_str()), (Docs{added}));
+}
+
+// --- the tables kept in the positions file ---
+
+std::vector<BYTE> FileBytes(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+}
+
+void WriteBytes(const std::string& path, const std::vector<BYTE>& bytes) {
+  std::ofstream out(path, std::ios::binary | std::ios::trunc);
+  out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+}
+
+DWORD Dword(const std::vector<BYTE>& b, std::size_t at) {
+  return b[at] | b[at + 1] << 8 | b[at + 2] << 16 | static_cast<DWORD>(b[at + 3]) << 24;
+}
+
+// The place in the section table (header: 64 bytes, entries of 24: id,
+// CRC, offset, length) of the section with `id`; 0 when there is none.
+std::size_t SectionEntry(const std::vector<BYTE>& file, DWORD id) {
+  for (DWORD s = 0; s < Dword(file, 12); ++s)
+    if (Dword(file, 64 + 24 * s) == id) return 64 + 24 * s;
+  return 0;
+}
+
+// The header's checksum written again over bytes 0-59 and the section table.
+void Rechecksum(std::vector<BYTE>& file) {
+  const std::size_t tableEnd = 64 + 24 * Dword(file, 12);
+  DWORD crc = concorda::Crc32(file.data(), 60);
+  crc = concorda::Crc32(file.data() + 64, tableEnd - 64, crc);
+  for (int k = 0; k < 4; ++k) file[60 + k] = static_cast<BYTE>(crc >> (8 * k));
+}
+
+TEST_F(MarkedQuery, ThePositionsFileHoldsTheLemmaAndFoldTablesOfItsWords) {
+  concorda::CPositionsFile file;
+  ASSERT_EQ(file.Open(concorda::PositionsPath(path), guid, CDocServerProbe::StateStamp(base), base.GetSize()),
+            concorda::CPositionsFile::State::kUsable);
+  const concorda::WordList words{file.WordCount(), [&file](std::size_t i) { return file.Word(i); }};
+  std::vector<BYTE> lemmas, folds;
+  std::string why;
+  ASSERT_TRUE(file.ReadOptionalSection(concorda::kSectionLemmas, lemmas, &why)) << why;
+  ASSERT_TRUE(file.ReadOptionalSection(concorda::kSectionFolds, folds, &why)) << why;
+  concorda::CWordForms table;
+  ASSERT_TRUE(table.LoadLemmas(lemmas, words, &why)) << why;
+  ASSERT_TRUE(table.LoadFolds(folds, words, &why)) << why;
+  auto texts = [&](std::vector<DWORD> numbers) {
+    std::set<std::string> out;
+    for (DWORD n : numbers) out.emplace(file.Word(n));
+    return out;
+  };
+  std::vector<DWORD> found;
+  table.AppendForms(W("UMOWA"), found);
+  EXPECT_EQ(texts(found), (std::set<std::string>{W("UMOWA"), W("UMOWY"), W("UMOWĘ")}));
+  found.clear();
+  table.AppendFolded("LODZ", found);
+  EXPECT_EQ(texts(found), (std::set<std::string>{"LODZ", W("ŁÓDŹ")}));
+  EXPECT_EQ(table.DictionaryIdentity(), concorda::CLemmatizer::Shared()->Identity());
+}
+
+// The answers of marked queries that use both tables, worked out by hand above.
+void ExpectMarkedAnswers(CDocServer& s) {
+  EXPECT_EQ(Query(s, W("~umowa").c_str()), (Docs{0, 1, 2, 9}));
+  EXPECT_EQ(Query(s, W("~umowy I ~najem").c_str()), (Docs{0, 1, 9}));
+  EXPECT_EQ(Query(s, W("^lodz").c_str()), (Docs{4, 8}));
+  EXPECT_EQ(Query(s, W("~^lodz").c_str()), (Docs{3, 4, 8}));
+  EXPECT_EQ(Query(s, W("~^sad").c_str()), (Docs{3, 4, 6}));
+  EXPECT_EQ(Query(s, W("^*dz").c_str()), (Docs{3, 4, 8}));
+  EXPECT_EQ(Query(s, W("\"~umowa ~najem\"").c_str()), (Docs{0, 1}));
+  EXPECT_EQ(Query(s, W("~umowa BLISKO/0 ~najem").c_str()), (Docs{0, 1, 9}));
+}
+
+TEST_F(MarkedQuery, ATableTheFileCannotGiveIsBuiltInMemoryWithOneLogLine) {
+  base.Close();
+  const std::string positions = concorda::PositionsPath(path);
+  const std::vector<BYTE> sound = FileBytes(positions);
+  ASSERT_NE(SectionEntry(sound, concorda::kSectionLemmas), 0u);
+  ASSERT_NE(SectionEntry(sound, concorda::kSectionFolds), 0u);
+  std::vector<std::string> lines;
+  MessageSink previous = SetMessageSink([&lines](const std::string& text, const std::string&) { lines.push_back(text); });
+  auto answersWith = [&](const std::vector<BYTE>& bytes, const char* what) {
+    WriteBytes(positions, bytes);
+    lines.clear();
+    {
+      CDocServer reader(path.c_str(), nullptr, kRead);
+      ExpectMarkedAnswers(reader);
+      EXPECT_EQ(reader.PositionsState(), concorda::CPositionsFile::State::kUsable) << what;
+    }
+    return lines;
+  };
+  EXPECT_EQ(answersWith(sound, "sound"), std::vector<std::string>{});
+  for (DWORD id : {concorda::kSectionLemmas, concorda::kSectionFolds}) {
+    const char* table = id == concorda::kSectionLemmas ? "lemma table" : "fold table";
+    const std::size_t entry = SectionEntry(sound, id);
+    // A byte of the section flipped: its checksum fails.
+    std::vector<BYTE> flipped = sound;
+    const std::size_t at = Dword(sound, entry + 8) + Dword(sound, entry + 16) / 2;
+    flipped[at] ^= 0x20;
+    std::vector<std::string> logged = answersWith(flipped, "flipped");
+    ASSERT_EQ(logged.size(), 1u) << table;
+    EXPECT_NE(logged[0].find(table), std::string::npos) << logged[0];
+    EXPECT_NE(logged[0].find("checksum"), std::string::npos) << logged[0];
+    // A file without the section (an older program's): the section's id
+    // made unknown, the header checksummed again.
+    std::vector<BYTE> without = sound;
+    without[entry] = 99;
+    Rechecksum(without);
+    logged = answersWith(without, "without");
+    ASSERT_EQ(logged.size(), 1u) << table;
+    EXPECT_NE(logged[0].find(table), std::string::npos) << logged[0];
+  }
+  // Stale: the base changed after the file was written; the positions are
+  // not used at all, the tables come from the word table.
+  WriteBytes(positions, sound);
+  DWORD added = 0;
+  {
+    CDocServer writer(path.c_str(), nullptr, kWrite);
+    added = AddDoc(writer, "d10", W("umowami"));
+  }
+  WriteBytes(positions, sound);
+  {
+    CDocServer reader(path.c_str(), nullptr, kRead);
+    EXPECT_EQ(Query(reader, W("~umowa").c_str()), (Docs{0, 1, 2, 9, added}));
+    EXPECT_NE(reader.PositionsState(), concorda::CPositionsFile::State::kUsable);
+  }
+  SetMessageSink(previous);
 }
 
 }  // namespace

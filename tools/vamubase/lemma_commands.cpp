@@ -31,10 +31,8 @@ int Lemmas(std::vector<std::string>& args) {
     return kOk;
   }
   // One line a lemma: the lemma, a tab, the forms the base holds.
-  const concorda::CWordForms& table = base.LemmaTable();
   for (const std::string& lemma : lemmas) {
-    std::vector<DWORD> forms;
-    table.AppendForms(lemma, forms);
+    const std::vector<DWORD> forms = base.FormsOf(lemma);
     std::cout << lemma << "\t";
     for (std::size_t i = 0; i < forms.size(); ++i) std::cout << (i ? " " : "") << base.GetWordAt(forms[i]);
     std::cout << "\n";
