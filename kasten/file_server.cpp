@@ -43,7 +43,11 @@ CFileServer::~CFileServer() {
 
 DWORD CFileServer::FileLength() const {
   if (m_bLengthFixed) return m_dwFixedLength;
-  ULONGLONG n = m_pFile->GetLength();
+  ULONGLONG n = m_bLengthKnown ? m_ullLength : m_pFile->GetLength();
+  if (IsWritable()) {
+    m_ullLength = n;
+    m_bLengthKnown = true;
+  }
   return n > 0xFFFFFFFFull ? 0xFFFFFFFF : static_cast<DWORD>(n);
 }
 
@@ -71,13 +75,22 @@ DWORD CFileServer::ReadWord(DWORD offset) {
 // that a writer killed at any later moment leaves a file that says so.
 void CFileServer::WriteRaw(DWORD offset, const void* buffer, UINT count) {
   if (!m_bWriting) WriteHeader();
+  const bool known = m_bLengthKnown;
+  m_bLengthKnown = false;  // until the write is done
   m_pFile->Seek(offset, CFile::begin);
   m_pFile->Write(buffer, count);
+  if (known) {
+    m_ullLength = std::max<ULONGLONG>(m_ullLength, ULONGLONG(offset) + count);
+    m_bLengthKnown = true;
+  }
 }
 
 void CFileServer::SetFileLength(ULONGLONG length) {
   if (!m_bWriting) WriteHeader();
+  m_bLengthKnown = false;
   m_pFile->SetLength(length);
+  m_ullLength = length;
+  m_bLengthKnown = true;
 }
 
 void CFileServer::WriteAt(DWORD offset, const void* buffer, UINT count) {
@@ -135,8 +148,14 @@ void CFileServer::PutHeader(bool marked) {
   h.redoOffset = marked ? m_dwRedo : 0;
   BYTE b[ContainerHeader::kSize];
   h.Encode(b);
+  const bool known = m_bLengthKnown;
+  m_bLengthKnown = false;
   m_pFile->Seek(0, CFile::begin);
   m_pFile->Write(b, sizeof b);
+  if (known) {
+    m_ullLength = std::max<ULONGLONG>(m_ullLength, sizeof b);
+    m_bLengthKnown = true;
+  }
 }
 
 void CFileServer::WriteHeader() {
@@ -354,6 +373,8 @@ void CFileServer::ResetState() {
   m_pending = PendingChange{};
   m_bLengthFixed = false;
   m_dwFixedLength = 0;
+  m_bLengthKnown = false;
+  m_ullLength = 0;
 }
 
 void CFileServer::Close() {

@@ -286,6 +286,12 @@ class CFileServer {
   // The file's length, taken at open, when it is open for reading only.
   bool m_bLengthFixed = false;
   DWORD m_dwFixedLength = 0;
+  // Opened for writing, this container makes every change of the file's
+  // length itself: the length is kept here once asked of the system, not
+  // asked again on every insertion. A write that fails (or one that does not
+  // go through the helpers, as the union's copy) makes it unknown again.
+  mutable bool m_bLengthKnown = false;
+  mutable ULONGLONG m_ullLength = 0;
   // The table as it lies in the file (offset, bytes), and whether anything
   // live has been written over it or lies in it: a table that has not grown
   // and is untouched is written again in its place.

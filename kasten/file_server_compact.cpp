@@ -186,8 +186,10 @@ BOOL CFileServer::Union(CFileServer* first, CFileServer* second) {
   m_dwLiveEnd = slotsEnd;
   SetFileLength(slotsEnd);
   std::vector<DWORD> offsets;
+  m_bLengthKnown = false;  // the copy writes the file directly
   DWORD pos = CopyRecords(*first, fromFirst, *m_pFile, slotsEnd, offsets, nullptr);
   pos = CopyRecords(*second, fromSecond, *m_pFile, pos, offsets, nullptr);
+  m_bLengthKnown = false;
   std::vector<BYTE> slots(slotsEnd - kHeaderSize, 0);
   for (DWORD k = 0; k < n; ++k) EncodeLe32(&slots[4 * k], offsets[k]);
   WriteRaw(kHeaderSize, slots.data(), static_cast<UINT>(slots.size()));
