@@ -318,8 +318,12 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     return 0;
   }
   FUZZ_REQUIRE(items == got, "FindDocs and FindFirstDoc disagree on " + fuzz::Shown(query));
-  // Queries with the proximity word are left to their own model.
+  // Queries with the proximity word are left to their own model, and so are
+  // queries with the markers of all forms (~) and of letters without their
+  // marks (^): what they match depends on the dictionary and the fold table,
+  // which their own tests compare with a scan; this model knows neither.
   if (Upper(query).find("BLISKO") != std::string::npos) return 0;
+  if (query.find_first_of("~^") != std::string::npos) return 0;
   const Items expected = Model(b, query);
   FUZZ_REQUIRE(got == expected, "the query " + fuzz::Shown(query) + " finds " + Show(got) + ", the language " +
                                     Show(expected));
