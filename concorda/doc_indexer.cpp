@@ -102,7 +102,7 @@ void CDocServer::IndexWords(DWORD index, const CDocPositions& doc) {
   m_bDirty = true;
   MergeWords(index, doc);
   if (!m_positionsSession) m_positionsSession = std::make_unique<CPositionsBuilder>();
-  m_positionsSession->Add(FindOffset(index), doc);
+  m_positionsSession->Add(FindOffset(index), doc, true);
 }
 
 void CDocServer::MergeWords(DWORD index, const CDocPositions& doc) {

@@ -6,6 +6,7 @@
 #include <unordered_map>
 
 #include "concorda/doc_server.h"
+#include "concorda/doc_server_internal.h"
 #include "concorda/fragment.h"
 #include "concorda/marked_phrase.h"
 #include "concorda/phrase_positions.h"
@@ -86,9 +87,14 @@ std::vector<PositionsSource> CDocServer::PositionsSources(bool fromDocuments, bo
     } else if (ReadDocument(i, bytes)) {
       // Known from nowhere (stored by an older program, or no file yet): read.
       doc.Read(bytes.data(), bytes.size());
-      m_positionsSession->Add(record, doc);
+      m_positionsSession->Add(record, doc, false);
       source = {PositionsSource::kSession, m_positionsSession->Find(record)};
+    } else {
+      source.unread = true;
     }
+    // A topic list lost while indexing leaves the index short of words.
+    source.indexed = source.kind == PositionsSource::kSession && m_positionsSession->Indexed(source.number) &&
+                     !m_bTopicsLost;
     sources.push_back(source);
   }
   return sources;
@@ -156,11 +162,59 @@ const CPositionsFile* CDocServer::QueryPositions() {
       if (use == 2)
         MessageBox(PositionsPath(GetFilePath()) + ": " + why + "; phrases and proximity read the documents instead",
                    "DocServer");
+      m_positionsTopics = use == 1 && GivesTopics(*file);
       m_positionsFile = std::move(file);
       m_positionsUse.store(use, std::memory_order_release);
     }
   }
   return use == 1 ? m_positionsFile.get() : nullptr;
+}
+
+bool CDocServer::GivesTopics(const CPositionsFile& file) {
+  if (!file.HasWordCounts()) {
+    if (!file.WordCountsProblem().empty())
+      MessageBox(PositionsPath(GetFilePath()) + ": " + file.WordCountsProblem() +
+                     "; the documents of words are read from the index files",
+                 "DocServer");
+    return false;
+  }
+  // A document that could not be read when the file was written has no
+  // record, but the index may know its words: the index decides then.
+  try {
+    for (DWORD i = 0; i < m_dwSize; ++i)
+      if (!file.HasRecord(i) && FindOffset(i) != 0 && !IsSystemFile(i)) return false;
+  } catch (const CException&) {
+    return false;
+  }
+  return true;
+}
+
+const CPositionsFile* CDocServer::TopicPositions() {
+  const CPositionsFile* file = QueryPositions();
+  return file && m_positionsTopics ? file : nullptr;
+}
+
+bool CDocServer::TopicsFromPositions(const CPositionsFile& file, WordIndex& w) {
+  const std::size_t word = file.Find(w.m_pWord);
+  if (word == CPositionsFile::npos) return false;
+  try {
+    const std::shared_ptr<const std::vector<BYTE>> bytes = file.Postings(word);
+    std::vector<DWORD> topics;
+    topics.reserve(file.DocumentCount(word));
+    CPostingReader reader(bytes->data(), bytes->size());
+    Posting p;
+    while (reader.Next(p)) {
+      if (p.slot > kItemMask) return false;  // beyond what a topic names
+      if (const DWORD n = CountOrdinalsBelow(p, file.WordCountOf(p.slot))) topics.push_back(MakeTopic(p.slot, n));
+    }
+    // The index knows the word, so some document holds it as a word.
+    if (topics.empty() || !AssignTopics(w, topics.data(), topics.size(), kNoTopicsRef)) return false;
+    w.m_dwLogPos = static_cast<DWORD>(m_log.Size());
+    return true;
+  } catch (const CPositionsDamaged& e) {
+    PositionsUnusable(e.what());
+    return false;
+  }
 }
 
 void CDocServer::PositionsUnusable(const std::string& why) {

@@ -44,7 +44,7 @@ class CDocQuery : public CQueryEvaluator {
     if (!marked && !HasWildcard(term)) {
       std::vector<DWORD> items;
       std::size_t i = m_s.m_words.Find(term.c_str());
-      if (i != CWordTable::npos) m_s.CopyTopicItems(i, items);
+      if (i != CWordTable::npos) m_s.CopyWordItems(i, items);
       ItemSet r;
       AddItems(r, items);
       return r;

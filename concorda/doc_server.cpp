@@ -29,6 +29,7 @@ BOOL CDocServer::Init(const char* path, const GUID* guid, UINT openFlags) {
   BOOL opened = CFileServer::Init(path, guid, openFlags);
   if (!opened) return FALSE;
   m_bDirty = false;
+  m_bTopicsLost = false;
   LoadKeyTable();
   LoadWordTable();
   if (IsWritable()) OpenPositionsForWriting();

@@ -223,6 +223,10 @@ class CDocServer : public CFileServer {
   const CMemFile* IndexFile(DWORD number);
   // Appends the item indices (or whole topics) of the word at pos (locks m_mutexIndex).
   void CopyTopicItems(std::size_t pos, std::vector<DWORD>& items, bool wholeTopics = false);
+  // The same for a word a query names itself: its topics, when not in memory
+  // yet, come from the word's postings in the positions file when it can
+  // give them (one read of one word instead of inflating an index file).
+  void CopyWordItems(std::size_t pos, std::vector<DWORD>& items);
   const std::vector<DWORD>& SuffixIndex();
   // The word table or the topics changed: the suffix index, the cached
   // wildcard terms and the lemma and fold tables are out of date.
@@ -264,6 +268,13 @@ class CDocServer : public CFileServer {
   void OpenPositionsForWriting();
   // The file for queries: opened on first use; null when it cannot be used.
   const concorda::CPositionsFile* QueryPositions();
+  // The file when it can also give the topics of words: it holds the word
+  // counts and a record of every document of the base. Null otherwise.
+  const concorda::CPositionsFile* TopicPositions();
+  bool GivesTopics(const concorda::CPositionsFile& file);
+  // Puts the word's topics in memory from the file's postings (m_mutexIndex
+  // held); false when the file cannot tell (the index files are read then).
+  bool TopicsFromPositions(const concorda::CPositionsFile& file, concorda::WordIndex& w);
   // Stops using the file for queries (damage found), with one log line.
   void PositionsUnusable(const std::string& why);
   void ReleasePositions();
@@ -311,6 +322,7 @@ class CDocServer : public CFileServer {
   std::vector<DWORD> m_positionsRecords;  // writable: each slot's record offset when the file was opened
   std::mutex m_positionsMutex;            // the first opening for queries
   std::atomic<int> m_positionsUse{0};     // queries: 0 not tried, 1 usable, 2 not usable
+  bool m_positionsTopics = false;         // the usable file gives topics too (set with m_positionsUse)
 
   concorda::CWordForms m_lemmaTable;     // built under m_mutexForms, then read-only
   concorda::CWordForms m_foldTable;
@@ -324,5 +336,6 @@ class CDocServer : public CFileServer {
 
   bool m_bDirty = false;                 // the index changed since it was written
   bool m_bCompacting = false;            // Compact runs: Close writes nothing
+  bool m_bTopicsLost = false;            // a stored topic list could not be read since the base was opened
   int m_nHookPause = 0;                  // >0: the hooks record nothing (own system files)
 };

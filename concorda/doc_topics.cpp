@@ -36,8 +36,10 @@ bool CDocServer::LoadTopics(WordIndex& w) {
   DWORD count = 0;
   const BYTE* data = nullptr;
   if (!file || !ReadIndexSlot(file->GetBuffer(), static_cast<std::size_t>(file->GetLength()), ReferenceSlot(ref),
-                              count, data))
+                              count, data)) {
+    m_bTopicsLost = true;
     return false;
+  }
   std::vector<DWORD> topics(count);
   for (DWORD i = 0; i < count; ++i) topics[i] = GetDword(data + 4 * i);
   // Lists are searched by item: a damaged list must still be in order.
@@ -68,6 +70,16 @@ void CDocServer::CopyTopicItems(std::size_t pos, std::vector<DWORD>& items, bool
   const DWORD* t = TopicData(w);
   const DWORD mask = wholeTopics ? 0xFFFFFFFF : kItemMask;
   for (DWORD i = 0, n = TopicCount(w); i < n; ++i) items.push_back(t[i] & mask);
+}
+
+void CDocServer::CopyWordItems(std::size_t pos, std::vector<DWORD>& items) {
+  // Opened before the index is locked: opening reads the container.
+  if (const CPositionsFile* file = TopicPositions()) {
+    CSingleLock lock(m_mutexIndex);
+    WordIndex& w = m_words[pos];
+    if (!TopicsLoaded(w) && m_log.Size() == 0) TopicsFromPositions(*file, w);
+  }
+  CopyTopicItems(pos, items);
 }
 
 std::vector<DWORD> CDocServer::GetWordTopics(DWORD i) {

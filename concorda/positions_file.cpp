@@ -81,6 +81,22 @@ void DecodeOrdinals(const Posting& p, std::vector<DWORD>& out) {
   }
 }
 
+DWORD CountOrdinalsBelow(const Posting& p, DWORD limit) {
+  const BYTE* at = p.ordinals;
+  DWORD value = 0, count = 0;
+  bool first = true;
+  while (at < p.ordinalsEnd) {
+    DWORD delta = 0;
+    if (!GetVarint(at, p.ordinalsEnd, delta)) throw CPositionsDamaged("ordinals do not decode");
+    if (!first && (delta == 0 || value > 0xFFFFFFFFu - delta)) throw CPositionsDamaged("ordinals out of order");
+    value = first ? delta : value + delta;
+    first = false;
+    if (value >= limit) break;  // ascending: the rest are markup pieces
+    ++count;
+  }
+  return count;
+}
+
 CPositionsFile::State CPositionsFile::Fail(State state, const std::string& what, std::string* why) {
   if (why) *why = what;
   m_file.Close();
@@ -90,6 +106,9 @@ CPositionsFile::State CPositionsFile::Fail(State state, const std::string& what,
   m_docs.clear();
   m_nWords = 0;
   m_optional.clear();
+  m_wordCounts.clear();
+  m_hasWordCounts = false;
+  m_wordCountsProblem.clear();
   m_state = state;
   return state;
 }
@@ -145,7 +164,7 @@ CPositionsFile::State CPositionsFile::Open(const std::string& path, const GUID& 
     if (id >= 1 && id <= 5) {
       if (place[id].found) return Fail(State::kDamaged, "a section is there twice", why);
       place[id] = {offset, size, GetDword(e + 4), true};
-    } else if (id == kSectionLemmas || id == kSectionFolds) {
+    } else if (id == kSectionLemmas || id == kSectionFolds || id == kSectionWordCounts) {
       for (const OptionalSection& o : m_optional)
         if (o.id == id) return Fail(State::kDamaged, "a section is there twice", why);
       m_optional.push_back({id, GetDword(e + 4), offset, size});
@@ -196,6 +215,18 @@ CPositionsFile::State CPositionsFile::Open(const std::string& path, const GUID& 
     const BYTE* e = m_docTable.data() + std::size_t(d) * kDocEntrySize;
     if (GetQword(e) > m_docs.size() || GetDword(e + 8) > m_docs.size() - GetQword(e))
       return Fail(State::kDamaged, "a document record lies outside its section", why);
+  }
+  // The word counts: a file without them (written before they were) or
+  // with damaged ones is still used for phrases; words are then read from
+  // the index files.
+  std::vector<BYTE> counts;
+  if (ReadOptionalSection(kSectionWordCounts, counts, &m_wordCountsProblem)) {
+    if (counts.size() == 4 * std::size_t(slots)) {
+      m_wordCounts.swap(counts);
+      m_hasWordCounts = true;
+    } else {
+      m_wordCountsProblem = "the word counts do not fit the slots";
+    }
   }
   m_slots = slots;
   m_docChecked.reset(new std::atomic<bool>[slots == 0 ? 1 : slots]);
@@ -272,6 +303,14 @@ std::shared_ptr<const std::vector<BYTE>> CPositionsFile::Postings(std::size_t wo
   }
   if (bytes->size() <= kPostingsCacheBytes && m_postingsCache.emplace(word, bytes).second) m_cacheBytes += bytes->size();
   return bytes;
+}
+
+DWORD CPositionsFile::WordCountOf(DWORD slot) const {
+  return m_hasWordCounts && slot < m_slots ? GetDword(m_wordCounts.data() + 4 * std::size_t(slot)) : 0;
+}
+
+bool CPositionsFile::HasRecord(DWORD slot) const {
+  return slot < m_slots && GetDword(m_docTable.data() + std::size_t(slot) * kDocEntrySize + 8) != 0;
 }
 
 bool CPositionsFile::DocumentBytes(DWORD slot, const BYTE*& data, std::size_t& length) const {

@@ -91,6 +91,9 @@ class CPostingReader {
 };
 // Decodes the ordinals of a posting into `out`; throws when they do not decode.
 void DecodeOrdinals(const Posting& p, std::vector<DWORD>& out);
+// How many ordinals of a posting lie below `limit` (the words of a document
+// whose word count is `limit`); throws when they do not decode.
+DWORD CountOrdinalsBelow(const Posting& p, DWORD limit);
 
 class CPositionsFile {
  public:
@@ -135,6 +138,17 @@ class CPositionsFile {
   // file); false when the slot holds no document.
   bool DocumentBytes(DWORD slot, const BYTE*& data, std::size_t& length) const;
 
+  // The word counts of the documents (section 8): with them a word's
+  // postings tell in which documents it stands as a word and how often.
+  // False when the file has none (written by an earlier version) or a
+  // damaged one (WordCountsProblem says how); the file is usable all the same.
+  bool HasWordCounts() const { return m_hasWordCounts; }
+  const std::string& WordCountsProblem() const { return m_wordCountsProblem; }
+  DWORD WordCountOf(DWORD slot) const;
+  // Whether the slot has a document record (a document read when the file
+  // was written).
+  bool HasRecord(DWORD slot) const;
+
   // A section that the file may hold or not (the lemma and fold sections of
   // word_forms.h), read and checked against its checksum. False when the
   // file has none (*why empty) or it is damaged (*why says how).
@@ -159,6 +173,9 @@ class CPositionsFile {
     ULONGLONG offset = 0, length = 0;
   };
   std::vector<OptionalSection> m_optional;  // sections beyond the five every file has
+  std::vector<BYTE> m_wordCounts;  // section 8, checked at open
+  bool m_hasWordCounts = false;
+  std::string m_wordCountsProblem;
   const BYTE* m_entries = nullptr;   // into m_words
   const BYTE* m_textOffsets = nullptr;
   const BYTE* m_text = nullptr;

@@ -27,7 +27,7 @@
 //       for the postings and the document records, which carry a CRC per
 //       word and per document instead, checked when read), offset (8),
 //       length (8). Sections lie behind the table; unknown ids are skipped,
-//       so later versions can add sections (sections 6 and 7 were added so).
+//       so later versions can add sections (sections 6, 7 and 8 were added so).
 //
 // Section 1, words: every word and markup piece of the base, upper-case,
 // ascending in unsigned byte order:
@@ -62,6 +62,15 @@
 //   tables of the words of section 1 (layouts in word_forms.h). A file
 //   without them, or with a damaged one, only makes the queries build the
 //   table in memory.
+// Section 8, word counts: per slot (the slot count of the header), the
+//   number of words T of its document's record (4), 0 for a slot without a
+//   record. With it, a word's documents and its occurrences as a word in
+//   each (the ordinals below T) come from its postings alone, so a query
+//   reads one word's postings instead of inflating a whole index file for
+//   it (CDocServer, doc_positions_file.cpp). A file without it, or with a
+//   damaged one, only makes the queries read the index files as before.
+//   Written only when every document was indexed by the session that
+//   writes the file (WritePositionsFile), so that file and index agree.
 //
 // The stamp of a base's state is the 64-bit FNV-1a hash of its GUID (16
 // bytes as in the header), its slot count (4 bytes) and the offset of every
@@ -88,6 +97,8 @@ enum PositionsSection : DWORD {
   kSectionPostings = 3,
   kSectionDocTable = 4,
   kSectionDocRecords = 5,
+  // 6 and 7: word_forms.h
+  kSectionWordCounts = 8,
 };
 constexpr std::size_t kWordEntrySize = 24;
 constexpr std::size_t kDocEntrySize = 16;

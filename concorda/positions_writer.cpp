@@ -66,9 +66,10 @@ void CPositionsBuilder::Append(WordChain& w, const BYTE* bytes, std::size_t n) {
   w.tail->used += static_cast<DWORD>(n);
 }
 
-void CPositionsBuilder::Add(DWORD record, const CDocPositions& doc) {
+void CPositionsBuilder::Add(DWORD record, const CDocPositions& doc, bool indexed) {
   const DWORD session = static_cast<DWORD>(m_docOffsets.size());
   m_byRecord[record] = session;
+  m_indexed.push_back(indexed);
   for (std::size_t i = 0; i < doc.WordCount(); ++i) {
     const CDocPositions::Word& word = doc.WordAt(i);
     auto it = m_byText.find(word.text);
@@ -208,7 +209,11 @@ bool WritePositionsFile(const std::string& path, const GUID& guid, ULONGLONG sta
 
   try {
     CFile file(temporary->c_str(), CFile::modeCreate | CFile::modeReadWrite);
-    constexpr DWORD kSections = 7;
+    // The word counts only where the index surely lists what the file does.
+    const bool wordCounts = std::all_of(slots.begin(), slots.end(), [](const PositionsSource& s) {
+      return !s.unread && (s.kind == PositionsSource::kNothing || s.indexed);
+    });
+    const DWORD kSections = wordCounts ? 8 : 7;
     const std::size_t headLength = kPositionsHeaderSize + kSections * kPositionsSectionEntrySize;
     std::vector<BYTE> zeros(headLength, 0);
     file.Write(zeros.data(), static_cast<UINT>(zeros.size()));
@@ -292,8 +297,8 @@ bool WritePositionsFile(const std::string& path, const GUID& guid, ULONGLONG sta
     std::vector<BYTE> lemmaBytes;
     if (const CLemmatizer* dictionary = CLemmatizer::Shared()) lemmaBytes = BuildLemmaSection(list, *dictionary);
     const std::vector<BYTE> foldBytes = BuildFoldSection(list);
-    // Sections 4 and 5, the documents.
-    std::vector<BYTE> table, records;
+    // Sections 4 and 5, the documents, and section 8, their word counts.
+    std::vector<BYTE> table, records, counts;
     for (DWORD s = 0; s < slotCount; ++s) {
       const BYTE* data = nullptr;
       std::size_t length = 0;
@@ -308,6 +313,12 @@ bool WritePositionsFile(const std::string& path, const GUID& guid, ULONGLONG sta
       PutDword(table, static_cast<DWORD>(length));
       PutDword(table, length ? Crc32(data, length) : 0);
       if (length) records.insert(records.end(), data, data + length);
+      // A record starts with its word count (a record that does not decode
+      // was never written: the session made it, the old file checked it).
+      DWORD words = 0;
+      const BYTE* p = data;
+      if (length && !GetVarint(p, data + length, words)) throw CPositionsDamaged("a document record does not decode");
+      PutDword(counts, words);
     }
 
     struct Placed {
@@ -329,6 +340,7 @@ bool WritePositionsFile(const std::string& path, const GUID& guid, ULONGLONG sta
     put(kSectionDocRecords, records, false);
     put(kSectionLemmas, lemmaBytes, true);
     put(kSectionFolds, foldBytes, true);
+    if (wordCounts) put(kSectionWordCounts, counts, true);
 
     std::vector<BYTE> head;
     head.insert(head.end(), kPositionsMagic, kPositionsMagic + 8);

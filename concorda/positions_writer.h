@@ -36,8 +36,10 @@ class CPositionsBuilder {
 
   // Adds the positions of the document whose item record lies at `record`
   // (a document stored again at the same record replaces nothing: records
-  // are never reused while a container is open).
-  void Add(DWORD record, const CDocPositions& doc);
+  // are never reused while a container is open); `indexed` when its words
+  // went into the index too, not only into this file.
+  void Add(DWORD record, const CDocPositions& doc, bool indexed);
+  bool Indexed(DWORD session) const { return session < m_indexed.size() && m_indexed[session]; }
   // The session number of the document at `record`, or kNone.
   static constexpr DWORD kNone = 0xFFFFFFFF;
   DWORD Find(DWORD record) const;
@@ -82,6 +84,7 @@ class CPositionsBuilder {
   std::size_t m_nBytes = 0;
   std::vector<BYTE> m_records;               // the documents' records, one after the other
   std::vector<std::size_t> m_docOffsets;     // per session number: start of its record in m_records
+  std::vector<bool> m_indexed;               // per session number: its words are in the index
   std::unordered_map<DWORD, DWORD> m_byRecord;  // record offset -> session number
   std::vector<BYTE> m_scratch;
   std::vector<BYTE> m_ordinals;
@@ -91,11 +94,19 @@ class CPositionsBuilder {
 struct PositionsSource {
   enum Kind : BYTE { kNothing, kSession, kOld } kind = kNothing;
   DWORD number = 0;  // session number, or slot in the old file
+  // The index written with the file lists the document's words: it was
+  // indexed in this writing session.
+  bool indexed = false;
+  // The slot holds a document that could not be read (it has no record).
+  bool unread = false;
 };
 
 // Writes the positions file at `path` (atomically: a temporary file beside
 // it, renamed over it) for a base of `guid` in state `stamp`, one slot per
-// entry of `slots`. `old` may be null. False (nothing replaced) when the
+// entry of `slots`. `old` may be null. The word counts (section 8), which
+// let queries take a word's topics from the file, are written only when the
+// file and the index agree by construction: every document of the base was
+// indexed in this session and read (each source `indexed`, none `unread`). False (nothing replaced) when the
 // file cannot be written, *why saying so; throws CPositionsDamaged when the
 // old file proves damaged while it is copied.
 bool WritePositionsFile(const std::string& path, const GUID& guid, ULONGLONG stamp,

@@ -264,6 +264,13 @@ class CFileServer {
   static std::string SlotLabel(DWORD index, const _FILEITEM* item);
   bool ReadRecord(DWORD index, Record& rec);
   DWORD InsertRecord(CMemFile& record, const _FILEITEM* item, DWORD index, bool replacing);
+  // Whether `words` slot words (and the end marker and link behind them)
+  // fit in place at `tail`, where the slot table's last block ends.
+  bool SlotRoomAt(DWORD tail, DWORD words);
+  // Stores a record in a new last slot whose block goes to the end of the
+  // file together with it; false (nothing written) when the table can grow
+  // in place instead, which the general path does.
+  bool AppendAtEnd(CMemFile& record, const _FILEITEM* item);
   void MarkEmpty(DWORD index);
   void UpdateHash(const _FILEITEM* item, DWORD index, bool slotWasFree);
   void StartPerformanceThread();

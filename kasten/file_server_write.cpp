@@ -85,6 +85,7 @@ void CFileServer::MarkEmpty(DWORD index) {
 // switched from the old record to the new one in one write, so that a writer
 // killed in between leaves one of the two, never an empty slot.
 DWORD CFileServer::InsertRecord(CMemFile& record, const _FILEITEM* item, DWORD index, bool replacing) {
+  if (!replacing && index == m_dwSize && AppendAtEnd(record, item)) return index;
   bool slotWasFree = true;
   if (index >= m_dwSize) SetSize(index + 1, FALSE);
   EnsureSlotWords();
@@ -146,6 +147,59 @@ DWORD CFileServer::InsertRecord(CMemFile& record, const _FILEITEM* item, DWORD i
   return index;
 }
 
+// Adding items one after another, the slot table can almost never grow in
+// place (the previous record lies right behind it), so every new slot is a
+// block of its own at the end of the file: the slot, an end marker and a
+// link, with the record behind it. Growing the table (SetSize) and then
+// storing the record (the general path of InsertRecord) writes the block,
+// the link to it, the header, the record, the slot word and the header
+// again. Here the block, already naming its record, and the record go out
+// in one write, then the link, then the header: the same bytes in the end,
+// and nothing reaches the block before the link does, as there.
+bool CFileServer::AppendAtEnd(CMemFile& record, const _FILEITEM* item) {
+  EnsureSlotWords();
+  if (m_dwSize != m_slotWords.size()) return false;  // the general path reports the broken chain
+  const DWORD tail = m_dwSize == 0 ? kHeaderSize : m_slotWords[m_dwSize - 1] + 4;
+  if (SlotRoomAt(tail, 1)) return false;
+  const DWORD start = FileLength();
+  const UINT recordSize = static_cast<UINT>(record.GetLength());
+  BYTE block[12] = {};
+  EncodeLe32(block, start + sizeof block);  // the slot; then the end marker and link, 0
+  // One write for both unless the record is large enough that copying it
+  // costs more than a second write.
+  constexpr UINT kJoinedWrite = 256 * 1024;
+  if (recordSize <= kJoinedWrite) {
+    std::vector<BYTE> both(sizeof block + recordSize);
+    std::memcpy(both.data(), block, sizeof block);
+    std::memcpy(both.data() + sizeof block, record.GetBuffer(), recordSize);
+    WriteAt(start, both.data(), static_cast<UINT>(both.size()));
+  } else {
+    WriteAt(start, block, sizeof block);
+    WriteAt(start + sizeof block, record.GetBuffer(), recordSize);
+  }
+  BYTE link[8];
+  EncodeLe32(link, 0);
+  EncodeLe32(link + 4, start);
+  WriteLive(tail, link, 8);
+  m_slotWords.push_back(start);
+  ++m_dwSize;
+  UpdateHash(item, m_dwSize - 1, true);
+  m_dwLayout = 0;
+  WriteHeader();
+  return true;
+}
+
+bool CFileServer::SlotRoomAt(DWORD tail, DWORD words) {
+  // Words past the end of the file count as 0.
+  const DWORD length = FileLength();
+  for (ULONGLONG i = 0; i < ULONGLONG(words) + 2; ++i) {
+    const ULONGLONG at = tail + 4 * i;
+    if (at >= length) break;
+    if (at + 4 > length || ReadWord(static_cast<DWORD>(at)) != 0) return false;
+  }
+  return true;
+}
+
 // Keeps the hash table sorted by inserting at the sorted place; equal hashes
 // may stand in any order.
 void CFileServer::UpdateHash(const _FILEITEM* item, DWORD index, bool slotWasFree) {
@@ -203,13 +257,8 @@ DWORD CFileServer::SetSize(DWORD count, BOOL lock) {
     // Where the block ends now: behind the last slot, or at offset 40.
     const DWORD tail = m_dwSize == 0 ? kHeaderSize : m_slotWords[m_dwSize - 1] + 4;
     // The new slots, a marker and a link fit in place when that many words
-    // from there are 0 (words past the end of the file count as 0).
-    bool room = true;
-    for (ULONGLONG i = 0; i < ULONGLONG(n) + 2 && room; ++i) {
-      ULONGLONG at = tail + 4 * i;
-      if (at >= length) break;
-      if (at + 4 > length || ReadWord(static_cast<DWORD>(at)) != 0) room = false;
-    }
+    // from there are 0.
+    const bool room = SlotRoomAt(tail, n);
     const DWORD start = room ? tail : length;
     std::vector<BYTE> block((static_cast<std::size_t>(n) + 2) * 4, 0);
     for (DWORD i = 0; i < n; ++i) EncodeLe32(&block[i * 4], kNoItem);

@@ -12,6 +12,7 @@
 #include "concorda/positions_format.h"
 #include "concorda/word_forms.h"
 #include "doc_fixture.h"
+#include "file_bytes.h"
 #include "platform/message_box.h"
 
 using namespace doctest;
@@ -210,36 +211,6 @@ TEST_F(MarkedQuery, TablesFollowTheBaseWhenItChanges) {
 }
 
 // --- the tables kept in the positions file ---
-
-std::vector<BYTE> FileBytes(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
-}
-
-void WriteBytes(const std::string& path, const std::vector<BYTE>& bytes) {
-  std::ofstream out(path, std::ios::binary | std::ios::trunc);
-  out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
-}
-
-DWORD Dword(const std::vector<BYTE>& b, std::size_t at) {
-  return b[at] | b[at + 1] << 8 | b[at + 2] << 16 | static_cast<DWORD>(b[at + 3]) << 24;
-}
-
-// The place in the section table (header: 64 bytes, entries of 24: id,
-// CRC, offset, length) of the section with `id`; 0 when there is none.
-std::size_t SectionEntry(const std::vector<BYTE>& file, DWORD id) {
-  for (DWORD s = 0; s < Dword(file, 12); ++s)
-    if (Dword(file, 64 + 24 * s) == id) return 64 + 24 * s;
-  return 0;
-}
-
-// The header's checksum written again over bytes 0-59 and the section table.
-void Rechecksum(std::vector<BYTE>& file) {
-  const std::size_t tableEnd = 64 + 24 * Dword(file, 12);
-  DWORD crc = concorda::Crc32(file.data(), 60);
-  crc = concorda::Crc32(file.data() + 64, tableEnd - 64, crc);
-  for (int k = 0; k < 4; ++k) file[60 + k] = static_cast<BYTE>(crc >> (8 * k));
-}
 
 TEST_F(MarkedQuery, ThePositionsFileHoldsTheLemmaAndFoldTablesOfItsWords) {
   concorda::CPositionsFile file;

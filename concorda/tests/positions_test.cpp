@@ -6,15 +6,18 @@
 // gives, with and without the file; a damaged, cut or stale file changes
 // no result; the file follows the base through add, remove, compact and
 // merge.
+#include <algorithm>
 #include <fstream>
 #include <iterator>
 #include <random>
 
 #include "concorda/positions_format.h"
 #include "concorda/query_budget.h"
+#include "concorda/system_files.h"
 #include "concorda/term_words.h"
 #include "concorda/word_query.h"
 #include "doc_fixture.h"
+#include "file_bytes.h"
 #include "platform/message_box.h"
 
 using namespace doctest;
@@ -269,9 +272,146 @@ TEST_F(PositionsTest, ADamagedCutOrStaleFileChangesNoResult) {
       ASSERT_EQ(Query(damaged, queries[i].c_str()), expected[i]) << "variant " << variant << ": " << queries[i];
   }
   SetMessageSink(previous);
-  // Each variant whose damage a query met said so once.
+  // Each variant whose damage a query met said so once, naming what is read instead.
   EXPECT_FALSE(messages.empty());
-  for (const std::string& m : messages) EXPECT_NE(m.find("read the documents"), std::string::npos) << m;
+  for (const std::string& m : messages)
+    EXPECT_TRUE(m.find("read the documents") != std::string::npos ||
+                m.find("read from the index files") != std::string::npos)
+        << m;
+}
+
+// --- the documents of a word from its postings ---
+
+namespace {
+
+// Spoils, in place, the middle of the stored stream of every record of the
+// named items: the records stay where they are, so the positions file stays
+// tied to the base, but the items no longer inflate. The number spoiled.
+int SpoilItems(const std::string& path, const std::vector<std::string>& names) {
+  std::vector<BYTE> bytes = FileBytes(path);
+  int spoiled = 0;
+  for (const std::string& name : names) {
+    const std::string key = name + '\0';  // "...Word1" is the start of "...Word10"
+    for (auto at = bytes.begin(); (at = std::search(at, bytes.end(), key.begin(), key.end())) != bytes.end(); ++at) {
+      const std::size_t descriptor = static_cast<std::size_t>(at - bytes.begin()) - 2;
+      const std::size_t header = descriptor + (bytes[descriptor] | bytes[descriptor + 1] << 8);
+      const DWORD stored = Dword(bytes, header + 8);
+      for (std::size_t k = header + 12 + stored / 4; k < header + 12 + 3 * stored / 4; ++k) bytes[k] ^= 0x5A;
+      ++spoiled;
+    }
+  }
+  WriteBytes(path, bytes);
+  return spoiled;
+}
+
+std::vector<std::string> IndexFileNames(int count) {
+  std::vector<std::string> names;
+  for (int n = 0; n < count; ++n) names.push_back(concorda::IndexFileName(n));
+  return names;
+}
+
+}  // namespace
+
+TEST_F(PositionsTest, AWordsDocumentsAndOccurrencesFromItsPostingsAreThoseOfTheDocuments) {
+  // The reference: the words of the documents, counted by a scan.
+  const auto scanned = ScanDocuments(scan);
+  ASSERT_GT(base.GetWordCount(), 20u);
+  for (DWORD i = 0; i < base.GetWordCount(); ++i) {
+    const std::string word = base.GetWordAt(i);
+    const auto found = scanned.find(word);
+    ASSERT_NE(found, scanned.end()) << word;
+    std::vector<DWORD> items, topics;
+    for (const auto& [item, n] : found->second) {
+      items.push_back(item);
+      topics.push_back(concorda::MakeTopic(item, n));
+    }
+    EXPECT_EQ(Query(base, word.c_str()), items) << word;
+    // Asked once, the word holds the topics it was answered from.
+    EXPECT_EQ(base.GetWordTopics(i), topics) << word;
+    EXPECT_EQ(scan.GetWordTopics(i), topics) << word;
+  }
+}
+
+TEST_F(PositionsTest, WordQueriesAnswerFromThePostingsWithoutTheIndexFiles) {
+  // A copy whose index files no longer inflate: its words can only be
+  // answered from the positions file.
+  const std::string spoiled = dir.File("spoiled.vq");
+  ASSERT_TRUE(CopyFileReplace(path, spoiled));
+  ASSERT_TRUE(CopyFileReplace(path + "p", spoiled + "p"));
+  ASSERT_GT(SpoilItems(spoiled, IndexFileNames(64)), 0);
+  CDocServer answered;
+  ASSERT_TRUE(answered.Init(spoiled.c_str(), nullptr, kRead));
+  ASSERT_EQ(answered.PositionsState(), concorda::CPositionsFile::State::kUsable);
+  std::vector<std::string> queries = {"kodeks I pracy", "sąd LUB ustawa", "kodeks NIE pracy", "\"kodeks pracy\"",
+                                      "(sądu LUB ustawy) I 1997", "żółw"};
+  for (DWORD i = 0; i < base.GetWordCount(); ++i) queries.push_back(base.GetWordAt(i));
+  for (const std::string& q : queries) EXPECT_EQ(Query(answered, q.c_str()), Query(scan, q.c_str())) << q;
+  // The same copy without its positions file reads the spoiled index files.
+  DeleteFileAt(spoiled + "p");
+  CDocServer blind;
+  ASSERT_TRUE(blind.Init(spoiled.c_str(), nullptr, kRead));
+  EXPECT_TRUE(Query(blind, "kodeks").empty());
+  EXPECT_FALSE(Query(scan, "kodeks").empty());
+}
+
+TEST_F(PositionsTest, WithoutSoundWordCountsTheIndexFilesAreRead) {
+  const std::string spoiled = dir.File("spoiled.vq");
+  ASSERT_TRUE(CopyFileReplace(path, spoiled));
+  ASSERT_GT(SpoilItems(spoiled, IndexFileNames(64)), 0);
+  const std::vector<BYTE> sound = FileBytes(path + "p");
+  const std::size_t entry = SectionEntry(sound, concorda::kSectionWordCounts);
+  ASSERT_NE(entry, 0u);
+  std::vector<std::string> lines;
+  MessageSink previous = SetMessageSink([&lines](const std::string& text, const std::string&) { lines.push_back(text); });
+  auto answer = [&](const std::vector<BYTE>& file) {
+    WriteBytes(spoiled + "p", file);
+    CDocServer s;
+    EXPECT_TRUE(s.Init(spoiled.c_str(), nullptr, kRead));
+    EXPECT_EQ(s.PositionsState(), concorda::CPositionsFile::State::kUsable);
+    return Query(s, "kodeks");
+  };
+  // Sound: from the postings.
+  EXPECT_EQ(answer(sound), Query(scan, "kodeks"));
+  EXPECT_TRUE(lines.empty());
+  // A file written before the word counts (the section unknown to it):
+  // the spoiled index files are read, and find nothing; nothing to report.
+  std::vector<BYTE> older = sound;
+  older[entry] = 99;
+  Rechecksum(older);
+  EXPECT_TRUE(answer(older).empty());
+  EXPECT_TRUE(lines.empty());
+  // Damaged word counts are not trusted, with one line that says so.
+  std::vector<BYTE> damaged = sound;
+  damaged[Dword(sound, entry + 8) + 1] ^= 0x10;
+  EXPECT_TRUE(answer(damaged).empty());
+  SetMessageSink(previous);
+  ASSERT_EQ(lines.size(), 1u);
+  EXPECT_NE(lines[0].find("read from the index files"), std::string::npos) << lines[0];
+}
+
+TEST(PositionsFile, ADocumentWithoutARecordLeavesTheWordsToTheIndex) {
+  TempDir dir;
+  const std::string path = dir.File("r.vq");
+  GUID guid = TestGuid();
+  {
+    CDocServer writer(path.c_str(), &guid, kCreate);
+    AddDoc(writer, "first", "kodeks pracy");
+    AddDoc(writer, "unreadable-later", "kodeks sąd sąd");
+    AddDoc(writer, "third", "sąd pracy");
+  }
+  // The second document's stream spoiled, then the positions written anew
+  // from the documents: it has no record in the file.
+  ASSERT_EQ(SpoilItems(path, {"unreadable-later"}), 1);
+  {
+    CDocServer reader(path.c_str(), nullptr, kRead);
+    ASSERT_TRUE(reader.WritePositions());
+  }
+  CDocServer reader(path.c_str(), nullptr, kRead);
+  ASSERT_EQ(reader.PositionsState(), concorda::CPositionsFile::State::kUsable);
+  // The index still knows the words of the unreadable document.
+  EXPECT_EQ(Query(reader, "kodeks"), (std::vector<DWORD>{0, 1}));
+  EXPECT_EQ(Query(reader, "sąd"), (std::vector<DWORD>{1, 2}));
+  EXPECT_EQ(Query(reader, "pracy"), (std::vector<DWORD>{0, 2}));
 }
 
 TEST(PositionsFile, FollowsTheBaseThroughItsWritingCommands) {

@@ -104,6 +104,47 @@ TEST_F(ContainerTest, SetSizeToTheCurrentCountWritesNothing) {
   EXPECT_EQ(ReadWholeFile(path), before);
 }
 
+// Adding an item stores its slot and its record at the end of the file
+// together; the bytes left are those of growing the table by one slot and
+// then filling it, written one after the other: for a first item (the table
+// grows in place), small items, an item too large to be joined with its
+// slot in one write, an empty one, and a base reopened for writing.
+TEST_F(ContainerTest, AddingLeavesTheBytesOfGrowingTheTableThenFillingTheSlot) {
+  const std::string grown = dir + "/grown.dat";
+  struct Piece {
+    std::string text;
+    DWORD method;
+  };
+  const std::vector<Piece> pieces = {
+      {"a", 1}, {"kodeks pracy", 1}, {std::string(300000, 'x') + "y", 0}, {"", 1}, {"sąd", 0}, {"z", 2}};
+  auto fill = [&](const std::string& file, bool add) {
+    for (int round = 0; round < 2; ++round) {
+      CFileServer fs(file.c_str(), round == 0 ? &kGuid : nullptr, CFile::modeReadWrite);
+      ASSERT_TRUE(fs.IsOpen());
+      for (std::size_t k = 0; k < pieces.size(); ++k) {
+        const std::string name = "item" + std::to_string(round) + std::to_string(k);
+        const DWORD n = fs.GetSize();
+        if (add) {
+          ASSERT_EQ(Add(fs, name, pieces[k].text, pieces[k].method), n);
+        } else {
+          ASSERT_EQ(fs.SetSize(n + 1, TRUE), n + 1);
+          ASSERT_EQ(Replace(fs, n, name, pieces[k].text, pieces[k].method), n);
+        }
+      }
+    }
+  };
+  fill(path, true);
+  fill(grown, false);
+  const std::string added = ReadWholeFile(path);
+  EXPECT_GT(added.size(), 300000u);
+  EXPECT_TRUE(added == ReadWholeFile(grown)) << "the files differ";
+  CFileServer ro(path.c_str(), nullptr, CFile::modeRead);
+  ASSERT_EQ(ro.GetSize(), 2 * pieces.size());
+  for (std::size_t k = 0; k < pieces.size(); ++k) EXPECT_EQ(Contents(ro, pieces.size() + k), pieces[k].text);
+  std::string command;
+  EXPECT_EQ(RunIndependentReader(path, dir, &command), 0) << command;
+}
+
 TEST_F(ContainerTest, GrowingWithoutInsertingThenClosingLeavesASoundFile) {
   {
     CFileServer fs(path.c_str(), &kGuid, CFile::modeReadWrite);
