@@ -1,21 +1,10 @@
 #include "concorda/positions_format.h"
 
-#include <zlib.h>
-
-#include <climits>
+#include "kasten/whole_deflate.h"
 
 namespace concorda {
 
-DWORD Crc32(const void* data, std::size_t length, DWORD crc) {
-  const auto* p = static_cast<const Bytef*>(data);
-  while (length > 0) {
-    const uInt n = length > UINT_MAX ? UINT_MAX : static_cast<uInt>(length);
-    crc = static_cast<DWORD>(crc32(crc, p, n));
-    p += n;
-    length -= n;
-  }
-  return crc;
-}
+DWORD Crc32(const void* data, std::size_t length, DWORD crc) { return whole_deflate::Crc32(data, length, crc); }
 
 CStateStamp::CStateStamp(const GUID& guid, DWORD slots) {
   BYTE g[16];

@@ -54,3 +54,11 @@ bool Inflate(const BYTE* in, std::size_t length, BYTE* out, std::size_t room, st
 }
 
 }  // namespace whole_deflate
+
+namespace whole_deflate {
+
+DWORD Crc32(const void* data, std::size_t length, DWORD crc) {
+  return static_cast<DWORD>(libdeflate_crc32(crc, data, length));
+}
+
+}  // namespace whole_deflate

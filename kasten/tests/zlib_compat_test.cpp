@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "container_fixture.h"
+#include "kasten/whole_deflate.h"
 
 namespace kasten_test {
 namespace {
@@ -221,3 +222,21 @@ TEST_F(ZlibCompat, DamageInZlibsStreamsIsFound) {
 
 }  // namespace
 }  // namespace kasten_test
+
+// The checksum of the files beside the bases is zlib's CRC-32: the same
+// values as zlib's own crc32, whole or continued piece by piece, for every
+// length around the sizes where a fast implementation changes its method.
+TEST(WholeDeflateCrc, IsZlibsCrc32) {
+  std::mt19937 random(5);
+  std::vector<BYTE> bytes(70000);
+  for (BYTE& b : bytes) b = static_cast<BYTE>(random());
+  EXPECT_EQ(whole_deflate::Crc32("123456789", 9), 0xCBF43926u);  // the check value of CRC-32
+  EXPECT_EQ(whole_deflate::Crc32(bytes.data(), 0), 0u);
+  for (std::size_t length : {1u, 3u, 15u, 16u, 17u, 63u, 64u, 65u, 255u, 256u, 1000u, 4096u, 65537u, 70000u}) {
+    const DWORD zlibs = static_cast<DWORD>(crc32(0, bytes.data(), static_cast<uInt>(length)));
+    EXPECT_EQ(whole_deflate::Crc32(bytes.data(), length), zlibs) << length;
+    const std::size_t cut = length / 3;
+    EXPECT_EQ(whole_deflate::Crc32(bytes.data() + cut, length - cut, whole_deflate::Crc32(bytes.data(), cut)), zlibs)
+        << length;
+  }
+}
