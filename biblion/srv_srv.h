@@ -198,3 +198,25 @@ class CSrvSrv {
   bool m_bTableFromCache = false;
   std::vector<std::string> m_aProblems;  // see GetProblems
 };
+
+// Owns a search handle of FindFirstDoc or FindFirstDocFromKey: closes it
+// when the owner goes away, unless the search ran to its end, where
+// FindNextDoc released it itself (an exception on the way closes it too).
+class CSearchHandle {
+ public:
+  explicit CSearchHandle(void* handle) : m_h(handle) {}
+  CSearchHandle(const CSearchHandle&) = delete;
+  CSearchHandle& operator=(const CSearchHandle&) = delete;
+  ~CSearchHandle() { CSrvSrv::FindClose(m_h); }
+  bool Found() const { return m_h && m_h != CSrvSrv::NoFind(); }
+  // The next result; false at the end, when the handle is released.
+  bool Next(DWORD* next) {
+    if (!Found()) return false;
+    if (CSrvSrv::FindNextDoc(m_h, next)) return true;
+    m_h = nullptr;
+    return false;
+  }
+
+ private:
+  void* m_h;
+};

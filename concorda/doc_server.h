@@ -339,3 +339,9 @@ class CDocServer : public CFileServer {
   bool m_bTopicsLost = false;            // a stored topic list could not be read since the base was opened
   int m_nHookPause = 0;                  // >0: the hooks record nothing (own system files)
 };
+
+// Owns a find handle of CDocServer until it is used up or goes away.
+struct FindHandleClose {
+  void operator()(CDocServer::FindHandle* h) const { CDocServer::FindClose(h); }
+};
+using FindHandlePtr = std::unique_ptr<CDocServer::FindHandle, FindHandleClose>;

@@ -107,17 +107,12 @@ bool ReadItem(const CSrvSrv& catalogue, DWORD index, DWORD limit, CPageText& tex
 namespace {
 
 // The first result and every further one of a search, until its end.
-std::vector<DWORD> CollectFound(void* search, DWORD first) {
+std::vector<DWORD> CollectFound(CSearchHandle& search, DWORD first) {
   std::vector<DWORD> items;
-  if (search == CSrvSrv::NoFind()) return items;
+  if (!search.Found()) return items;
   DWORD index = first;
-  try {
-    do items.push_back(index);
-    while (CSrvSrv::FindNextDoc(search, &index));  // releases the search at its end
-  } catch (...) {
-    CSrvSrv::FindClose(search);
-    throw;
-  }
+  do items.push_back(index);
+  while (search.Next(&index));
   return items;
 }
 
@@ -125,7 +120,7 @@ std::vector<DWORD> CollectFound(void* search, DWORD first) {
 
 std::vector<DWORD> FindKeyItems(const CSrvSrv& catalogue, const std::string& keys) {
   DWORD first = 0;
-  void* search = catalogue.FindFirstDocFromKey(keys.c_str(), &first);
+  CSearchHandle search(catalogue.FindFirstDocFromKey(keys.c_str(), &first));
   return CollectFound(search, first);
 }
 

@@ -127,9 +127,8 @@ std::size_t CMarkerPlacer::FindUnit(std::size_t start, const std::string& text, 
   return npos;
 }
 
-std::size_t CMarkerPlacer::Locate(const std::string& key, std::size_t position) {
-  Heading h;
-  if (key.empty()) return position;
+bool CMarkerPlacer::ParseKey(const std::string& key, Heading& h) {
+  if (key.empty()) return false;
   h.kind = key[0];
   std::size_t digits = 1;
   while (digits < key.size() && IsDigit(key[digits])) ++digits;
@@ -152,57 +151,61 @@ std::size_t CMarkerPlacer::Locate(const std::string& key, std::size_t position) 
       h.rest = key.substr(digits);
       break;
     default:
-      return position;
+      return false;
   }
   h.sub = TakeSubPart(h.rest);
+  return true;
+}
+
+std::size_t CMarkerPlacer::LocateUnits(const Heading& h, std::size_t place) {
+  // Units are looked for only within the article: up to the next heading.
+  std::size_t end = NextHeading(h.text, place);
+  if (end == npos) end = m_body.size();
+  std::string rest = h.rest;
+  for (std::size_t unit = 0; unit < 3 && !rest.empty(); ++unit) {
+    std::size_t w = 0;
+    while (w < rest.size() && !IsDigit(rest[w])) ++w;
+    std::size_t d = w;
+    while (d < rest.size() && IsDigit(rest[d])) ++d;
+    const std::string word = rest.substr(0, w);
+    const std::string number = rest.substr(w, d - w);
+    rest.erase(0, d);
+    const std::string sub = unit == 0 ? TakeSubPart(rest) : std::string();
+    std::string text;
+    if (unit == 0 && word == kParagraphSign)
+      text = std::string(kParagraphSign) + " " + number + sub;
+    else
+      text = number + sub + (StartsWithWord(word, "UST") ? "." : ")");
+
+    if (unit < 2) {
+      const std::size_t level = unit + 1;
+      if (m_location.size() > level && m_location[level] == text) continue;
+      m_location.resize(level);
+      m_location.push_back(text);
+      std::size_t at = FindUnit(place, text, end);
+      if (at == npos) return npos;
+      place = at + text.size();
+    } else {
+      // A letter that is not there leaves the place at its point.
+      std::size_t at = FindUnit(place, text, end);
+      if (at != npos) place = at + text.size();
+    }
+  }
+  return place;
+}
+
+std::size_t CMarkerPlacer::Locate(const std::string& key, std::size_t position) {
+  Heading h;
+  if (!ParseKey(key, h)) return position;
   const std::string full = h.text + h.number + h.sub;
 
   std::size_t place = position;
-  bool found = true;
   if (m_location.empty() || m_location[0] != full) {
     m_location.assign(1, full);
     place = h.kind == 'A' ? FindNoCase(m_body, h.text, position) : FindHeading(h, position);
-    found = place != npos;
+    if (place == npos) return position;
   }
-
-  if (found && !h.rest.empty()) {
-    // Units are looked for only within the article: up to the next heading.
-    std::size_t end = NextHeading(h.text, place);
-    if (end == npos) end = m_body.size();
-    std::string rest = h.rest;
-    for (std::size_t unit = 0; unit < 3 && !rest.empty(); ++unit) {
-      std::size_t w = 0;
-      while (w < rest.size() && !IsDigit(rest[w])) ++w;
-      std::size_t d = w;
-      while (d < rest.size() && IsDigit(rest[d])) ++d;
-      const std::string word = rest.substr(0, w);
-      const std::string number = rest.substr(w, d - w);
-      rest.erase(0, d);
-      const std::string sub = unit == 0 ? TakeSubPart(rest) : std::string();
-      std::string text;
-      if (unit == 0 && word == kParagraphSign)
-        text = std::string(kParagraphSign) + " " + number + sub;
-      else
-        text = number + sub + (StartsWithWord(word, "UST") ? "." : ")");
-
-      if (unit < 2) {
-        const std::size_t level = unit + 1;
-        if (m_location.size() > level && m_location[level] == text) continue;
-        m_location.resize(level);
-        m_location.push_back(text);
-        std::size_t at = FindUnit(place, text, end);
-        if (at == npos) {
-          found = false;
-          break;
-        }
-        place = at + text.size();
-      } else {
-        std::size_t at = FindUnit(place, text, end);
-        if (at != npos) place = at + text.size();
-      }
-    }
-  }
-  if (!found) return position;
+  if (!h.rest.empty() && (place = LocateUnits(h, place)) == npos) return position;
 
   while (place < m_body.size() && (IsBlank(m_body[place]) || m_body[place] == '.')) ++place;
   WriteChunked(m_request, m_body.data() + position, place - position);

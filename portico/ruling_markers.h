@@ -79,6 +79,14 @@ class CMarkerPlacer {
 
  private:
   struct Heading;
+  // The heading a key names: "A" the title, "B<n>..." an article, "C<n>..."
+  // a paragraph, with the units behind the number in `rest`; false for
+  // any other key.
+  static bool ParseKey(const std::string& key, Heading& h);
+  // The place behind the units of h.rest (a paragraph or section, then a
+  // point, then a letter) from `place`, within the heading's part of the
+  // body; npos when a unit of the first two levels is not there.
+  std::size_t LocateUnits(const Heading& h, std::size_t place);
   std::size_t FindHeading(const Heading& h, std::size_t from);
   std::size_t NextHeading(const std::string& text, std::size_t from);
   std::size_t FindUnit(std::size_t start, const std::string& text, std::size_t end) const;

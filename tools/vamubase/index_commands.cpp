@@ -173,11 +173,9 @@ int PrintHits(CDocServer& base, const std::vector<DWORD>& items, bool quiet) {
 
 // Prints the items of a handle and releases it.
 int PrintHits(CDocServer& base, CDocServer::FindHandle* h, bool quiet) {
+  FindHandlePtr owned(h);
   std::vector<DWORD> items;
-  if (h != CDocServer::NoFind()) {
-    items = h->aItems;
-    CDocServer::FindClose(h);
-  }
+  if (h != CDocServer::NoFind()) items = h->aItems;
   return PrintHits(base, items, quiet);
 }
 
