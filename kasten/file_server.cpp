@@ -372,6 +372,7 @@ void CFileServer::ResetState() {
   m_dwRedo = 0;
   m_pending = PendingChange{};
   m_bLengthFixed = false;
+  m_slotValues.clear();
   m_dwFixedLength = 0;
   m_bLengthKnown = false;
   m_ullLength = 0;
@@ -501,10 +502,16 @@ DWORD CFileServer::FindIndexOffset(DWORD index) {
 
 DWORD CFileServer::FindOffset(DWORD index) {
   CSingleLock lock(m_mutexFile);
+  if (m_bLengthFixed && index < m_slotValues.size() && m_slotValues[index] != kNoItem) return m_slotValues[index];
   DWORD at = FindIndexOffset(index);
   if (at == 0) return 0;
   DWORD value = ReadWord(at);
-  return value == kNoItem ? 0 : value;
+  if (value == kNoItem) value = 0;
+  if (m_bLengthFixed && index < m_dwSize) {
+    if (m_slotValues.size() != m_dwSize) m_slotValues.assign(m_dwSize, kNoItem);
+    m_slotValues[index] = value;
+  }
+  return value;
 }
 
 // --- utilities --------------------------------------------------------------------

@@ -293,6 +293,9 @@ class CFileServer {
   // The file's length, taken at open, when it is open for reading only.
   bool m_bLengthFixed = false;
   DWORD m_dwFixedLength = 0;
+  // For the same reason, the record offset of each slot once read (kNoItem:
+  // not read yet); empty while the container is writable.
+  std::vector<DWORD> m_slotValues;
   // Opened for writing, this container makes every change of the file's
   // length itself: the length is kept here once asked of the system, not
   // asked again on every insertion. A write that fails (or one that does not

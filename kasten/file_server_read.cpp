@@ -25,18 +25,28 @@ bool EqualsIgnoringAsciiCase(const char* a, const char* b) {
 
 }  // namespace
 
-// Reads the descriptor at `record`; null when it does not fit in the file, is
-// shorter than a length and an empty name, or its name is not terminated.
-FileItemPtr CFileServer::ReadItemAt(DWORD record, DWORD fileLength) {
-  BYTE len[2];
-  if (record < kHeaderSize || record > fileLength - 2 || !ReadAt(record, len, 2)) return nullptr;
-  const WORD size = DecodeLe16(len);
+namespace {
+
+// A descriptor of `size` bytes at `record`: null when it does not fit in the
+// file, is shorter than a length and an empty name, or its name (read by
+// `readName` into the new descriptor) is not terminated.
+template <class ReadName>
+FileItemPtr Descriptor(DWORD record, WORD size, DWORD fileLength, ReadName readName) {
   if (size < 3 || static_cast<ULONGLONG>(record) + size > fileLength) return nullptr;
   FileItemPtr item(static_cast<_FILEITEM*>(std::malloc(size)));
   if (!item) throw CMemoryException();
   item->wSize = size;
-  if (!ReadAt(record + 2, item->szName, size - 2u) || !std::memchr(item->szName, 0, size - 2u)) return nullptr;
+  if (!readName(item->szName, size - 2u) || !std::memchr(item->szName, 0, size - 2u)) return nullptr;
   return item;
+}
+
+}  // namespace
+
+FileItemPtr CFileServer::ReadItemAt(DWORD record, DWORD fileLength) {
+  BYTE len[2];
+  if (record < kHeaderSize || record > fileLength - 2 || !ReadAt(record, len, 2)) return nullptr;
+  return Descriptor(record, DecodeLe16(len), fileLength,
+                    [&](char* name, UINT n) { return ReadAt(record + 2, name, n); });
 }
 
 std::string CFileServer::SlotLabel(DWORD index, const _FILEITEM* item) {
@@ -49,11 +59,25 @@ bool CFileServer::ReadRecord(DWORD index, Record& rec) {
   DWORD at = FindOffset(index);
   if (at == 0) return false;
   DWORD length = FileLength();
-  FileItemPtr item = ReadItemAt(at, length);
-  if (!item) return false;
+  // The descriptor and the record's fields come in one read when they fit in
+  // a small block, as almost every descriptor does; in three otherwise.
+  BYTE head[512];
+  const DWORD ahead = at >= kHeaderSize && at < length ? std::min<DWORD>(sizeof head, length - at) : 0;
+  FileItemPtr item;
   BYTE fields[12];
+  if (ahead >= 2 && ReadAt(at, head, ahead) && DecodeLe16(head) + 12u <= ahead) {
+    item = Descriptor(at, DecodeLe16(head), length, [&](char* name, UINT n) {
+      std::memcpy(name, head + 2, n);
+      return true;
+    });
+    if (!item) return false;
+    std::memcpy(fields, head + item->wSize, sizeof fields);
+  } else {
+    item = ReadItemAt(at, length);
+    if (!item) return false;
+    if (static_cast<ULONGLONG>(at) + item->wSize + 12 > length || !ReadAt(at + item->wSize, fields, 12)) return false;
+  }
   ULONGLONG data = static_cast<ULONGLONG>(at) + item->wSize + 12;
-  if (data > length || !ReadAt(at + item->wSize, fields, 12)) return false;
   rec.item = std::move(item);
   rec.offset = at;
   rec.method = DecodeLe32(fields);

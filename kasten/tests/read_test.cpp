@@ -251,5 +251,43 @@ TEST_F(ContainerTest, ManyReadersAtOnceSeeTheSameItems) {
   EXPECT_EQ(wrong.load(), 0);
 }
 
+// A record's descriptor and fields are read in one block when they fit in
+// it: descriptors of every length around the block's size, with caller data
+// behind the name, and the last record of the file (whose block is cut by
+// the end), read back whole by a reader, each read twice (the second time
+// from the slot's kept offset).
+TEST_F(ContainerTest, DescriptorsOfEveryLengthAroundTheReadBlockReadBack) {
+  std::vector<WORD> sizes;
+  for (WORD size : {3, 4, 200, 275, 480, 490, 495, 496, 497, 498, 499, 500, 501, 510, 511, 512, 513, 600, 4000})
+    sizes.push_back(size);
+  {
+    CFileServer fs(path.c_str(), &kGuid, CFile::modeReadWrite);
+    for (std::size_t k = 0; k < sizes.size(); ++k) {
+      const std::string name = "N" + std::to_string(k);
+      FileItemPtr item(static_cast<_FILEITEM*>(std::calloc(1, sizes[k])));
+      item->wSize = sizes[k];
+      std::memcpy(item->szName, name.c_str(), std::min<std::size_t>(name.size() + 1, sizes[k] - 2u));
+      if (sizes[k] - 2u < name.size() + 1) item->szName[sizes[k] - 3] = 0;
+      for (std::size_t b = name.size() + 1; b + 2 < sizes[k]; ++b) item->szName[b] = static_cast<char>(b * 7 + k);
+      CMemFile src = Source("text " + std::to_string(k));
+      ASSERT_EQ(fs.AddFile(src, item.get(), k % 2 ? 0 : 2), k) << sizes[k];
+    }
+  }
+  CFileServer ro(path.c_str(), nullptr, CFile::modeRead);
+  for (int round = 0; round < 2; ++round) {
+    for (std::size_t k = 0; k < sizes.size(); ++k) {
+      CMemFile dst(64);
+      FileItemPtr item(ro.GetFile(static_cast<DWORD>(k), dst, 0, FALSE));
+      ASSERT_TRUE(item) << sizes[k];
+      EXPECT_EQ(item->wSize, sizes[k]);
+      const std::string name = "N" + std::to_string(k);
+      for (std::size_t b = name.size() + 1; b + 2 < sizes[k]; ++b)
+        ASSERT_EQ(item->szName[b], static_cast<char>(b * 7 + k)) << sizes[k] << " byte " << b;
+      EXPECT_EQ(std::string(reinterpret_cast<const char*>(dst.GetBuffer()), static_cast<std::size_t>(dst.GetLength())),
+                "text " + std::to_string(k));
+    }
+  }
+}
+
 }  // namespace
 }  // namespace kasten_test
