@@ -27,6 +27,12 @@ void SetTimeout(int fd, int option, std::chrono::milliseconds t) {
   ::setsockopt(fd, SOL_SOCKET, option, &tv, sizeof tv);
 }
 
+// Bytes (or the peer's end) wait to be read on the connection.
+bool Readable(int fd) {
+  pollfd p{fd, POLLIN, 0};
+  return ::poll(&p, 1, 0) == 1 && (p.revents & (POLLIN | POLLHUP)) != 0;
+}
+
 }  // namespace
 
 FcgiServer::FcgiServer(const FcgiOptions& options, const ExtensionModule& module, const StaticFiles& files,
@@ -91,7 +97,8 @@ void FcgiServer::Supervise() {
     auto allowed = worker->kept ? m_options.idleTimeout + m_options.headerTimeout : m_options.headerTimeout;
     if (now - worker->idleSince >= allowed) {
       ::shutdown(worker->idleFd, SHUT_RDWR);
-    } else if (worker->idleSince < oldestSince) {
+    } else if (worker->idleSince < oldestSince && now - worker->idleSince >= kLeastSilence &&
+               !Readable(worker->idleFd)) {
       oldest = worker.get();
       oldestSince = worker->idleSince;
     }

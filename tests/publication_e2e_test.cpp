@@ -81,12 +81,14 @@ int ReplacedFilesOpen(pid_t pid) {
 struct Fetched {
   bool ok = false;
   std::string body;
+  std::string how;  // what came back, for the report of a failure
 };
 
 struct Outcome {
   Clock::time_point started;
   bool ok = false;
   std::vector<int> editions;
+  std::string how;
 };
 
 // The publication in force at `t` (the last one before it).
@@ -132,11 +134,15 @@ struct PublicationUnderLoad : ::testing::TestWithParam<const char*> {
       host::test::FcgiResponse r = client.Request(host::test::GetParams(query));
       f.ok = r.ended && r.Status() == 200;
       f.body = r.Body();
+      f.how = std::string(r.ended ? "ended" : r.timedOut ? "timed out" : "closed by the host") + " after " +
+              std::to_string(r.out.size()) + " bytes, status " + std::to_string(r.Status());
     } else {
       host::test::Response r = host::test::Fetch(process.Port(), "/portico.dll?" + query);
       f.ok = r.Status() == 200;
       f.body = r.Body();
+      f.how = "status " + std::to_string(r.Status()) + ", " + std::to_string(f.body.size()) + " bytes";
     }
+    f.how += " (" + query + ")";
     return f;
   }
   // The host's /metrics, as a loopback client reads it.
@@ -195,6 +201,7 @@ TEST_P(PublicationUnderLoad, NoFailureNoMixedPageNewEditionWithinTwoSecondsOldBa
         Fetched f = Get(QueryOf(i));
         o.ok = f.ok;
         o.editions = EditionsIn(f.body);
+        o.how = std::move(f.how);
         std::lock_guard<std::mutex> lock(mutex);
         outcomes.push_back(std::move(o));
       }
@@ -238,7 +245,9 @@ TEST_P(PublicationUnderLoad, NoFailureNoMixedPageNewEditionWithinTwoSecondsOldBa
   std::size_t failed = 0, mixed = 0, stale = 0;
   std::vector<Clock::duration> firstSeen(published.size(), Clock::duration::max());
   for (const Outcome& o : outcomes) {
-    if (!o.ok || o.editions.empty()) ++failed;
+    if (!o.ok || o.editions.empty()) {
+      if (++failed <= 5) std::cout << "failed: " << o.how << ", editions named: " << o.editions.size() << "\n";
+    }
     if (o.editions.size() > 1) ++mixed;
     if (o.editions.size() != 1) continue;
     // The publication in force two seconds before the request started must be the one it saw.

@@ -67,7 +67,9 @@ int FcgiResponse::Status() const {
 }
 
 std::string FcgiResponse::Header(const std::string& name) const {
-  std::size_t end = out.find("\r\n\r\n");
+  // Only a complete head is read: a response cut off before its blank line has no fields.
+  const std::size_t end = out.find("\r\n\r\n");
+  if (end == std::string::npos) return "";
   std::size_t pos = 0;
   while (pos < end) {
     std::size_t eol = out.find("\r\n", pos);

@@ -12,6 +12,7 @@
 
 #include <filesystem>
 #include <future>
+#include <memory>
 #include <thread>
 
 #include "host/tests/fcgi_client.h"
@@ -178,6 +179,25 @@ TEST_F(FcgiHost, WaitingConnectionTakesTheThreadOfOneThatHasSentNothing) {
   EXPECT_TRUE(r.ended);
   EXPECT_LT(std::chrono::steady_clock::now() - start, 1s);
   EXPECT_TRUE(silent.ClosedByHost(1s));
+}
+
+// A connection silent for a moment only is not one that has sent nothing: its
+// next request (or, for a new one, its first) may be on its way. Taking its
+// thread then closes it unanswered.
+TEST_F(FcgiHost, AConnectionSilentForAMomentKeepsItsThreadWhileAnotherWaits) {
+  Start({"--threads", "1", "--idle-timeout", "30"});
+  auto kept = std::make_unique<FcgiClient>(socket);
+  ASSERT_TRUE(kept->Request(GetParams("echo"), "", true).ended);
+  FcgiClient waiting(socket);  // queued: the only thread holds `kept`
+  ASSERT_TRUE(waiting.Send(GetParams("echo")));
+  std::this_thread::sleep_for(150ms);  // the supervisor looks every 100 ms
+  FcgiResponse next = kept->Request(GetParams("echo"));
+  EXPECT_TRUE(next.ended) << (next.closed ? "closed by the host" : "timed out");
+  EXPECT_EQ(next.Status(), 200);
+  kept.reset();  // as a web server does after a request it did not ask to keep
+  FcgiResponse queued = waiting.Read();
+  EXPECT_TRUE(queued.ended) << "the waiting connection has its turn once the thread is free";
+  EXPECT_EQ(queued.Status(), 200);
 }
 
 TEST_F(FcgiHost, WaitingConnectionTakesTheThreadOfAnIdleKeptOne) {
