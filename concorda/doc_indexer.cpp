@@ -88,6 +88,7 @@ void CDocServer::IndexDocument(DWORD index, CFile& file) {
     got += n;
   }
   m_docPositions.Read(text.data(), got);
+  m_docPositions.Code();
   IndexWords(index, m_docPositions);
 }
 
@@ -109,23 +110,24 @@ void CDocServer::MergeWords(DWORD index, const CDocPositions& doc) {
   CSingleLock lock(m_mutexIndex);
   // The document's admitted words with their counts as words (markup
   // pieces are no words of the index).
-  std::vector<std::pair<std::string_view, DWORD>> words;
+  std::vector<const CDocPositions::Word*> words;
   words.reserve(doc.WordCount());
   for (std::size_t i = 0; i < doc.WordCount(); ++i) {
     const CDocPositions::Word& w = doc.WordAt(i);
-    if (w.textCount && IsAdmitted(w.text)) words.emplace_back(w.text, w.textCount);
+    if (w.textCount && IsAdmitted(w.text)) words.push_back(&w);
   }
   // The records and topic lists of a document's words lie all over memory:
   // find them all first and ask for their memory early, so that the cache
   // misses overlap instead of coming one after another.
   std::vector<WordIndex*> records(words.size());
   for (std::size_t i = 0; i < words.size(); ++i)
-    if ((records[i] = m_words.Lookup(words[i].first))) __builtin_prefetch(records[i]);
+    if ((records[i] = m_words.Lookup(HashedWord{words[i]->text, words[i]->hash}))) __builtin_prefetch(records[i]);
   for (WordIndex* w : records)
     if (w) PrefetchTopicEnd(*w);
   std::vector<std::pair<std::string_view, DWORD>> fresh;
   for (std::size_t i = 0; i < words.size(); ++i) {
-    const auto& [word, count] = words[i];
+    const std::string_view word = words[i]->text;
+    const DWORD count = words[i]->textCount;
     if (WordIndex* w = records[i]) {
       // Stored topics that cannot be read are lost, but the new document is
       // still found by the word.

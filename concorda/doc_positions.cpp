@@ -2,18 +2,14 @@
 
 #include <cstring>
 
+#include "concorda/bytes.h"
+#include "concorda/word_hash.h"
 #include "concorda/word_tokenizer.h"
 #include "platform/cp1250.h"
 
 namespace concorda {
 
 namespace {
-
-DWORD Hash(std::string_view w) {
-  DWORD h = 2166136261u;  // FNV-1a
-  for (char c : w) h = (h ^ static_cast<unsigned char>(c)) * 16777619u;
-  return h;
-}
 
 bool IsWord(char c) { return IsWordChar(static_cast<unsigned char>(c)); }
 // The bytes a blank of a phrase matches (query.h, PhrasePartner).
@@ -28,7 +24,7 @@ void CDocPositions::Grow() {
   const std::size_t mask = m_slots.size() - 1;
   for (DWORD s : old) {
     if (!s) continue;
-    std::size_t i = Hash(m_words[s - 1].text) & mask;
+    std::size_t i = m_words[s - 1].hash & mask;
     while (m_slots[i]) i = (i + 1) & mask;
     m_slots[i] = s;
   }
@@ -37,12 +33,13 @@ void CDocPositions::Grow() {
 void CDocPositions::AddOccurrence(std::string_view text, DWORD ordinal, bool isText) {
   if (2 * (m_nWords + 1) > m_slots.size()) Grow();
   const std::size_t mask = m_slots.size() - 1;
-  std::size_t i = Hash(text) & mask;
+  const DWORD hash = WordHash(text);
+  std::size_t i = hash & mask;
   for (;; i = (i + 1) & mask) {
     DWORD s = m_slots[i];
     if (!s) break;
     Word& w = m_words[s - 1];
-    if (w.text == text) {
+    if (w.hash == hash && w.text == text) {
       w.ordinals.push_back(ordinal);
       if (isText) ++w.textCount;
       return;
@@ -51,6 +48,7 @@ void CDocPositions::AddOccurrence(std::string_view text, DWORD ordinal, bool isT
   if (m_nWords == m_words.size()) m_words.emplace_back();
   Word& w = m_words[m_nWords++];
   w.text = text;
+  w.hash = hash;
   w.ordinals.clear();
   w.ordinals.push_back(ordinal);
   w.textCount = isText ? 1 : 0;
@@ -74,6 +72,9 @@ void CDocPositions::MarkupPiecesIn(std::size_t from, std::size_t to) {
 }
 
 void CDocPositions::Read(const char* raw, std::size_t length) {
+  m_coded.clear();
+  m_record.clear();
+  m_isCoded = false;
   m_text.assign(raw, length);
   cp1250::UpperCase(m_text.data(), length);
   m_stripped.clear();
@@ -178,6 +179,34 @@ void CDocPositions::Read(const char* raw, std::size_t length) {
     const std::size_t end = m_pieceEnds[m];
     if (end + 1 < length && IsBlankOfPhrase(m_text[end]) && m_pieceStarts[m + 1] == end + 1) join(m_nText + m);
   }
+}
+
+void CDocPositions::Code() {
+  m_coded.clear();
+  for (std::size_t i = 0; i < m_nWords; ++i) {
+    Word& w = m_words[i];
+    w.codedAt = m_coded.size();
+    DWORD previous = 0;
+    for (std::size_t k = 0; k < w.ordinals.size(); ++k) {
+      PutVarint(m_coded, k == 0 ? w.ordinals[k] : w.ordinals[k] - previous);
+      previous = w.ordinals[k];
+    }
+    w.codedLength = m_coded.size() - w.codedAt;
+  }
+  m_record.clear();
+  PutVarint(m_record, m_nText);
+  PutVarint(m_record, m_nMarkup);
+  m_record.insert(m_record.end(), m_joined.begin(), m_joined.end());
+  PutVarint(m_record, static_cast<DWORD>(m_split.size()));
+  DWORD previous = 0;
+  std::size_t piece = 0;
+  for (std::size_t k = 0; k < m_split.size(); ++k) {
+    PutVarint(m_record, k == 0 ? m_split[k] : m_split[k] - previous);
+    previous = m_split[k];
+    PutVarint(m_record, m_pieceCounts[k]);
+    for (DWORD n = 0; n < m_pieceCounts[k]; ++n) PutVarint(m_record, m_pieceLengths[piece++]);
+  }
+  m_isCoded = true;
 }
 
 }  // namespace concorda

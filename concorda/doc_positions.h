@@ -20,6 +20,7 @@
 #pragma once
 
 #include <cstddef>
+#include <span>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -34,6 +35,9 @@ class CDocPositions {
     std::string_view text;        // upper-case; valid until the next Read
     std::vector<DWORD> ordinals;  // ascending: its places as a word, then as a markup piece
     DWORD textCount = 0;          // how many of the ordinals are words (below TextTokens())
+    DWORD hash = 0;               // WordHash(text)
+    // After Code: where its ordinals, coded, lie in CodedOrdinals().
+    std::size_t codedAt = 0, codedLength = 0;
   };
 
   // Reads a document's raw bytes (windows-1250 HTML, any byte allowed).
@@ -54,6 +58,15 @@ class CDocPositions {
   const std::vector<DWORD>& Split() const { return m_split; }
   const std::vector<DWORD>& PieceCounts() const { return m_pieceCounts; }
   const std::vector<DWORD>& PieceLengths() const { return m_pieceLengths; }
+
+  // Codes what the positions file keeps of the document (positions_format.h):
+  // each word's ordinals (varint deltas) and the document's record. Done by
+  // the threads that read the documents, so that the one that writes them
+  // only copies it. Valid until the next Read.
+  void Code();
+  bool IsCoded() const { return m_isCoded; }
+  std::span<const BYTE> CodedOrdinals(const Word& w) const { return {m_coded.data() + w.codedAt, w.codedLength}; }
+  std::span<const BYTE> Record() const { return m_record; }
 
  private:
   struct Span {
@@ -78,6 +91,9 @@ class CDocPositions {
   std::vector<DWORD> m_split;
   std::vector<DWORD> m_pieceCounts;
   std::vector<DWORD> m_pieceLengths;
+  std::vector<BYTE> m_coded;   // the words' ordinals, coded
+  std::vector<BYTE> m_record;  // the document's record, coded
+  bool m_isCoded = false;
 };
 
 }  // namespace concorda

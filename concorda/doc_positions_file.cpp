@@ -87,6 +87,7 @@ std::vector<PositionsSource> CDocServer::PositionsSources(bool fromDocuments, bo
     } else if (ReadDocument(i, bytes)) {
       // Known from nowhere (stored by an older program, or no file yet): read.
       doc.Read(bytes.data(), bytes.size());
+      doc.Code();
       m_positionsSession->Add(record, doc, false);
       source = {PositionsSource::kSession, m_positionsSession->Find(record)};
     } else {

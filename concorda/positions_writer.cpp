@@ -5,6 +5,7 @@
 #include <cstring>
 #include <numeric>
 #include <optional>
+#include <stdexcept>
 
 #include "concorda/bytes.h"
 #include "concorda/lemmatizer.h"
@@ -52,8 +53,9 @@ CPositionsBuilder::Block* CPositionsBuilder::NewBlock(std::size_t capacity) {
   return b;
 }
 
-void CPositionsBuilder::Append(WordChain& w, const BYTE* bytes, std::size_t n) {
+void CPositionsBuilder::Append(WordChain& w, std::span<const BYTE> head, std::span<const BYTE> body) {
   // An entry never straddles two blocks, so the writer reads it in place.
+  const std::size_t n = head.size() + body.size();
   if (!w.tail || w.tail->capacity - w.tail->used < n) {
     std::size_t capacity = w.tail ? std::min<std::size_t>(2 * w.tail->capacity, kLargestBlock) : kFirstBlock;
     capacity = std::max(capacity, n);
@@ -62,17 +64,20 @@ void CPositionsBuilder::Append(WordChain& w, const BYTE* bytes, std::size_t n) {
     else w.head = b;
     w.tail = b;
   }
-  std::memcpy(w.tail->data + w.tail->used, bytes, n);
+  BYTE* at = w.tail->data + w.tail->used;
+  std::memcpy(at, head.data(), head.size());
+  if (!body.empty()) std::memcpy(at + head.size(), body.data(), body.size());
   w.tail->used += static_cast<DWORD>(n);
 }
 
 void CPositionsBuilder::Add(DWORD record, const CDocPositions& doc, bool indexed) {
+  if (!doc.IsCoded()) throw std::logic_error("the positions of a document were not coded before they were added");
   const DWORD session = static_cast<DWORD>(m_docOffsets.size());
   m_byRecord[record] = session;
   m_indexed.push_back(indexed);
   for (std::size_t i = 0; i < doc.WordCount(); ++i) {
     const CDocPositions::Word& word = doc.WordAt(i);
-    auto it = m_byText.find(word.text);
+    auto it = m_byText.find(HashedWord{word.text, word.hash});
     DWORD id;
     if (it == m_byText.end()) {
       id = static_cast<DWORD>(m_words.size());
@@ -83,34 +88,18 @@ void CPositionsBuilder::Add(DWORD record, const CDocPositions& doc, bool indexed
       id = it->second;
     }
     WordChain& w = m_words[id];
-    m_ordinals.clear();
-    DWORD previous = 0;
-    for (std::size_t k = 0; k < word.ordinals.size(); ++k) {
-      PutVarint(m_ordinals, k == 0 ? word.ordinals[k] : word.ordinals[k] - previous);
-      previous = word.ordinals[k];
-    }
+    // The entry: the session number's step from the word's last one, the
+    // length of the ordinals, the ordinals.
+    const std::span<const BYTE> ordinals = doc.CodedOrdinals(word);
     m_scratch.clear();
     PutVarint(m_scratch, w.any ? session - w.lastSession : session);
-    PutVarint(m_scratch, static_cast<DWORD>(m_ordinals.size()));
-    m_scratch.insert(m_scratch.end(), m_ordinals.begin(), m_ordinals.end());
-    Append(w, m_scratch.data(), m_scratch.size());
+    PutVarint(m_scratch, static_cast<DWORD>(ordinals.size()));
+    Append(w, m_scratch, ordinals);
     w.lastSession = session;
     w.any = true;
   }
-  // The document's record.
   m_docOffsets.push_back(m_records.size());
-  PutVarint(m_records, doc.TextTokens());
-  PutVarint(m_records, doc.MarkupPieces());
-  m_records.insert(m_records.end(), doc.Joined().begin(), doc.Joined().end());
-  PutVarint(m_records, static_cast<DWORD>(doc.Split().size()));
-  DWORD previous = 0;
-  std::size_t piece = 0;
-  for (std::size_t k = 0; k < doc.Split().size(); ++k) {
-    PutVarint(m_records, k == 0 ? doc.Split()[k] : doc.Split()[k] - previous);
-    previous = doc.Split()[k];
-    PutVarint(m_records, doc.PieceCounts()[k]);
-    for (DWORD n = 0; n < doc.PieceCounts()[k]; ++n) PutVarint(m_records, doc.PieceLengths()[piece++]);
-  }
+  m_records.insert(m_records.end(), doc.Record().begin(), doc.Record().end());
 }
 
 DWORD CPositionsBuilder::Find(DWORD record) const {

@@ -17,6 +17,7 @@
 #include <cstddef>
 #include <deque>
 #include <memory>
+#include <span>
 #include <string>
 #include <string_view>
 #include <unordered_map>
@@ -24,6 +25,7 @@
 
 #include "concorda/doc_positions.h"
 #include "concorda/positions_file.h"
+#include "concorda/word_hash.h"
 #include "platform/windows_types.h"
 
 namespace concorda {
@@ -34,9 +36,10 @@ class CPositionsBuilder {
   CPositionsBuilder(const CPositionsBuilder&) = delete;
   CPositionsBuilder& operator=(const CPositionsBuilder&) = delete;
 
-  // Adds the positions of the document whose item record lies at `record`
-  // (a document stored again at the same record replaces nothing: records
-  // are never reused while a container is open); `indexed` when its words
+  // Adds the positions of the document whose item record lies at `record`,
+  // coded already (CDocPositions::Code; throws std::logic_error otherwise).
+  // A document stored again at the same record replaces nothing: records
+  // are never reused while a container is open. `indexed` when its words
   // went into the index too, not only into this file.
   void Add(DWORD record, const CDocPositions& doc, bool indexed);
   bool Indexed(DWORD session) const { return session < m_indexed.size() && m_indexed[session]; }
@@ -75,9 +78,9 @@ class CPositionsBuilder {
     bool any = false;
   };
   Block* NewBlock(std::size_t capacity);
-  void Append(WordChain& w, const BYTE* bytes, std::size_t n);
+  void Append(WordChain& w, std::span<const BYTE> head, std::span<const BYTE> body);
 
-  std::unordered_map<std::string_view, DWORD> m_byText;  // views into the texts of m_words
+  WordMap<DWORD> m_byText;                               // views into the texts of m_words
   std::deque<WordChain> m_words;                         // a deque: the texts never move
   std::vector<std::unique_ptr<BYTE[]>> m_slabs;
   std::size_t m_slabUsed = 0;
@@ -87,7 +90,6 @@ class CPositionsBuilder {
   std::vector<bool> m_indexed;               // per session number: its words are in the index
   std::unordered_map<DWORD, DWORD> m_byRecord;  // record offset -> session number
   std::vector<BYTE> m_scratch;
-  std::vector<BYTE> m_ordinals;
 };
 
 // Where the document of a slot of the new file comes from.

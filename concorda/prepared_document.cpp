@@ -33,6 +33,7 @@ bool CPreparedDocument::Prepare(CFile& src, const _FILEITEM* item, const char* k
     }
     m_text.CommitWrite(got);
     m_positions.Read(got ? reinterpret_cast<const char*>(m_text.GetBuffer()) : "", got);
+    m_positions.Code();
     m_record.SetLength(0);
     m_record.SeekToBegin();
     m_text.SeekToBegin();

@@ -160,12 +160,12 @@ std::size_t CWordTable::Find(const char* word) const {
   return i < m_a.size() && std::strcmp(m_a[i]->m_pWord, word) == 0 ? i : npos;
 }
 
-WordIndex* CWordTable::Lookup(std::string_view word) {
+WordIndex* CWordTable::Lookup(const HashedWord& word) {
   if (m_bOwnsWords) {
     auto it = m_index.find(word);
     return it == m_index.end() ? nullptr : it->second;
   }
-  std::string w(word);
+  std::string w(word.text);
   std::size_t i = Find(w.c_str());
   return i == npos ? nullptr : m_a[i];
 }

@@ -21,6 +21,7 @@
 #include <unordered_map>
 #include <vector>
 
+#include "concorda/word_hash.h"
 #include "platform/windows_types.h"
 
 namespace concorda {
@@ -100,7 +101,8 @@ class CWordTable {
   std::size_t Find(const char* word) const;
   static constexpr std::size_t npos = static_cast<std::size_t>(-1);
   // The record of a word, or null (through the hash index of a table that owns its words).
-  WordIndex* Lookup(std::string_view word);
+  WordIndex* Lookup(std::string_view word) { return Lookup(HashedWord{word, WordHash(word)}); }
+  WordIndex* Lookup(const HashedWord& word);
 
   // Sets whether the records own their word strings (before any is added);
   // an owning table keeps the hash index.
@@ -125,7 +127,7 @@ class CWordTable {
   std::vector<std::unique_ptr<WordIndex[]>> m_chunks;         // the records, 8192 to a chunk
   std::size_t m_nChunkUsed = 0;                               // records handed out of the last chunk
   std::vector<WordIndex*> m_free;                             // records of removed words
-  std::unordered_map<std::string_view, WordIndex*> m_index;   // owning tables only
+  WordMap<WordIndex*> m_index;                                // owning tables only
   bool m_bOwnsWords = true;
 };
 

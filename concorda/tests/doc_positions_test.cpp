@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <map>
+#include <span>
 #include <string>
 #include <vector>
 
@@ -67,6 +68,43 @@ TEST(DocPositions, WordsThenMarkupPiecesWithJoinsAndSplits) {
       EXPECT_EQ(d.WordAt(i).textCount, 0u);
     }
   }
+}
+
+// What the positions file keeps of a document, coded by the thread that
+// reads it: the bytes worked out by hand from the places above.
+TEST(DocPositions, CodedAsThePositionsFileKeepsThem) {
+  CDocPositions d;
+  const std::string text = "Kodeks pracy, <B>UST</B>awa i@sąd <A NAME=\"x y\">koniec";
+  d.Read(text.data(), text.size());
+  EXPECT_FALSE(d.IsCoded());
+  d.Code();
+  ASSERT_TRUE(d.IsCoded());
+  auto coded = [&](const std::string& word) {
+    for (std::size_t i = 0; i < d.WordCount(); ++i)
+      if (d.WordAt(i).text == word) {
+        std::span<const BYTE> c = d.CodedOrdinals(d.WordAt(i));
+        return std::vector<BYTE>(c.begin(), c.end());
+      }
+    return std::vector<BYTE>{0xEE};
+  };
+  EXPECT_EQ(coded("B"), (std::vector<BYTE>{6, 1}));  // 6, then 7 as a step of 1
+  EXPECT_EQ(coded("KONIEC"), (std::vector<BYTE>{5}));
+  // Words 6, markup pieces 6; joins 0, 2, 3 (0x0D) and 8, 10 (0x05); one
+  // split word, at 2, of two pieces of 3 letters.
+  std::span<const BYTE> record = d.Record();
+  EXPECT_EQ(std::vector<BYTE>(record.begin(), record.end()), (std::vector<BYTE>{6, 6, 0x0D, 0x05, 1, 2, 2, 3, 3}));
+
+  // Steps of 128 and more take two bytes; reading again drops the coding.
+  std::string many;
+  for (int k = 0; k < 130; ++k) many += "a ";
+  many += "b";
+  d.Read(many.data(), many.size());
+  EXPECT_FALSE(d.IsCoded());
+  d.Code();
+  EXPECT_EQ(coded("B"), (std::vector<BYTE>{0x82, 0x01}));  // 130
+  std::vector<BYTE> a(130, 1);
+  a[0] = 0;
+  EXPECT_EQ(coded("A"), a);
 }
 
 TEST(DocPositions, TrailingTagsEndAJoinAndAnUnclosedTagLeavesMarkup) {
