@@ -75,22 +75,30 @@ void CPositionsBuilder::Add(DWORD record, const CDocPositions& doc, bool indexed
   const DWORD session = static_cast<DWORD>(m_docOffsets.size());
   m_byRecord[record] = session;
   m_indexed.push_back(indexed);
+  // The chains of all the document's words first, asking early for the
+  // ends they grow at: those lie all over memory, and their cache misses
+  // then overlap instead of coming one after another.
+  m_chains.clear();
   for (std::size_t i = 0; i < doc.WordCount(); ++i) {
     const CDocPositions::Word& word = doc.WordAt(i);
     auto it = m_byText.find(HashedWord{word.text, word.hash});
-    DWORD id;
+    WordChain* w;
     if (it == m_byText.end()) {
-      id = static_cast<DWORD>(m_words.size());
       m_words.emplace_back();
-      m_words.back().text = std::string(word.text);
-      m_byText.emplace(m_words.back().text, id);
+      w = &m_words.back();
+      w->text = std::string(word.text);
+      m_byText.emplace(w->text, static_cast<DWORD>(m_words.size() - 1));
     } else {
-      id = it->second;
+      w = &m_words[it->second];
+      if (w->tail) __builtin_prefetch(w->tail->data + w->tail->used, 1);
     }
-    WordChain& w = m_words[id];
+    m_chains.push_back(w);
+  }
+  for (std::size_t i = 0; i < doc.WordCount(); ++i) {
+    WordChain& w = *m_chains[i];
     // The entry: the session number's step from the word's last one, the
     // length of the ordinals, the ordinals.
-    const std::span<const BYTE> ordinals = doc.CodedOrdinals(word);
+    const std::span<const BYTE> ordinals = doc.CodedOrdinals(doc.WordAt(i));
     m_scratch.clear();
     PutVarint(m_scratch, w.any ? session - w.lastSession : session);
     PutVarint(m_scratch, static_cast<DWORD>(ordinals.size()));

@@ -90,6 +90,7 @@ class CPositionsBuilder {
   std::vector<bool> m_indexed;               // per session number: its words are in the index
   std::unordered_map<DWORD, DWORD> m_byRecord;  // record offset -> session number
   std::vector<BYTE> m_scratch;
+  std::vector<WordChain*> m_chains;  // of the document being added
 };
 
 // Where the document of a slot of the new file comes from.
