@@ -45,7 +45,9 @@ DWORD Word(std::string_view b, std::size_t at) {
 // The offsets of the slot words, read here from the bytes: in one block
 // after the header, or along the chain of blocks (a word 0 ends a block and
 // is followed by the offset of the next, 0 for none). A chain that leaves
-// the file, visits a word twice or ends before the slot count is damaged.
+// the file, ends before the slot count, or reads a byte twice (a slot word,
+// an end marker or a link overlapping one already read: a link may not
+// point back at itself) is damaged.
 struct SlotTable {
   std::vector<DWORD> words;
   bool damaged = false;
@@ -57,22 +59,29 @@ SlotTable ReadSlotTable(std::string_view bytes, DWORD count, bool contiguous) {
     for (DWORD i = 0; i < count; ++i) t.words.push_back(40 + 4 * i);  // the open checked that they fit
     return t;
   }
-  std::vector<bool> visited(bytes.size() + 1);
+  std::vector<bool> read(bytes.size());
+  // The word at `at`, when it lies in the file and overlaps no word read before.
+  auto take = [&](std::size_t at, DWORD& value) {
+    if (at + 4 > bytes.size()) return false;
+    for (std::size_t k = at; k < at + 4; ++k)
+      if (read[k]) return false;
+    for (std::size_t k = at; k < at + 4; ++k) read[k] = true;
+    value = Word(bytes, at);
+    return true;
+  };
   std::size_t pos = 40;
   while (t.words.size() < count) {
-    if (pos + 4 > bytes.size() || visited[pos]) {
+    DWORD value = 0, link = 0;
+    if (!take(pos, value)) {
       t.damaged = true;
       break;
     }
-    visited[pos] = true;
-    DWORD value = Word(bytes, pos);
     if (value != 0) {
       t.words.push_back(static_cast<DWORD>(pos));
       pos += 4;
       continue;
     }
-    DWORD link = pos + 8 <= bytes.size() ? Word(bytes, pos + 4) : 0;
-    if (link < 40) {
+    if (!take(pos + 4, link) || link < 40) {
       t.damaged = true;  // the chain ends (or leaves the file) before the slot count
       break;
     }
