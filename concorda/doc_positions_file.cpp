@@ -18,7 +18,7 @@ using namespace concorda;
 
 ULONGLONG CDocServer::StateStamp() {
   CStateStamp stamp(m_Guid, m_dwSize);
-  for (DWORD i = 0; i < m_dwSize; ++i) stamp.AddSlot(FindOffset(i));
+  for (DWORD record : RecordOffsets()) stamp.AddSlot(record);
   return stamp.Value();
 }
 
@@ -34,9 +34,9 @@ void CDocServer::OpenPositionsForWriting() {
   m_positionsSession = std::make_unique<CPositionsBuilder>();
   m_positionsFile = std::make_unique<CPositionsFile>();
   try {
-    std::vector<DWORD> records(m_dwSize);
+    std::vector<DWORD> records = RecordOffsets();
     CStateStamp stamp(m_Guid, m_dwSize);
-    for (DWORD i = 0; i < m_dwSize; ++i) stamp.AddSlot(records[i] = FindOffset(i));
+    for (DWORD record : records) stamp.AddSlot(record);
     if (m_positionsFile->Open(PositionsPath(GetFilePath()), m_Guid, stamp.Value(), m_dwSize) ==
         CPositionsFile::State::kUsable)
       m_positionsRecords.swap(records);
@@ -68,8 +68,9 @@ std::vector<PositionsSource> CDocServer::PositionsSources(bool fromDocuments, bo
   sources.reserve(m_dwSize);
   std::string bytes;
   CDocPositions doc;
-  for (DWORD i = 0; i < m_dwSize; ++i) {
-    const DWORD record = FindOffset(i);
+  const std::vector<DWORD> records = RecordOffsets();
+  for (DWORD i = 0; i < records.size(); ++i) {
+    const DWORD record = records[i];
     if (record == 0) {
       if (!dropEmpty) sources.push_back({});
       continue;

@@ -64,6 +64,46 @@ bool CFileServer::ReadAt(DWORD offset, void* buffer, UINT count) {
   return true;
 }
 
+// The slot walk and the reading of every slot's value go word by word
+// through words that lie together in blocks: read one at a time, each word
+// cost a system call (tens of milliseconds for a base of 20,000 items).
+// The window reads two kilobytes around the word asked for, through ReadAt
+// (so an interrupted change reads as made), never past the file's length: a
+// slot block next to its item (as appended items have them) costs one read
+// for its slot, marker and link, a table of many slots one read per 256.
+class CFileServer::WordWindow {
+ public:
+  explicit WordWindow(CFileServer& server) : m_server(server), m_length(server.FileLength()) {}
+
+  bool Read(DWORD at, DWORD& value) {
+    if (ULONGLONG(at) + 4 > m_length) return false;
+    if (at < m_start || ULONGLONG(at) + 4 > ULONGLONG(m_start) + m_filled) {
+      m_start = at - at % kPage;
+      m_filled = static_cast<UINT>(std::min<ULONGLONG>(kWindow, m_length - m_start));
+      if (!m_server.ReadAt(m_start, m_bytes, m_filled)) {
+        m_filled = 0;  // a file cut meanwhile: the word alone says what is there
+        BYTE b[4];
+        if (!m_server.ReadAt(at, b, 4)) return false;
+        value = DecodeLe32(b);
+        return true;
+      }
+    }
+    value = DecodeLe32(m_bytes + (at - m_start));
+    return true;
+  }
+
+ private:
+  // A window starts at a multiple of kPage before the word asked for and
+  // runs kPage bytes further, so that the word always lies inside it.
+  static constexpr DWORD kPage = 1024;
+  static constexpr UINT kWindow = 2 * kPage;
+  CFileServer& m_server;
+  const ULONGLONG m_length;
+  DWORD m_start = 0;
+  UINT m_filled = 0;
+  BYTE m_bytes[kWindow];
+};
+
 DWORD CFileServer::ReadWord(DWORD offset) {
   BYTE b[4];
   if (!ReadAt(offset, b, 4)) throw CFileException(CFileException::endOfFile, 0, GetFilePath());
@@ -461,14 +501,8 @@ void CFileServer::EndOfPerformanceThread() {
 // --- slot walk ------------------------------------------------------------------
 
 SlotChain CFileServer::WalkChain(DWORD limit) {
-  // The file's read-ahead window serves the words of a block; a jump to the
-  // next block reads only a little.
-  auto word = [this](DWORD at, DWORD& value) {
-    BYTE b[4];
-    if (!ReadAt(at, b, 4)) return false;
-    value = DecodeLe32(b);
-    return true;
-  };
+  auto window = std::make_unique<WordWindow>(*this);
+  auto word = [&window](DWORD at, DWORD& value) { return window->Read(at, value); };
   return WalkSlotChain(word, FileLength(), limit);
 }
 
@@ -484,7 +518,15 @@ void CFileServer::EnsureSlotWords() {
     for (DWORD i = 0; i < m_dwSize && kHeaderSize + 4ull * i + 4 <= length; ++i)
       m_slotWords.push_back(kHeaderSize + 4 * i);
   } else {
-    m_slotWords = WalkChain(m_dwSize).slots;
+    SlotChain chain = WalkChain(m_dwSize);
+    m_slotWords = std::move(chain.slots);
+    // The walk read every slot's value: a container open for reading only
+    // keeps them (FindOffset), no second read per slot.
+    if (m_bLengthFixed) {
+      m_slotValues.assign(m_dwSize, 0);  // slots the walk did not reach hold no item
+      for (std::size_t i = 0; i < chain.values.size() && i < m_dwSize; ++i)
+        m_slotValues[i] = chain.values[i] == kNoItem ? 0 : chain.values[i];
+    }
   }
   m_bSlotWordsValid = true;
 }
@@ -512,6 +554,26 @@ DWORD CFileServer::FindOffset(DWORD index) {
     m_slotValues[index] = value;
   }
   return value;
+}
+
+std::vector<DWORD> CFileServer::RecordOffsets() {
+  CSingleLock lock(m_mutexFile);
+  std::vector<DWORD> offsets(m_pFile ? m_dwSize : 0, 0);
+  if (offsets.empty()) return offsets;
+  EnsureSlotWords();
+  if (m_bLengthFixed && m_slotValues.size() == offsets.size() &&
+      std::find(m_slotValues.begin(), m_slotValues.end(), kNoItem) == m_slotValues.end())
+    return m_slotValues;
+  auto window = std::make_unique<WordWindow>(*this);
+  // Slots the walk did not reach (a damaged chain) hold no item, as FindOffset says.
+  const std::size_t reached = std::min<std::size_t>(m_slotWords.size(), offsets.size());
+  for (std::size_t i = 0; i < reached; ++i) {
+    DWORD value = 0;
+    if (!window->Read(m_slotWords[i], value)) throw CFileException(CFileException::endOfFile, 0, GetFilePath());
+    offsets[i] = value == kNoItem ? 0 : value;
+  }
+  if (m_bLengthFixed) m_slotValues = offsets;
+  return offsets;
 }
 
 // --- utilities --------------------------------------------------------------------

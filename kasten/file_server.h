@@ -141,6 +141,9 @@ class CFileServer {
   DWORD FindIndexOffset(DWORD index);
   // Offset of slot index's item record, 0 when there is none.
   DWORD FindOffset(DWORD index);
+  // FindOffset of every slot, in slot order, read a few pages at a time
+  // rather than a word at a time (a base's state stamp reads them all).
+  std::vector<DWORD> RecordOffsets();
   // Stores a record made by EncodeRecord as InsertFile / ReplaceFile would,
   // for derived classes that encode ahead or store items of their own.
   DWORD InsertEncoded(CMemFile& record, const _FILEITEM* item, DWORD index);
@@ -282,6 +285,8 @@ class CFileServer {
   static int SwapInCompacted(const std::string& path, const std::string& compacted);
   // Parts of Verify (file_server_verify.cpp).
   class Verifier;
+  // Words of the file read through a window of a few pages (file_server.cpp).
+  class WordWindow;
 
   // Offsets of the slot words in chain order, found by one walk of the chain
   // and kept current by every write, so that no lookup walks the chain again.

@@ -39,6 +39,7 @@ SlotChain WalkSlotChain(const WordReader& readWord, DWORD length, DWORD limit) {
       }
       if (value == 0) break;
       chain.slots.push_back(pos);
+      chain.values.push_back(value);
       pos += 4;
     }
     // An end-of-block marker at pos; its link follows.

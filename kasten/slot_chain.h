@@ -19,6 +19,7 @@ struct SlotChain {
   };
 
   std::vector<DWORD> slots;  // offsets of the slot words, in slot order
+  std::vector<DWORD> values;  // the word read at each of them (a record offset, or kNoItem)
   End end = End::Terminated;
   DWORD endOffset = 0;  // the word at which the walk stopped
   // The runs of words walked, markers and links included, as [start, end).

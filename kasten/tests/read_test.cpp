@@ -289,5 +289,75 @@ TEST_F(ContainerTest, DescriptorsOfEveryLengthAroundTheReadBlockReadBack) {
   }
 }
 
+// The record offsets of every slot as the file says them, by a walk of the
+// raw bytes (words from offset 40; a 0 word ends a block and the next word
+// links to the following one, 0 ending the chain); an empty slot reads 0.
+std::vector<DWORD> RecordOffsetsByScan(const std::string& bytes) {
+  std::vector<DWORD> offsets;
+  std::size_t at = 40;
+  for (;;) {
+    const DWORD word = WordAt(bytes, at);
+    if (word != 0) {
+      offsets.push_back(word == CFileServer::kNoItem ? 0 : word);
+      at += 4;
+      continue;
+    }
+    const DWORD link = WordAt(bytes, at + 4);
+    if (link == 0) return offsets;
+    at = link;
+  }
+}
+
+class OffsetReader : public CFileServer {
+ public:
+  using CFileServer::CFileServer;
+  using CFileServer::FindOffset;
+  using CFileServer::RecordOffsets;
+};
+
+// The slot words are read a window of the file at a time: items appended one
+// by one leave each slot block beside its item, so slot words, markers and
+// links lie at every offset modulo 4 and across every window's edge; a
+// table grown in place keeps many slots in one block. Whatever the layout,
+// the offsets (all at once or one by one, writable or read-only) and the
+// items read back must be those the file holds.
+TEST_F(ContainerTest, SlotOffsetsReadThroughAWindowAreThoseOfTheFile) {
+  std::vector<std::string> texts;
+  {
+    CFileServer fs(path.c_str(), &kGuid, CFile::modeReadWrite);
+    for (DWORD i = 0; i < 700; ++i) {
+      // Stored lengths that walk through every remainder of 4 and of 1024.
+      texts.push_back(std::string(1 + (i * 389) % 2600, static_cast<char>('a' + i % 26)));
+      ASSERT_EQ(Add(fs, "D" + std::to_string(i) + ".HTM", texts.back(), 0), i);
+    }
+    fs.RemoveFile(17);
+    fs.RemoveFile(350);
+    texts[17] = texts[350] = "<none>";
+    ASSERT_EQ(fs.SetSize(1400, TRUE), 1400u);  // a block of 700 empty slots, grown in one piece
+    texts.resize(1400, "<none>");
+    ASSERT_EQ(Replace(fs, 1000, "R.HTM", "replaced", 0), 1000u);
+    texts[1000] = "replaced";
+  }
+  const std::vector<DWORD> scan = RecordOffsetsByScan(ReadWholeFile(path));
+  ASSERT_EQ(scan.size(), 1400u);
+  EXPECT_EQ(scan[17], 0u);
+  EXPECT_NE(scan[1000], 0u);
+  for (UINT mode : {UINT(CFile::modeRead), UINT(CFile::modeReadWrite)}) {
+    SCOPED_TRACE(mode == CFile::modeRead ? "read-only" : "writable");
+    {
+      OffsetReader fs(path.c_str(), &kGuid, mode);
+      EXPECT_EQ(fs.RecordOffsets(), scan);
+      for (DWORD i = 0; i < scan.size(); ++i) ASSERT_EQ(fs.FindOffset(i), scan[i]) << "slot " << i;
+    }
+    {
+      // One by one first (nothing read ahead), then all at once.
+      OffsetReader fs(path.c_str(), &kGuid, mode);
+      for (DWORD i = scan.size(); i-- > 0;) ASSERT_EQ(fs.FindOffset(i), scan[i]) << "slot " << i;
+      EXPECT_EQ(fs.RecordOffsets(), scan);
+      for (DWORD i = 0; i < texts.size(); ++i) ASSERT_EQ(Contents(fs, i), texts[i]) << "slot " << i;
+    }
+  }
+}
+
 }  // namespace
 }  // namespace kasten_test
