@@ -359,6 +359,7 @@ void DecidePhrase(const CPositionsFile& file, const std::vector<std::string>& wo
     std::vector<Occurrences> roles(n);
     for (std::size_t i = 0; i < slots.size(); ++i) {
       if (i % 256 == 255) budget.CheckTime();
+      file.PrefetchAhead(slots, i);
       for (std::size_t k = 0; k < n; ++k) roles[k] = occ[k].Of(i);
       const PhraseVerdict v = Check(file, roles, slots[i], doc, words);
       if (v == PhraseVerdict::kYes || (v == PhraseVerdict::kUndecided && verdicts[index[i]] == PhraseVerdict::kNo))

@@ -326,6 +326,21 @@ bool CPositionsFile::DocumentBytes(DWORD slot, const BYTE*& data, std::size_t& l
   return true;
 }
 
+void CPositionsFile::PrefetchAhead(std::span<const DWORD> slots, std::size_t i) const {
+  constexpr std::size_t kEntryAhead = 16, kRecordAhead = 8;
+  if (i + kEntryAhead < slots.size() && slots[i + kEntryAhead] < m_slots)
+    __builtin_prefetch(m_docTable.data() + std::size_t(slots[i + kEntryAhead]) * kDocEntrySize);
+  if (i + kRecordAhead >= slots.size() || slots[i + kRecordAhead] >= m_slots) return;
+  const BYTE* e = m_docTable.data() + std::size_t(slots[i + kRecordAhead]) * kDocEntrySize;
+  const ULONGLONG offset = GetQword(e);
+  const DWORD length = GetDword(e + 8);
+  if (length == 0 || offset > m_docs.size() || length > m_docs.size() - offset) return;
+  // The counts and the first joins, and the split words at the record's end.
+  const BYTE* data = m_docs.data() + offset;
+  __builtin_prefetch(data);
+  __builtin_prefetch(data + length - 1);
+}
+
 bool CPositionsFile::ReadDocument(DWORD slot, DocRecord& out) const {
   const BYTE* data = nullptr;
   std::size_t length = 0;

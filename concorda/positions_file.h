@@ -134,6 +134,13 @@ class CPositionsFile {
   // CPositionsDamaged when it is damaged.
   bool ReadDocument(DWORD slot, DocRecord& out) const;
 
+  // Called before reading the record of slots[i], in a walk through
+  // `slots`: asks the processor early for the records of the documents a
+  // few places ahead (their table entries first, then the records), a hint
+  // only. The records of a query's candidates lie all over memory, and
+  // their cache misses overlap instead of coming one after another.
+  void PrefetchAhead(std::span<const DWORD> slots, std::size_t i) const;
+
   // The raw bytes of a document's record, checked (for copying into a new
   // file); false when the slot holds no document.
   bool DocumentBytes(DWORD slot, const BYTE*& data, std::size_t& length) const;

@@ -118,6 +118,7 @@ ItemSet ProximityFromFile(const CPositionsFile& file, const Proximity& p, const 
   ItemSet out;
   DocRecord record;
   for (std::size_t i = 0; i < candidates.size(); ++i) {
+    file.PrefetchAhead(candidates, i);
     if (!file.ReadDocument(candidates[i], record)) continue;
     // Words only: markup pieces are numbered behind them.
     auto words = [&](std::vector<std::vector<DWORD>>& lists) {
