@@ -102,19 +102,20 @@ std::vector<PositionsSource> CDocServer::PositionsSources(bool fromDocuments, bo
   return sources;
 }
 
-bool CDocServer::WritePositionsFor(const std::vector<PositionsSource>& sources, bool fromDocuments, std::string* why) {
+bool CDocServer::WritePositionsFor(const std::vector<PositionsSource>& sources, bool fromDocuments, std::string* why,
+                                   CLemmaLookahead* lemmas) {
   std::string reason;
   try {
     const CPositionsFile* old =
         !fromDocuments && m_positionsFile && m_positionsFile->IsUsable() ? m_positionsFile.get() : nullptr;
     if (WritePositionsFile(PositionsPath(GetFilePath()), m_Guid, StateStamp(), sources, *m_positionsSession, old,
-                           &reason)) {
+                           &reason, lemmas)) {
       m_positionsUse.store(0);  // queries open the new file
       return true;
     }
   } catch (const CPositionsDamaged& e) {
     // The old file proved damaged while it was copied: the documents say it all.
-    if (!fromDocuments) return WritePositionsFor(PositionsSources(true, false), true, why);
+    if (!fromDocuments) return WritePositionsFor(PositionsSources(true, false), true, why, lemmas);
     reason = e.what();
   } catch (const CException& e) {
     reason = e.GetErrorMessage();

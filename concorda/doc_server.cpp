@@ -3,8 +3,10 @@
 
 #include <cstring>
 #include <exception>
+#include <memory>
 
 #include "concorda/doc_server_internal.h"
+#include "concorda/lemma_lookahead.h"
 #include "concorda/system_files.h"
 #include "platform/message_box.h"
 
@@ -40,6 +42,12 @@ void CDocServer::Close() {
   if (!IsOpen()) return;
   std::exception_ptr failure;
   if (IsWritable() && !m_bCompacting && (m_dwLayout == 0 || m_bDirty)) {
+    // The lemma table of the positions file asks the dictionary for every
+    // word: the session's words are looked up on another core while the
+    // index files are written.
+    std::unique_ptr<CLemmaLookahead> lemmas;
+    if (m_positionsSession && m_positionsSession->WordCount() > 0)
+      lemmas = std::make_unique<CLemmaLookahead>(m_positionsSession->WordTexts());
     try {
       EndOfPerformanceThread();
       WriteSystemFiles();
@@ -51,7 +59,7 @@ void CDocServer::Close() {
     // is logged and not thrown.
     if (!failure) {
       try {
-        WritePositionsFor(PositionsSources(false, false), false, nullptr);
+        WritePositionsFor(PositionsSources(false, false), false, nullptr, lemmas.get());
       } catch (const CException& e) {
         MessageBox(GetFilePath() + ": word positions not written (" + e.GetErrorMessage() + ")", "DocServer");
       }

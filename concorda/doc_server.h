@@ -59,6 +59,7 @@
 
 class CPreparedDocument;
 namespace concorda {
+class CLemmaLookahead;
 class CMarkedPhrase;
 }
 
@@ -260,9 +261,10 @@ class CDocServer : public CFileServer {
   // slots are left out when `dropEmpty` (the slots of a compaction).
   std::vector<concorda::PositionsSource> PositionsSources(bool fromDocuments, bool dropEmpty);
   // Writes the file for the sources (the slots as they stand now) and logs
-  // what went wrong; true when written.
+  // what went wrong; true when written. `lemmas`: the session's words looked
+  // up in the dictionary already (when given).
   bool WritePositionsFor(const std::vector<concorda::PositionsSource>& sources, bool fromDocuments,
-                         std::string* why);
+                         std::string* why, concorda::CLemmaLookahead* lemmas = nullptr);
   // Opens the file as the writing session's starting point (writable) and
   // records where each slot's record lay then.
   void OpenPositionsForWriting();

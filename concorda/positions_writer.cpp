@@ -8,6 +8,7 @@
 #include <stdexcept>
 
 #include "concorda/bytes.h"
+#include "concorda/lemma_lookahead.h"
 #include "concorda/lemmatizer.h"
 #include "concorda/positions_format.h"
 #include "concorda/suffix_index.h"
@@ -171,9 +172,16 @@ class CSectionWriter {
 
 }  // namespace
 
+std::vector<std::string_view> CPositionsBuilder::WordTexts() const {
+  std::vector<std::string_view> texts;
+  texts.reserve(m_words.size());
+  for (const WordChain& w : m_words) texts.emplace_back(w.text);
+  return texts;
+}
+
 bool WritePositionsFile(const std::string& path, const GUID& guid, ULONGLONG stamp,
                         const std::vector<PositionsSource>& slots, const CPositionsBuilder& session,
-                        const CPositionsFile* old, std::string* why) {
+                        const CPositionsFile* old, std::string* why, CLemmaLookahead* lemmas) {
   const DWORD slotCount = static_cast<DWORD>(slots.size());
   std::vector<DWORD> sessionSlot(session.Documents(), CPositionsBuilder::kNone);
   std::vector<DWORD> oldSlot(old ? old->SlotCount() : 0, CPositionsBuilder::kNone);
@@ -292,7 +300,8 @@ bool WritePositionsFile(const std::string& path, const GUID& guid, ULONGLONG sta
     // lemmas, and queries match marked words as written).
     const WordList list{kept.size(), [&kept](std::size_t w) { return std::string_view(kept[w]); }};
     std::vector<BYTE> lemmaBytes;
-    if (const CLemmatizer* dictionary = CLemmatizer::Shared()) lemmaBytes = BuildLemmaSection(list, *dictionary);
+    if (const CLemmatizer* dictionary = CLemmatizer::Shared())
+      lemmaBytes = BuildLemmaSection(list, *dictionary, lemmas ? &lemmas->Wait() : nullptr);
     const std::vector<BYTE> foldBytes = BuildFoldSection(list);
     // Sections 4 and 5, the documents, and section 8, their word counts.
     std::vector<BYTE> table, records, counts;

@@ -30,6 +30,8 @@
 
 namespace concorda {
 
+class CLemmaLookahead;
+
 class CPositionsBuilder {
  public:
   CPositionsBuilder() = default;
@@ -52,6 +54,7 @@ class CPositionsBuilder {
   // --- for the writer ---
   std::size_t WordCount() const { return m_words.size(); }
   std::string_view WordText(std::size_t id) const { return m_words[id].text; }
+  std::vector<std::string_view> WordTexts() const;
   // The postings of a word as (session number, ordinal bytes) pairs, in
   // session order.
   struct Entry {
@@ -112,8 +115,9 @@ struct PositionsSource {
 // indexed in this session and read (each source `indexed`, none `unread`). False (nothing replaced) when the
 // file cannot be written, *why saying so; throws CPositionsDamaged when the
 // old file proves damaged while it is copied.
+// `lemmas`, when given, has looked the words of the session up already.
 bool WritePositionsFile(const std::string& path, const GUID& guid, ULONGLONG stamp,
                         const std::vector<PositionsSource>& slots, const CPositionsBuilder& session,
-                        const CPositionsFile* old, std::string* why);
+                        const CPositionsFile* old, std::string* why, CLemmaLookahead* lemmas = nullptr);
 
 }  // namespace concorda

@@ -46,10 +46,20 @@ std::string FoldedText(std::string_view text) {
   return out;
 }
 
-std::vector<BYTE> BuildLemmaSection(const WordList& words, const CLemmatizer& dictionary) {
+std::vector<BYTE> BuildLemmaSection(const WordList& words, const CLemmatizer& dictionary, const KnownLemmas* known) {
   std::map<std::string, std::vector<DWORD>> forms;  // ordered: std::string compares bytes unsigned
-  for (std::size_t i = 0; i < words.count; ++i)
-    for (std::string& lemma : dictionary.Lemmas(words.word(i))) forms[std::move(lemma)].push_back(static_cast<DWORD>(i));
+  std::vector<std::string> asked;
+  for (std::size_t i = 0; i < words.count; ++i) {
+    const std::string_view word = words.word(i);
+    const std::vector<std::string>* lemmas = nullptr;
+    if (known)
+      if (auto it = known->find(word); it != known->end()) lemmas = &it->second;
+    if (!lemmas) {
+      asked = dictionary.Lemmas(word);
+      lemmas = &asked;
+    }
+    for (const std::string& lemma : *lemmas) forms[lemma].push_back(static_cast<DWORD>(i));
+  }
 
   std::size_t textBytes = 0, formCount = 0;
   for (const auto& [lemma, list] : forms) {

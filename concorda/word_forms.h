@@ -37,6 +37,7 @@
 #include <functional>
 #include <string>
 #include <string_view>
+#include <unordered_map>
 #include <vector>
 
 #include "platform/windows_types.h"
@@ -56,8 +57,13 @@ struct WordList {
 constexpr DWORD kSectionLemmas = 6;
 constexpr DWORD kSectionFolds = 7;
 
-// Builds the lemma section of a word list.
-std::vector<BYTE> BuildLemmaSection(const WordList& words, const CLemmatizer& dictionary);
+// Lemmas of words looked up before (CLemmaLookahead), by word.
+using KnownLemmas = std::unordered_map<std::string_view, std::vector<std::string>>;
+
+// Builds the lemma section of a word list; the words `known` holds (when
+// given; looked up in the same dictionary) are not asked again.
+std::vector<BYTE> BuildLemmaSection(const WordList& words, const CLemmatizer& dictionary,
+                                    const KnownLemmas* known = nullptr);
 // Builds the fold section of a word list.
 std::vector<BYTE> BuildFoldSection(const WordList& words);
 

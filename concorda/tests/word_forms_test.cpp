@@ -9,6 +9,7 @@
 #include <random>
 #include <set>
 
+#include "concorda/lemma_lookahead.h"
 #include "concorda/lemmatizer.h"
 #include "concorda/query.h"
 #include "concorda/query_markers.h"
@@ -154,6 +155,37 @@ TEST(LemmaTable, HoldsTheFormsOfEveryLemmaOfTheList) {
   std::vector<std::string> lodzLemmas;
   forms.AppendFoldedLemmas("LODZ", lodzLemmas);
   EXPECT_EQ(lodzLemmas, (Words{"ŁÓDŹ"}));
+}
+
+// The lemmas looked up on another thread while a base closes: each word's
+// lemmas are what the dictionary says of it when asked directly, and the
+// table built with them is the table built without, byte for byte, also
+// when only some words were looked up ahead. A lookahead let go before it
+// is done stops without harm.
+TEST(LemmaTable, WordsLookedUpAheadMakeTheSameTable) {
+  Words words = RandomWords(7, 3000);
+  for (const char* w : {"KARA", "KARY", "SĄDU", "UMOWY", "ŁODZI", "1997", "UMOWAµ"}) words.push_back(w);
+  std::sort(words.begin(), words.end());
+  const CLemmatizer& d = Dictionary();
+  std::vector<std::string_view> views(words.begin(), words.end());
+  CLemmaLookahead ahead(views);
+  const KnownLemmas& known = ahead.Wait();
+  ASSERT_EQ(known.size(), words.size());
+  std::size_t withLemmas = 0;
+  for (const std::string& w : words) {
+    ASSERT_EQ(known.at(w), d.Lemmas(w)) << w;
+    withLemmas += !known.at(w).empty();
+  }
+  EXPECT_GT(withLemmas, 7u);  // the hand-picked words and some random ones have lemmas
+  const std::vector<BYTE> direct = BuildLemmaSection(ListOf(words), d);
+  EXPECT_EQ(BuildLemmaSection(ListOf(words), d, &known), direct);
+  KnownLemmas some;
+  for (std::size_t i = 0; i < words.size(); i += 3) some.emplace(words[i], known.at(words[i]));
+  EXPECT_EQ(BuildLemmaSection(ListOf(words), d, &some), direct);
+  EXPECT_EQ(CLemmaLookahead(views).Wait(), known);  // a second lookahead (the dictionary is shared)
+  { CLemmaLookahead dropped(views); }               // destroyed while it looks up
+  CLemmaLookahead none({});
+  EXPECT_TRUE(none.Wait().empty());
 }
 
 TEST(WordFormsSections, DamagedSectionsAreRefusedOrStayInBounds) {
