@@ -144,10 +144,34 @@ struct RoleOccurrences {
   }
 };
 
+// An anchor for gathering a phrase word: the occurrences of another phrase
+// word gathered before, `shift` places before this one in the phrase. Only
+// the places that stand `shift` after one of the anchor's can be part of
+// the phrase; the others are decoded but not kept (a short word such as "Z"
+// holds ten times the places of the words around it).
+struct Anchor {
+  const RoleOccurrences* role = nullptr;
+  long long shift = 0;
+};
+
+// Keeps of `ordinals` (ascending) those that stand `shift` after one of the
+// anchor's (ascending).
+void KeepAligned(std::vector<DWORD>& ordinals, Occurrences anchor, long long shift) {
+  std::size_t kept = 0, a = 0;
+  for (DWORD o : ordinals) {
+    const long long want = static_cast<long long>(o) - shift;
+    while (a < anchor.size() && static_cast<long long>(anchor[a].ordinal) < want) ++a;
+    if (a == anchor.size()) break;
+    if (static_cast<long long>(anchor[a].ordinal) == want) ordinals[kept++] = o;
+  }
+  ordinals.resize(kept);
+}
+
 // Gathers the occurrences of a set of words in each of the documents `slots`
-// (ascending). Only the ordinals of those documents are decoded.
+// (ascending). Only the ordinals of those documents are decoded, and with an
+// anchor only those that line up with it are kept.
 void Gather(const CPositionsFile& file, const std::vector<WordRef>& words, const std::vector<DWORD>& slots,
-            CQueryBudget& budget, RoleOccurrences& out) {
+            const Anchor& anchor, CQueryBudget& budget, RoleOccurrences& out) {
   out.list.clear();
   out.range.assign(slots.size(), {0, 0});
   std::vector<DWORD> ordinals;
@@ -164,6 +188,7 @@ void Gather(const CPositionsFile& file, const std::vector<WordRef>& words, const
       while (i < slots.size() && slots[i] < p.slot) ++i;
       if (i == slots.size() || slots[i] != p.slot) continue;
       DecodeOrdinals(p, ordinals);
+      if (anchor.role) KeepAligned(ordinals, anchor.role->Of(i), anchor.shift);
       if (words.size() == 1) {
         out.range[i].first = out.list.size();
         for (DWORD o : ordinals) out.list.push_back({o, words[k].undecided, words[k].word});
@@ -336,7 +361,11 @@ void DecidePhrase(const CPositionsFile& file, const std::vector<std::string>& wo
     std::vector<RoleOccurrences> occ(n);
     std::vector<bool> gathered(n, false);
     for (std::size_t k : order) {
-      Gather(file, sets[k], slots, budget, occ[k]);
+      // The word gathered first, the one fewest documents hold, anchors the
+      // others: a place of the phrase has all its words at their distances.
+      Anchor anchor;
+      if (k != order[0]) anchor = {&occ[order[0]], static_cast<long long>(k) - static_cast<long long>(order[0])};
+      Gather(file, sets[k], slots, anchor, budget, occ[k]);
       gathered[k] = true;
       // Keep the documents that hold the word.
       std::size_t out = 0;
