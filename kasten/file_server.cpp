@@ -107,6 +107,10 @@ class CFileServer::WordWindow {
   BYTE m_bytes[kLargest];
 };
 
+// What a slot word says of its item: a record offset, or 0 for an empty
+// slot (the word kNoItem).
+static DWORD RecordOffsetOf(DWORD slotWord) { return slotWord == CFileServer::kNoItem ? 0 : slotWord; }
+
 DWORD CFileServer::ReadWord(DWORD offset) {
   BYTE b[4];
   if (!ReadAt(offset, b, 4)) throw CFileException(CFileException::endOfFile, 0, GetFilePath());
@@ -528,7 +532,7 @@ void CFileServer::EnsureSlotWords() {
     if (m_bLengthFixed) {
       m_slotValues.assign(m_dwSize, 0);  // slots the walk did not reach hold no item
       for (std::size_t i = 0; i < chain.values.size() && i < m_dwSize; ++i)
-        m_slotValues[i] = chain.values[i] == kNoItem ? 0 : chain.values[i];
+        m_slotValues[i] = RecordOffsetOf(chain.values[i]);
     }
   }
   m_bSlotWordsValid = true;
@@ -550,8 +554,7 @@ DWORD CFileServer::FindOffset(DWORD index) {
   if (m_bLengthFixed && index < m_slotValues.size() && m_slotValues[index] != kNoItem) return m_slotValues[index];
   DWORD at = FindIndexOffset(index);
   if (at == 0) return 0;
-  DWORD value = ReadWord(at);
-  if (value == kNoItem) value = 0;
+  const DWORD value = RecordOffsetOf(ReadWord(at));
   if (m_bLengthFixed && index < m_dwSize) {
     if (m_slotValues.size() != m_dwSize) m_slotValues.assign(m_dwSize, kNoItem);
     m_slotValues[index] = value;
@@ -573,7 +576,7 @@ std::vector<DWORD> CFileServer::RecordOffsets() {
   for (std::size_t i = 0; i < reached; ++i) {
     DWORD value = 0;
     if (!window->Read(m_slotWords[i], value)) throw CFileException(CFileException::endOfFile, 0, GetFilePath());
-    offsets[i] = value == kNoItem ? 0 : value;
+    offsets[i] = RecordOffsetOf(value);
   }
   if (m_bLengthFixed) m_slotValues = offsets;
   return offsets;
