@@ -116,14 +116,21 @@ void CDocServer::MergeWords(DWORD index, const CDocPositions& doc) {
     const CDocPositions::Word& w = doc.WordAt(i);
     if (w.textCount && IsAdmitted(w.text)) words.push_back(&w);
   }
-  // The records and topic lists of a document's words lie all over memory:
-  // find them all first and ask for their memory early, so that the cache
-  // misses overlap instead of coming one after another.
+  // The hash slots, records, words and topic lists of a document's words
+  // lie all over memory: ask for each kind for all the words before using
+  // any, so that the cache misses overlap instead of coming one after
+  // another (a lookup would otherwise wait for each in turn).
   std::vector<WordIndex*> records(words.size());
+  std::vector<const WordIndex*> probable(words.size());
+  for (const CDocPositions::Word* w : words) m_words.PrefetchSlot(w->hash);
   for (std::size_t i = 0; i < words.size(); ++i)
-    if ((records[i] = m_words.Lookup(HashedWord{words[i]->text, words[i]->hash}))) __builtin_prefetch(records[i]);
-  for (WordIndex* w : records)
-    if (w) PrefetchTopicEnd(*w);
+    if ((probable[i] = m_words.Probable(words[i]->hash))) __builtin_prefetch(probable[i]);
+  for (const WordIndex* w : probable)
+    if (w) {
+      __builtin_prefetch(w->m_pWord);
+      PrefetchTopicEnd(*w);
+    }
+  for (std::size_t i = 0; i < words.size(); ++i) records[i] = m_words.Lookup(HashedWord{words[i]->text, words[i]->hash});
   std::vector<std::pair<std::string_view, DWORD>> fresh;
   for (std::size_t i = 0; i < words.size(); ++i) {
     const std::string_view word = words[i]->text;

@@ -34,34 +34,29 @@ class CPipeline {
 
   // Worker: takes the next document while it fits in the window, prepares it.
   void Work(const PrepareStep& prepare) {
+    std::unique_lock<std::mutex> lock(m_mutex);
     for (;;) {
-      std::size_t i;
-      {
-        std::unique_lock<std::mutex> lock(m_mutex);
-        m_changed.wait(lock, [&] { return m_stop || m_next >= m_count || m_next < m_stored + m_slots.size(); });
-        if (m_stop || m_next >= m_count) return;
-        i = m_next++;
-      }
-      Slot& slot = m_slots[i % m_slots.size()];
-      std::string error;
-      const bool ok = PrepareOne(prepare, i, *slot.doc, error);
-      {
-        std::lock_guard<std::mutex> lock(m_mutex);
-        slot.state = ok ? kReady : kFailed;
-        slot.error = std::move(error);
-      }
-      m_changed.notify_all();
+      m_changed.wait(lock, [&] { return m_stop || m_next >= m_count || CanTake(); });
+      if (m_stop || m_next >= m_count) return;
+      PrepareNext(prepare, lock);
     }
   }
 
-  // Writer: stores the documents in order as they become ready.
-  bool Store(const StoreStep& store, std::string& error) {
+  // Writer: stores the documents in order as they become ready. While the
+  // next one is not ready it prepares one itself instead of waiting: a
+  // thread that sleeps and is woken for every document costs more than the
+  // work on a machine with few cores, and the document it waits for may be
+  // the one a descheduled worker holds.
+  bool Store(const PrepareStep& prepare, const StoreStep& store, std::string& error) {
     for (std::size_t i = 0; i < m_count; ++i) {
       Slot& slot = m_slots[i % m_slots.size()];
       bool failed;
       {
         std::unique_lock<std::mutex> lock(m_mutex);
-        m_changed.wait(lock, [&] { return slot.state != kEmpty; });
+        while (slot.state == kEmpty) {
+          if (CanTake()) PrepareNext(prepare, lock);
+          else m_changed.wait(lock, [&] { return slot.state != kEmpty || CanTake(); });
+        }
         failed = slot.state == kFailed;
         if (failed) error = slot.error;
       }
@@ -94,6 +89,22 @@ class CPipeline {
   }
 
  private:
+  // A document is waiting to be prepared and fits in the window (under the lock).
+  bool CanTake() const { return !m_stop && m_next < m_count && m_next < m_stored + m_slots.size(); }
+
+  // Takes the next document and prepares it with the lock released.
+  void PrepareNext(const PrepareStep& prepare, std::unique_lock<std::mutex>& lock) {
+    const std::size_t i = m_next++;
+    Slot& slot = m_slots[i % m_slots.size()];
+    lock.unlock();
+    std::string error;
+    const bool ok = PrepareOne(prepare, i, *slot.doc, error);
+    lock.lock();
+    slot.state = ok ? kReady : kFailed;
+    slot.error = std::move(error);
+    m_changed.notify_all();
+  }
+
   enum State { kEmpty, kReady, kFailed };
   struct Slot {
     std::unique_ptr<CPreparedDocument> doc;
@@ -121,10 +132,13 @@ bool RunDocumentBatch(std::size_t count, unsigned jobs, const PrepareStep& prepa
     for (std::size_t i = 0; i < count && ok; ++i)
       ok = PrepareOne(prepare, i, doc, failure) && store(i, doc, failure);
   } else {
-    // A few documents per worker ahead of the writer keep every core busy.
-    CPipeline pipeline(count, 4 * static_cast<std::size_t>(jobs));
+    // The writer prepares documents too when it has none to store, so
+    // jobs - 1 workers beside it keep `jobs` cores busy. Some dozens of
+    // documents per core ahead of the writer let a worker that the system
+    // sets aside for a while hold up nothing.
+    CPipeline pipeline(count, 32 * static_cast<std::size_t>(jobs));
     std::vector<std::thread> workers;
-    for (unsigned w = 0; w < jobs; ++w) workers.emplace_back([&] { pipeline.Work(prepare); });
+    for (unsigned w = 1; w < jobs; ++w) workers.emplace_back([&] { pipeline.Work(prepare); });
     struct Join {
       std::vector<std::thread>& threads;
       CPipeline& pipeline;
@@ -133,7 +147,7 @@ bool RunDocumentBatch(std::size_t count, unsigned jobs, const PrepareStep& prepa
         for (auto& t : threads) t.join();
       }
     } join{workers, pipeline};
-    ok = pipeline.Store(store, failure);
+    ok = pipeline.Store(prepare, store, failure);
   }
   if (!ok && error) *error = failure;
   return ok;

@@ -160,11 +160,16 @@ std::size_t CWordTable::Find(const char* word) const {
   return i < m_a.size() && std::strcmp(m_a[i]->m_pWord, word) == 0 ? i : npos;
 }
 
+namespace {
+
+bool HoldsWord(const WordIndex& w, std::string_view text) {
+  return std::strncmp(w.m_pWord, text.data(), text.size()) == 0 && w.m_pWord[text.size()] == '\0';
+}
+
+}  // namespace
+
 WordIndex* CWordTable::Lookup(const HashedWord& word) {
-  if (m_bOwnsWords) {
-    auto it = m_index.find(word);
-    return it == m_index.end() ? nullptr : it->second;
-  }
+  if (m_bOwnsWords) return m_index.Find(word, HoldsWord);
   std::string w(word.text);
   std::size_t i = Find(w.c_str());
   return i == npos ? nullptr : m_a[i];
@@ -172,7 +177,7 @@ WordIndex* CWordTable::Lookup(const HashedWord& word) {
 
 void CWordTable::SetOwnsWords(bool owns) {
   m_bOwnsWords = owns;
-  if (!owns) m_index.clear();
+  if (!owns) m_index.Clear();
 }
 
 WordIndex* CWordTable::NewRecord(const WordIndex& w) {
@@ -188,14 +193,14 @@ WordIndex* CWordTable::NewRecord(const WordIndex& w) {
     r = &m_chunks.back()[m_nChunkUsed++];
   }
   *r = w;
-  if (m_bOwnsWords && r->m_pWord) m_index.emplace(r->m_pWord, r);
+  if (m_bOwnsWords && r->m_pWord) m_index.Insert(WordHash(r->m_pWord), r);
   return r;
 }
 
 void CWordTable::FreeRecord(WordIndex* w) {
   FreeTopics(*w, 0);
   if (m_bOwnsWords && w->m_pWord) {
-    m_index.erase(w->m_pWord);
+    m_index.Erase(WordHash(w->m_pWord), w);
     std::free(w->m_pWord);
   }
   w->m_pWord = nullptr;
@@ -235,7 +240,7 @@ void CWordTable::Clear() {
   }
   m_a.clear();
   m_a.shrink_to_fit();
-  m_index.clear();
+  m_index.Clear();
   m_free.clear();
   m_chunks.clear();
   m_nChunkUsed = 0;

@@ -22,6 +22,7 @@
 #include <vector>
 
 #include "concorda/word_hash.h"
+#include "concorda/word_slots.h"
 #include "platform/windows_types.h"
 
 namespace concorda {
@@ -103,6 +104,11 @@ class CWordTable {
   // The record of a word, or null (through the hash index of a table that owns its words).
   WordIndex* Lookup(std::string_view word) { return Lookup(HashedWord{word, WordHash(word)}); }
   WordIndex* Lookup(const HashedWord& word);
+  // For looking up many words at once in an owning table: ask for the hash
+  // slots of all of them first (a hint), then take the records the lookups
+  // will most likely compare (null: none) and ask for their memory.
+  void PrefetchSlot(DWORD hash) const { m_index.PrefetchSlot(hash); }
+  const WordIndex* Probable(DWORD hash) const { return m_bOwnsWords ? m_index.Probable(hash) : nullptr; }
 
   // Sets whether the records own their word strings (before any is added);
   // an owning table keeps the hash index.
@@ -127,7 +133,7 @@ class CWordTable {
   std::vector<std::unique_ptr<WordIndex[]>> m_chunks;         // the records, 8192 to a chunk
   std::size_t m_nChunkUsed = 0;                               // records handed out of the last chunk
   std::vector<WordIndex*> m_free;                             // records of removed words
-  WordMap<WordIndex*> m_index;                                // owning tables only
+  CWordSlots<WordIndex> m_index;                              // owning tables only
   bool m_bOwnsWords = true;
 };
 
