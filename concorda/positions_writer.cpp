@@ -76,22 +76,25 @@ void CPositionsBuilder::Add(DWORD record, const CDocPositions& doc, bool indexed
   const DWORD session = static_cast<DWORD>(m_docOffsets.size());
   m_byRecord[record] = session;
   m_indexed.push_back(indexed);
-  // The chains of all the document's words first, asking early for the
-  // ends they grow at: those lie all over memory, and their cache misses
-  // then overlap instead of coming one after another.
+  // The chains of all the document's words first, asking early for their
+  // hash slots, then for the chains, then for the ends they grow at: those
+  // lie all over memory, and their cache misses then overlap instead of
+  // coming one after another.
+  for (std::size_t i = 0; i < doc.WordCount(); ++i) m_byText.PrefetchSlot(doc.WordAt(i).hash);
+  for (std::size_t i = 0; i < doc.WordCount(); ++i)
+    if (const WordChain* w = m_byText.Probable(doc.WordAt(i).hash)) __builtin_prefetch(w);
   m_chains.clear();
   for (std::size_t i = 0; i < doc.WordCount(); ++i) {
     const CDocPositions::Word& word = doc.WordAt(i);
-    auto it = m_byText.find(HashedWord{word.text, word.hash});
-    WordChain* w;
-    if (it == m_byText.end()) {
+    WordChain* w = m_byText.Find(HashedWord{word.text, word.hash},
+                                 [](const WordChain& c, std::string_view text) { return c.text == text; });
+    if (!w) {
       m_words.emplace_back();
       w = &m_words.back();
       w->text = std::string(word.text);
-      m_byText.emplace(w->text, static_cast<DWORD>(m_words.size() - 1));
-    } else {
-      w = &m_words[it->second];
-      if (w->tail) __builtin_prefetch(w->tail->data + w->tail->used, 1);
+      m_byText.Insert(word.hash, w);
+    } else if (w->tail) {
+      __builtin_prefetch(w->tail->data + w->tail->used, 1);
     }
     m_chains.push_back(w);
   }

@@ -26,6 +26,7 @@
 #include "concorda/doc_positions.h"
 #include "concorda/positions_file.h"
 #include "concorda/word_hash.h"
+#include "concorda/word_slots.h"
 #include "platform/windows_types.h"
 
 namespace concorda {
@@ -83,7 +84,7 @@ class CPositionsBuilder {
   Block* NewBlock(std::size_t capacity);
   void Append(WordChain& w, std::span<const BYTE> head, std::span<const BYTE> body);
 
-  WordMap<DWORD> m_byText;                               // views into the texts of m_words
+  CWordSlots<WordChain> m_byText;                        // the chains of m_words by their words
   std::deque<WordChain> m_words;                         // a deque: the texts never move
   std::vector<std::unique_ptr<BYTE[]>> m_slabs;
   std::size_t m_slabUsed = 0;
