@@ -8,10 +8,50 @@
 // failing source or codec leaves the container as it was.
 #include <algorithm>
 #include <cstring>
+#include <optional>
 
 #include "kasten/codec.h"
 #include "kasten/file_server.h"
 #include "platform/coding.h"
+
+namespace {
+
+// The record of an item being written. Each thread keeps one buffer from item
+// to item: a base of thousands of documents then does not ask the system for
+// fresh memory, and take its page faults, for every record. A buffer grown
+// beyond kKeptBytes by a very large item is given back after it; a write
+// nested in another on the same thread gets a buffer of its own.
+class CRecordBuffer {
+ public:
+  CRecordBuffer() {
+    if (t_busy) {
+      m_own.emplace(4096);
+      return;
+    }
+    t_busy = true;
+    t_record.SetLength(0);
+    t_record.SeekToBegin();
+  }
+  ~CRecordBuffer() {
+    if (m_own) return;
+    if (t_record.Capacity() > kKeptBytes) t_record.Close();
+    t_busy = false;
+  }
+  CRecordBuffer(const CRecordBuffer&) = delete;
+  CRecordBuffer& operator=(const CRecordBuffer&) = delete;
+  CMemFile& File() { return m_own ? *m_own : t_record; }
+
+ private:
+  static constexpr std::size_t kKeptBytes = 4u << 20;
+  static thread_local CMemFile t_record;
+  static thread_local bool t_busy;
+  std::optional<CMemFile> m_own;
+};
+
+thread_local CMemFile CRecordBuffer::t_record{65536};
+thread_local bool CRecordBuffer::t_busy = false;
+
+}  // namespace
 
 // Builds the whole item record in memory: descriptor, method, contents length,
 // stored length, stored bytes. False (nothing written) for a descriptor that
@@ -36,9 +76,9 @@ bool CFileServer::EncodeRecord(CFile& src, const _FILEITEM* item, DWORD method, 
 
 DWORD CFileServer::InsertFile(CFile& src, const _FILEITEM* item, DWORD index, DWORD method) {
   if (!IsWritable() || index == kNoItem) return kNoItem;
-  CMemFile record(4096);
-  if (!EncodeRecord(src, item, method, record)) return kNoItem;
-  return InsertEncoded(record, item, index);
+  CRecordBuffer record;
+  if (!EncodeRecord(src, item, method, record.File())) return kNoItem;
+  return InsertEncoded(record.File(), item, index);
 }
 
 DWORD CFileServer::AddFile(CFile& src, const _FILEITEM* item, DWORD method) {
@@ -50,9 +90,9 @@ DWORD CFileServer::AddFile(CFile& src, const _FILEITEM* item, DWORD method) {
 DWORD CFileServer::ReplaceFile(CFile& src, const _FILEITEM* item, DWORD index, DWORD method) {
   if (!IsWritable() || index == kNoItem) return kNoItem;
   // Encode before the old item is let go, so a failure cannot lose it.
-  CMemFile record(4096);
-  if (!EncodeRecord(src, item, method, record)) return kNoItem;
-  return ReplaceEncoded(record, item, index);
+  CRecordBuffer record;
+  if (!EncodeRecord(src, item, method, record.File())) return kNoItem;
+  return ReplaceEncoded(record.File(), item, index);
 }
 
 DWORD CFileServer::InsertEncoded(CMemFile& record, const _FILEITEM* item, DWORD index) {
@@ -190,14 +230,22 @@ bool CFileServer::AppendAtEnd(CMemFile& record, const _FILEITEM* item) {
 }
 
 bool CFileServer::SlotRoomAt(DWORD tail, DWORD words) {
-  // Words past the end of the file count as 0.
-  const DWORD length = FileLength();
-  for (ULONGLONG i = 0; i < ULONGLONG(words) + 2; ++i) {
-    const ULONGLONG at = tail + 4 * i;
-    if (at >= length) break;
-    if (at + 4 > length || ReadWord(static_cast<DWORD>(at)) != 0) return false;
+  // Words past the end of the file count as 0; a word cut by the end of the
+  // file is no room. The words are read in one piece (an append asks for
+  // three, once per item), a few kilobytes at a time for a large growth.
+  const ULONGLONG length = FileLength();
+  const ULONGLONG wanted = 4 * (ULONGLONG(words) + 2);
+  const ULONGLONG inFile = tail >= length ? 0 : std::min<ULONGLONG>(wanted, length - tail);
+  BYTE buffer[4096];
+  for (ULONGLONG done = 0; done < inFile;) {
+    const UINT n = static_cast<UINT>(std::min<ULONGLONG>(sizeof buffer, inFile - done));
+    if (!ReadAt(static_cast<DWORD>(tail + done), buffer, n))
+      throw CFileException(CFileException::endOfFile, 0, GetFilePath());
+    for (UINT k = 0; k + 4 <= n; k += 4)
+      if (DecodeLe32(buffer + k) != 0) return false;
+    done += n;
   }
-  return true;
+  return inFile % 4 == 0;
 }
 
 // Keeps the hash table sorted by inserting at the sorted place; equal hashes

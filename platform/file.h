@@ -113,6 +113,7 @@ class CMemFile : public CFile {
   BYTE* Detach();
   // Makes sure the block can hold `capacity` bytes without moving.
   void Reserve(std::size_t capacity);
+  std::size_t Capacity() const { return m_capacity; }
   // Direct writing for producers that fill memory themselves (a decoder):
   // PrepareWrite returns room for n bytes at the position, CommitWrite(k)
   // then counts k <= n of them as written, as Write would.

@@ -308,5 +308,62 @@ TEST_F(ContainerTest, DescriptorCallerDataIsKept) {
   CFileServer::FreeFileItem(bad);
 }
 
+
+TEST_F(ContainerTest, ItemsWrittenOneAfterAnotherKeepTheirOwnBytes) {
+  // The record of an item is built in a buffer the thread keeps from item to
+  // item: a large item followed by small ones, replacements, both methods,
+  // and a write nested in another (a source that, while it is read, has an
+  // item added to a second container) each keep exactly their own bytes.
+  auto text = [](std::size_t n, unsigned seed) {
+    std::string s(n, '\0');
+    unsigned x = seed;
+    for (char& c : s) {
+      x = x * 1103515245u + 12345u;
+      c = static_cast<char>(x >> 16);  // little repetition: compresses poorly
+    }
+    return s;
+  };
+  struct NestingSource : CMemFile {
+    CFileServer* other = nullptr;
+    std::string otherText;
+    bool nested = false;
+    UINT Read(void* buffer, UINT count) override {
+      if (!nested) {
+        nested = true;
+        EXPECT_EQ(Add(*other, "INNER", otherText), 0u);
+      }
+      return CMemFile::Read(buffer, count);
+    }
+  };
+  CFileServer fs(path.c_str(), &kGuid, CFile::modeReadWrite);
+  CFileServer second((dir + "/second.dat").c_str(), &kGuid, CFile::modeReadWrite);
+  std::vector<std::string> expected;
+  const std::size_t sizes[] = {5u << 20, 10, 300000, 1, 70000, 0, 4096};
+  for (std::size_t i = 0; i < std::size(sizes); ++i) {
+    expected.push_back(text(sizes[i], static_cast<unsigned>(i)));
+    ASSERT_EQ(Add(fs, "I" + std::to_string(i), expected.back(), i % 2), i);
+  }
+  expected[0] = "short now";
+  ASSERT_EQ(Replace(fs, 0, "I0", expected[0]), 0u);
+  expected[2] = text(6u << 20, 99);
+  ASSERT_EQ(Replace(fs, 2, "I2", expected[2], 0), 2u);
+
+  NestingSource outer;
+  const std::string outerText = text(200000, 7);
+  outer.Write(outerText.data(), static_cast<UINT>(outerText.size()));
+  outer.SeekToBegin();
+  outer.other = &second;
+  outer.otherText = text(150000, 8);
+  Item item("OUTER");
+  ASSERT_EQ(fs.AddFile(outer, item.p, 1), std::size(sizes));
+  expected.push_back(outerText);
+  ASSERT_TRUE(outer.nested);
+
+  for (std::size_t i = 0; i < expected.size(); ++i) EXPECT_TRUE(Contents(fs, i) == expected[i]) << "slot " << i;
+  EXPECT_TRUE(Contents(second, 0) == outer.otherText);
+  EXPECT_EQ(Add(fs, "LAST", "z"), expected.size());
+  EXPECT_EQ(Contents(fs, expected.size()), "z");
+}
+
 }  // namespace
 }  // namespace kasten_test
