@@ -130,8 +130,7 @@ void CDocServer::MergeWords(DWORD index, const CDocPositions& doc) {
       __builtin_prefetch(w->m_pWord);
       PrefetchTopicEnd(*w);
     }
-  for (std::size_t i = 0; i < words.size(); ++i)
-    if ((records[i] = m_words.Lookup(HashedWord{words[i]->text, words[i]->hash}))) PrefetchGrowableEnd(*records[i]);
+  for (std::size_t i = 0; i < words.size(); ++i) records[i] = m_words.Lookup(HashedWord{words[i]->text, words[i]->hash});
   std::vector<std::pair<std::string_view, DWORD>> fresh;
   for (std::size_t i = 0; i < words.size(); ++i) {
     const std::string_view word = words[i]->text;

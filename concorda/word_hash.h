@@ -8,7 +8,6 @@
 
 #include <cstddef>
 #include <string_view>
-#include <unordered_map>
 
 #include "platform/windows_types.h"
 
@@ -26,22 +25,5 @@ struct HashedWord {
   std::string_view text;
   DWORD hash;
 };
-
-struct WordHasher {
-  using is_transparent = void;
-  std::size_t operator()(std::string_view w) const { return WordHash(w); }
-  std::size_t operator()(const HashedWord& w) const { return w.hash; }
-};
-
-struct WordEqual {
-  using is_transparent = void;
-  bool operator()(std::string_view a, std::string_view b) const { return a == b; }
-  bool operator()(const HashedWord& a, std::string_view b) const { return a.text == b; }
-  bool operator()(std::string_view a, const HashedWord& b) const { return a == b.text; }
-};
-
-// Words (views of text kept elsewhere) to values.
-template <class Value>
-using WordMap = std::unordered_map<std::string_view, Value, WordHasher, WordEqual>;
 
 }  // namespace concorda

@@ -69,15 +69,10 @@ bool AssignTopics(WordIndex& w, const DWORD* topics, std::size_t count, DWORD re
 // in memory gets t as its only topic). False when memory runs out.
 bool InsertTopic(WordIndex& w, std::size_t pos, DWORD t);
 // Asks the processor for the end of the word's topic list, where a new
-// document's topic goes (a hint only). A growable list is reached through
-// its vector: the first call asks for that, a second one, once it has come,
-// for the end of its data.
+// document's topic goes (a hint only; for a growable list, its vector).
 inline void PrefetchTopicEnd(const WordIndex& w) {
   if (w.m_nCount >= 2 && w.m_nCount < kGrowableForm) __builtin_prefetch(w.m_pdwTopic + w.m_nCount - 1);
   else if (w.m_nCount == kGrowableForm) __builtin_prefetch(w.m_paTopic);
-}
-inline void PrefetchGrowableEnd(const WordIndex& w) {
-  if (w.m_nCount == kGrowableForm && !w.m_paTopic->empty()) __builtin_prefetch(&w.m_paTopic->back(), 1);
 }
 // First position whose item index is not below `item`.
 std::size_t TopicLowerBound(const WordIndex& w, DWORD item);
