@@ -27,6 +27,12 @@ struct ByteRule {
 struct ByteRules {
   std::array<ByteRule, 256> rule;
   ByteRules() {
+    // How many word bytes have each upper-case byte: the same for every
+    // phrase byte, so counted once (this runs on the first phrase of a
+    // process, inside its query).
+    std::array<int, 256> sources{};
+    for (int c = 0; c < 256; ++c)
+      if (IsWordChar(static_cast<BYTE>(c))) ++sources[cp1250::ToUpper(static_cast<BYTE>(c))];
     for (int p = 0; p < 256; ++p) {
       const auto pb = static_cast<BYTE>(p);
       if (!IsWordChar(pb)) continue;
@@ -34,24 +40,27 @@ struct ByteRules {
       // A partner that is no word byte would let a phrase match across
       // what the positions see as a word's end.
       if (partner != pb && !IsWordChar(partner)) continue;
-      std::array<int, 256> sources{};  // upper-case byte -> word bytes with it
-      std::array<int, 256> matching{};
-      for (int c = 0; c < 256; ++c) {
-        const auto cb = static_cast<BYTE>(c);
-        if (!IsWordChar(cb)) continue;
+      // The word bytes a phrase byte matches are itself and its partner:
+      // per upper-case byte, how many of them have it.
+      std::array<std::pair<BYTE, int>, 2> matching{};
+      std::size_t kinds = 0;
+      for (BYTE cb : {pb, partner}) {
+        if (cb == partner && partner == pb) break;
         const BYTE u = cp1250::ToUpper(cb);
-        ++sources[u];
-        if (cb == pb || cb == partner) ++matching[u];
+        std::size_t k = 0;
+        while (k < kinds && matching[k].first != u) ++k;
+        if (k == kinds) matching[kinds++] = {u, 0};
+        ++matching[k].second;
       }
       ByteRule r;
       int decided = 0, undecided = 0;
-      for (int u = 0; u < 256; ++u) {
-        if (!matching[u]) continue;
-        if (matching[u] == sources[u]) {
-          r.decided = static_cast<BYTE>(u);
+      for (std::size_t k = 0; k < kinds; ++k) {
+        const auto [u, count] = matching[k];
+        if (count == sources[u]) {
+          r.decided = u;
           ++decided;
         } else {
-          r.undecided = static_cast<BYTE>(u);
+          r.undecided = u;
           r.hasUndecided = true;
           ++undecided;
         }
@@ -170,14 +179,61 @@ void KeepAligned(std::vector<DWORD>& ordinals, Occurrences anchor, long long shi
 // Gathers the occurrences of a set of words in each of the documents `slots`
 // (ascending). Only the ordinals of those documents are decoded, and with an
 // anchor only those that line up with it are kept.
+// With several words, a document's occurrences come from several lists:
+// gathered tagged by document, then put in order.
+using TaggedOccurrences = std::vector<std::pair<std::size_t, Occurrence>>;
+
+// The working memory of the phrases a thread decides, kept from phrase to
+// phrase: with common words the occurrence lists run to hundreds of
+// thousands of entries, and memory fresh from the system is faulted in page
+// by page and copied at every doubling, which made a phrase's first run
+// take three times as long as the next. Memory beyond kKeptBytes is given
+// back after the phrase that needed it.
+struct PhraseScratch {
+  std::vector<RoleOccurrences> occ;
+  TaggedOccurrences tagged;
+  std::vector<DWORD> ordinals;
+  DocRecord doc;
+  bool inUse = false;
+
+  static constexpr std::size_t kKeptBytes = 8u << 20;
+  std::size_t Bytes() const {
+    std::size_t bytes = tagged.capacity() * sizeof(tagged[0]) + ordinals.capacity() * sizeof(DWORD);
+    for (const RoleOccurrences& r : occ)
+      bytes += r.list.capacity() * sizeof(Occurrence) + r.range.capacity() * sizeof(r.range[0]);
+    return bytes;
+  }
+};
+
+// The calling thread's scratch for one phrase; a phrase decided while
+// another is (which nothing does now) gets scratch of its own.
+class CPhraseScratchUse {
+ public:
+  CPhraseScratchUse() : m_scratch(Thread().inUse ? m_own : Thread()) { m_scratch.inUse = true; }
+  ~CPhraseScratchUse() {
+    m_scratch.inUse = false;
+    if (m_scratch.Bytes() > PhraseScratch::kKeptBytes) m_scratch = PhraseScratch();
+  }
+  CPhraseScratchUse(const CPhraseScratchUse&) = delete;
+  CPhraseScratchUse& operator=(const CPhraseScratchUse&) = delete;
+  PhraseScratch& operator*() { return m_scratch; }
+
+ private:
+  static PhraseScratch& Thread() {
+    thread_local PhraseScratch scratch;
+    return scratch;
+  }
+  PhraseScratch m_own;
+  PhraseScratch& m_scratch;
+};
+
 void Gather(const CPositionsFile& file, const std::vector<WordRef>& words, const std::vector<DWORD>& slots,
-            const Anchor& anchor, CQueryBudget& budget, RoleOccurrences& out) {
+            const Anchor& anchor, CQueryBudget& budget, PhraseScratch& scratch, RoleOccurrences& out) {
   out.list.clear();
   out.range.assign(slots.size(), {0, 0});
-  std::vector<DWORD> ordinals;
-  // With several words, a document's occurrences come from several lists:
-  // gathered tagged by document, then put in order.
-  std::vector<std::pair<std::size_t, Occurrence>> tagged;
+  std::vector<DWORD>& ordinals = scratch.ordinals;
+  TaggedOccurrences& tagged = scratch.tagged;
+  tagged.clear();
   for (std::size_t k = 0; k < words.size(); ++k) {
     if (k % 256 == 255) budget.CheckTime();
     const std::shared_ptr<const std::vector<BYTE>> bytes = file.Postings(words[k].word);
@@ -337,6 +393,8 @@ void DecidePhrase(const CPositionsFile& file, const std::vector<std::string>& wo
   for (std::size_t k = 0; k < n; ++k) RoleWords(file, words[k], roleOf(k), true, budget, exact[k]);
   std::vector<std::size_t> open(candidates.size());
   std::iota(open.begin(), open.end(), 0);
+  CPhraseScratchUse scratchUse;
+  PhraseScratch& scratch = *scratchUse;
   for (int pass = 0; pass < 2 && !open.empty(); ++pass) {
     std::vector<std::vector<WordRef>>& sets = pass == 0 ? exact : full;
     if (pass == 1) {
@@ -358,14 +416,15 @@ void DecidePhrase(const CPositionsFile& file, const std::vector<std::string>& wo
     std::vector<DWORD> slots;
     std::vector<std::size_t> index = open;  // into candidates
     for (std::size_t i : index) slots.push_back(candidates[i]);
-    std::vector<RoleOccurrences> occ(n);
+    std::vector<RoleOccurrences>& occ = scratch.occ;
+    if (occ.size() < n) occ.resize(n);
     std::vector<bool> gathered(n, false);
     for (std::size_t k : order) {
       // The word gathered first, the one fewest documents hold, anchors the
       // others: a place of the phrase has all its words at their distances.
       Anchor anchor;
       if (k != order[0]) anchor = {&occ[order[0]], static_cast<long long>(k) - static_cast<long long>(order[0])};
-      Gather(file, sets[k], slots, anchor, budget, occ[k]);
+      Gather(file, sets[k], slots, anchor, budget, scratch, occ[k]);
       gathered[k] = true;
       // Keep the documents that hold the word.
       std::size_t out = 0;
@@ -384,7 +443,7 @@ void DecidePhrase(const CPositionsFile& file, const std::vector<std::string>& wo
       for (std::size_t r = 0; r < n; ++r)
         if (gathered[r]) occ[r].range.resize(out);
     }
-    DocRecord doc;
+    DocRecord& doc = scratch.doc;
     std::vector<Occurrences> roles(n);
     for (std::size_t i = 0; i < slots.size(); ++i) {
       if (i % 256 == 255) budget.CheckTime();
