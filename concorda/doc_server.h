@@ -224,9 +224,10 @@ class CDocServer : public CFileServer {
   const CMemFile* IndexFile(DWORD number);
   // Appends the item indices (or whole topics) of the word at pos (locks m_mutexIndex).
   void CopyTopicItems(std::size_t pos, std::vector<DWORD>& items, bool wholeTopics = false);
-  // The same for a word a query names itself: its topics, when not in memory
-  // yet, come from the word's postings in the positions file when it can
-  // give them (one read of one word instead of inflating an index file).
+  // The same for a word a query names itself, or one of the few a pattern or
+  // a marked word stands for: its topics, when not in memory yet, come from
+  // the word's postings in the positions file when it can give them (one
+  // read of one word instead of inflating an index file).
   void CopyWordItems(std::size_t pos, std::vector<DWORD>& items);
   const std::vector<DWORD>& SuffixIndex();
   // The word table or the topics changed: the suffix index, the cached

@@ -342,8 +342,12 @@ TEST_F(PositionsTest, WordQueriesAnswerFromThePostingsWithoutTheIndexFiles) {
   CDocServer answered;
   ASSERT_TRUE(answered.Init(spoiled.c_str(), nullptr, kRead));
   ASSERT_EQ(answered.PositionsState(), concorda::CPositionsFile::State::kUsable);
+  // Patterns and marked words too: the few words each stands for are read
+  // from their postings.
   std::vector<std::string> queries = {"kodeks I pracy", "sąd LUB ustawa", "kodeks NIE pracy", "\"kodeks pracy\"",
-                                      "(sądu LUB ustawy) I 1997", "żółw"};
+                                      "(sądu LUB ustawy) I 1997", "żółw", "kod*", "*pracy", "s?d*", "*o*",
+                                      "kod* I pra*", "ustaw* NIE sąd", "~kodeks", "^sad", "^ZOLW LUB u5*",
+                                      "\"kodeks pracy\" I wsp*", "kodeks* BLISKO/3 pracy"};
   for (DWORD i = 0; i < base.GetWordCount(); ++i) queries.push_back(base.GetWordAt(i));
   for (const std::string& q : queries) EXPECT_EQ(Query(answered, q.c_str()), Query(scan, q.c_str())) << q;
   // The same copy without its positions file reads the spoiled index files.
