@@ -202,7 +202,12 @@ bool CDocServer::TopicsFromPositions(const CPositionsFile& file, WordIndex& w) {
   if (word == CPositionsFile::npos) return false;
   try {
     const std::shared_ptr<const std::vector<BYTE>> bytes = file.Postings(word);
-    std::vector<DWORD> topics;
+    // Gathered in memory the thread keeps from word to word (the word table
+    // takes a copy): memory touched for the first time costs a page fault a
+    // page, as much as decoding thousands of postings on a virtual machine.
+    thread_local std::vector<DWORD> topics;
+    topics.clear();
+    if (topics.capacity() > (1u << 18)) topics.shrink_to_fit();
     topics.reserve(file.DocumentCount(word));
     CPostingReader reader(bytes->data(), bytes->size());
     Posting p;

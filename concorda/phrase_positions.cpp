@@ -135,12 +135,21 @@ void RoleWords(const CPositionsFile& file, const std::string& phraseWord, Role r
   budget.ChargeExpandedWords(out.size());
 }
 
+// A place of a phrase word: its ordinal, the word of the file that stands
+// there and whether that word leaves the phrase undecided. Eight bytes: the
+// lists of common words run to hundreds of thousands of places, and every
+// page of them is memory touched for the first time (DecidePhrase refuses a
+// file of 2^31 words or more, which no file that opens holds).
 struct Occurrence {
+  Occurrence(DWORD place, bool undecided, std::size_t word)
+      : ordinal(place), wordAndUndecided(static_cast<DWORD>(word) << 1 | (undecided ? 1u : 0u)) {}
   DWORD ordinal;
-  bool undecided;
-  std::size_t word;  // in the file
+  DWORD wordAndUndecided;  // the word number times two, plus one when undecided
+  bool Undecided() const { return wordAndUndecided & 1; }
+  std::size_t Word() const { return wordAndUndecided >> 1; }
   bool operator<(const Occurrence& o) const { return ordinal < o.ordinal; }
 };
+static_assert(sizeof(Occurrence) == 8);
 using Occurrences = std::span<const Occurrence>;
 
 // The occurrences of one phrase word's file words in the documents still
@@ -181,7 +190,7 @@ void KeepAligned(std::vector<DWORD>& ordinals, Occurrences anchor, long long shi
 // anchor only those that line up with it are kept.
 // With several words, a document's occurrences come from several lists:
 // gathered tagged by document, then put in order.
-using TaggedOccurrences = std::vector<std::pair<std::size_t, Occurrence>>;
+using TaggedOccurrences = std::vector<std::pair<DWORD, Occurrence>>;  // (document's place in `slots`, place)
 
 // The working memory of the phrases a thread decides, kept from phrase to
 // phrase: with common words the occurrence lists run to hundreds of
@@ -238,6 +247,10 @@ void Gather(const CPositionsFile& file, const std::vector<WordRef>& words, const
   for (std::size_t k = 0; k < words.size(); ++k) {
     if (k % 256 == 255) budget.CheckTime();
     const std::shared_ptr<const std::vector<BYTE>> bytes = file.Postings(words[k].word);
+    // A word has fewer places than its postings have bytes: room for all of
+    // them at once, so that the list is never copied as it grows (only the
+    // pages written to are memory the list takes).
+    if (words.size() == 1) out.list.reserve(bytes->size());
     CPostingReader reader(bytes->data(), bytes->size());
     Posting p;
     std::size_t i = 0;
@@ -251,7 +264,7 @@ void Gather(const CPositionsFile& file, const std::vector<WordRef>& words, const
         for (DWORD o : ordinals) out.list.push_back({o, words[k].undecided, words[k].word});
         out.range[i].second = out.list.size();
       } else {
-        for (DWORD o : ordinals) tagged.push_back({i, {o, words[k].undecided, words[k].word}});
+        for (DWORD o : ordinals) tagged.push_back({static_cast<DWORD>(i), {o, words[k].undecided, words[k].word}});
       }
     }
   }
@@ -269,7 +282,7 @@ void Gather(const CPositionsFile& file, const std::vector<WordRef>& words, const
 }
 
 const Occurrence* Find(Occurrences list, DWORD ordinal) {
-  auto it = std::lower_bound(list.begin(), list.end(), Occurrence{ordinal, false, 0});
+  auto it = std::lower_bound(list.begin(), list.end(), Occurrence(ordinal, false, 0));
   return it == list.end() || it->ordinal != ordinal ? nullptr : &*it;
 }
 
@@ -310,11 +323,11 @@ PhraseVerdict Check(const CPositionsFile& file, const std::vector<Occurrences>& 
   PhraseVerdict best = PhraseVerdict::kNo;
   std::vector<const Occurrence*> at(n);
   for (const Occurrence& first : roles[0]) {
-    bool undecided = first.undecided;
+    bool undecided = first.Undecided();
     if (n == 1) {
       const std::span<const DWORD> pieces = record().SplitAt(first.ordinal);
       const PhraseVerdict v = pieces.empty() ? (undecided ? PhraseVerdict::kUndecided : PhraseVerdict::kYes)
-                                             : InsideOnePiece(file.Word(first.word), pieces, Spellings(words[0]));
+                                             : InsideOnePiece(file.Word(first.Word()), pieces, Spellings(words[0]));
       if (v == PhraseVerdict::kYes) return v;
       if (v == PhraseVerdict::kUndecided) best = v;
       continue;
@@ -338,7 +351,7 @@ PhraseVerdict Check(const CPositionsFile& file, const std::vector<Occurrences>& 
       }
       if (const std::span<const DWORD> pieces = d.SplitAt(t); !pieces.empty())
         fits = k + 1 == n && words[k].size() <= pieces.front();
-      undecided = undecided || at[k]->undecided;
+      undecided = undecided || at[k]->Undecided();
     }
     if (!fits) continue;
     if (!undecided) return PhraseVerdict::kYes;
@@ -383,6 +396,7 @@ void DecidePhrase(const CPositionsFile& file, const std::vector<std::string>& wo
                   CQueryBudget& budget, std::vector<PhraseVerdict>& verdicts) {
   const std::size_t n = words.size();
   verdicts.assign(candidates.size(), PhraseVerdict::kNo);
+  if (file.WordCount() >= 0x80000000u) throw CPositionsDamaged("more words than a place can name");
   auto roleOf = [n](std::size_t k) {
     if (n == 1) return Role::kInside;
     return k == 0 ? Role::kEnd : k + 1 == n ? Role::kStart : Role::kWhole;
