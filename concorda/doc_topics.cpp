@@ -69,7 +69,12 @@ void CDocServer::CopyTopicItems(std::size_t pos, std::vector<DWORD>& items, bool
   LoadTopics(w);
   const DWORD* t = TopicData(w);
   const DWORD mask = wholeTopics ? 0xFFFFFFFF : kItemMask;
-  for (DWORD i = 0, n = TopicCount(w); i < n; ++i) items.push_back(t[i] & mask);
+  const DWORD n = TopicCount(w);
+  // Room at once for a word's items (a list grown by doubling as they come
+  // writes to twice the pages); still doubling from word to word, for the
+  // words of a pattern.
+  if (items.capacity() < items.size() + n) items.reserve(std::max<std::size_t>(items.size() + n, 2 * items.capacity()));
+  for (DWORD i = 0; i < n; ++i) items.push_back(t[i] & mask);
 }
 
 void CDocServer::CopyWordItems(std::size_t pos, std::vector<DWORD>& items) {
