@@ -393,6 +393,45 @@ TEST_F(PositionsTest, WithoutSoundWordCountsTheIndexFilesAreRead) {
   EXPECT_NE(lines[0].find("read from the index files"), std::string::npos) << lines[0];
 }
 
+TEST(PositionsFile, PhrasesOfWordsWithHundredsOfThousandsOfPlacesAgreeWithTheScan) {
+  // Forty documents of 30,000 words from a vocabulary of four: the places
+  // of one word run past what a thread keeps from phrase to phrase, so
+  // phrases of them alternate with small ones, each compared with the scan.
+  TempDir dir;
+  const std::string path = dir.File("big.vq"), scanPath = dir.File("bigscan.vq");
+  GUID guid = TestGuid();
+  std::mt19937 random(11);
+  {
+    static const char* const kWords[] = {"kodeks", "pracy", "sąd", "z"};
+    CDocServer writer(path.c_str(), &guid, kCreate);
+    for (int d = 0; d < 40; ++d) {
+      std::string text;
+      // Some documents never put "sąd" before "pracy".
+      const bool plain = d % 5 == 0;
+      for (int k = 0; k < 30000; ++k) {
+        const char* w = kWords[random() % 4];
+        if (plain && !text.empty() && std::string(w) == "pracy" && text.ends_with("sąd ")) w = "kodeks";
+        text += w;
+        text += random() % 50 ? " " : ", ";
+      }
+      AddDoc(writer, "d" + std::to_string(d), text);
+    }
+  }
+  ASSERT_TRUE(CopyFileReplace(path, scanPath));
+  CDocServer base, scan;
+  ASSERT_TRUE(base.Init(path.c_str(), nullptr, kRead));
+  ASSERT_TRUE(scan.Init(scanPath.c_str(), nullptr, kRead));
+  ASSERT_EQ(base.PositionsState(), concorda::CPositionsFile::State::kUsable);
+  const std::vector<std::string> queries = {"\"kodeks kodeks\"",       "\"sąd pracy\"",  "\"kodeks pracy sąd\"",
+                                            "\"pracy z kodeks kodeks\"", "\"sąd pracy\"",  "\"kodeks\"",
+                                            "\"sąd pracy kodeks\" LUB \"pracy pracy\"", "\"sąd pracy\""};
+  for (const std::string& q : queries) {
+    const std::vector<DWORD> expected = Query(scan, q.c_str());
+    EXPECT_EQ(Query(base, q.c_str()), expected) << q;
+    if (q == "\"sąd pracy\"") EXPECT_EQ(expected.size(), 32u) << "every document but the plain ones";
+  }
+}
+
 TEST(PositionsFile, ADocumentWithoutARecordLeavesTheWordsToTheIndex) {
   TempDir dir;
   const std::string path = dir.File("r.vq");
