@@ -44,9 +44,9 @@ struct ByteRules {
       // per upper-case byte, how many of them have it.
       std::array<std::pair<BYTE, int>, 2> matching{};
       std::size_t kinds = 0;
-      for (BYTE cb : {pb, partner}) {
-        if (cb == partner && partner == pb) break;
-        const BYTE u = cp1250::ToUpper(cb);
+      const BYTE matched[2] = {pb, partner};
+      for (std::size_t j = 0; j < (partner == pb ? 1u : 2u); ++j) {  // the micro sign is its own partner
+        const BYTE u = cp1250::ToUpper(matched[j]);
         std::size_t k = 0;
         while (k < kinds && matching[k].first != u) ++k;
         if (k == kinds) matching[kinds++] = {u, 0};
@@ -185,9 +185,6 @@ void KeepAligned(std::vector<DWORD>& ordinals, Occurrences anchor, long long shi
   ordinals.resize(kept);
 }
 
-// Gathers the occurrences of a set of words in each of the documents `slots`
-// (ascending). Only the ordinals of those documents are decoded, and with an
-// anchor only those that line up with it are kept.
 // With several words, a document's occurrences come from several lists:
 // gathered tagged by document, then put in order.
 using TaggedOccurrences = std::vector<std::pair<DWORD, Occurrence>>;  // (document's place in `slots`, place)
@@ -237,6 +234,9 @@ class CPhraseScratchUse {
   PhraseScratch& m_scratch;
 };
 
+// Gathers the occurrences of a set of words in each of the documents `slots`
+// (ascending). Only the ordinals of those documents are decoded, and with an
+// anchor only those that line up with it are kept.
 void Gather(const CPositionsFile& file, const std::vector<WordRef>& words, const std::vector<DWORD>& slots,
             const Anchor& anchor, CQueryBudget& budget, PhraseScratch& scratch, RoleOccurrences& out) {
   out.list.clear();

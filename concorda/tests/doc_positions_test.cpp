@@ -172,3 +172,39 @@ TEST(PhraseBytes, WholeWordPhrasesAreDecidedByPositionsOthersByTheScan) {
   EXPECT_TRUE(PositionalPhraseWords("1234567890", words));
   EXPECT_FALSE(PositionalPhraseWords("12345678901", words));
 }
+
+TEST(PhraseBytes, EveryWordByteIsDecidedByPositionsWhenItsUpperCaseTellsItsMatches) {
+  // The model, by brute force over all pairs of bytes: a phrase byte can be
+  // decided from the upper-cased words when exactly one upper-case byte
+  // stands for nothing but bytes it matches (itself and its partner) and
+  // at most one other stands for some of them.
+  int positional = 0;
+  for (int p = 0; p < 256; ++p) {
+    const auto pb = static_cast<BYTE>(p);
+    if (!IsWordChar(pb)) continue;
+    const BYTE partner = PhrasePartner(pb);
+    bool usable = partner == pb || IsWordChar(partner);
+    if (usable) {
+      int decided = 0, undecided = 0;
+      for (int u = 0; u < 256; ++u) {
+        int sources = 0, matching = 0;
+        for (int c = 0; c < 256; ++c) {
+          const auto cb = static_cast<BYTE>(c);
+          if (!IsWordChar(cb) || cp1250::ToUpper(cb) != u) continue;
+          ++sources;
+          if (cb == pb || cb == partner) ++matching;
+        }
+        if (matching) ++(matching == sources ? decided : undecided);
+      }
+      usable = decided == 1 && undecided <= 1;
+    }
+    std::vector<std::string> words;
+    EXPECT_EQ(PositionalPhraseWords(std::string(1, static_cast<char>(pb)), words), usable) << "byte " << p;
+    positional += usable;
+  }
+  // Letters of both cases, digits, and the two letters without a partner.
+  EXPECT_GT(positional, 100);
+  std::vector<std::string> words;
+  EXPECT_TRUE(PositionalPhraseWords("STRA\xDF" "E", words));
+  EXPECT_TRUE(PositionalPhraseWords("5 \xB5G", words));
+}
