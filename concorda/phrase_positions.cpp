@@ -199,6 +199,7 @@ struct PhraseScratch {
   std::vector<RoleOccurrences> occ;
   TaggedOccurrences tagged;
   std::vector<DWORD> ordinals;
+  std::vector<std::vector<Occurrence>> places;  // per phrase word, in one document (DecideStreamed)
   DocRecord doc;
   bool inUse = false;
 
@@ -208,6 +209,7 @@ struct PhraseScratch {
     std::size_t bytes = tagged.capacity() * sizeof(tagged[0]) + ordinals.capacity() * sizeof(DWORD);
     for (const RoleOccurrences& r : occ)
       bytes += r.list.capacity() * sizeof(Occurrence) + r.range.capacity() * sizeof(r.range[0]);
+    for (const std::vector<Occurrence>& p : places) bytes += p.capacity() * sizeof(Occurrence);
     return bytes;
   }
 };
@@ -360,6 +362,129 @@ PhraseVerdict Check(const CPositionsFile& file, const std::vector<Occurrences>& 
   return best;
 }
 
+// A document's verdict over both passes: yes stays, undecided beats no.
+void Merge(PhraseVerdict v, PhraseVerdict& into) {
+  if (v == PhraseVerdict::kYes || (v == PhraseVerdict::kUndecided && into == PhraseVerdict::kNo)) into = v;
+}
+
+// A file word a phrase word stands for, its postings walked in step with
+// the candidates: SeekTo(slot) for ascending slots finds the word's posting
+// of that document, if it has one.
+struct WordCursor {
+  WordCursor(std::shared_ptr<const std::vector<BYTE>> postings, const WordRef& of)
+      : bytes(std::move(postings)), reader(bytes->data(), bytes->size()), ref(of) {
+    more = reader.Next(at);
+  }
+  bool SeekTo(DWORD slot) {
+    while (more && at.slot < slot) more = reader.Next(at);
+    return more && at.slot == slot;
+  }
+  std::shared_ptr<const std::vector<BYTE>> bytes;  // what `reader` walks
+  CPostingReader reader;
+  Posting at;
+  bool more = false;
+  WordRef ref;
+};
+
+// A phrase word of at most this many file words is walked by cursors, one a
+// word, all of whose postings are held at once; one of more (the words that
+// end with "Z", say) is gathered word by word.
+constexpr std::size_t kStreamedRoleWords = 16;
+
+// The common case, every phrase word of a few file words: the candidates
+// are decided one at a time, each phrase word's places read from its
+// cursors, so that only one document's places are ever held. Gathering
+// them all first (Gather) held every place of the rarest word in every
+// candidate, and memory written for the first time costs a page fault a
+// page (about 12 us on our virtual machines): two thirds of the faults of
+// a phrase's first run in a fresh process.
+void DecideStreamed(const CPositionsFile& file, const std::vector<std::vector<WordRef>>& sets,
+                    const std::vector<std::size_t>& order, const std::vector<std::string>& words,
+                    const std::vector<DWORD>& slots, const std::vector<std::size_t>& index, CQueryBudget& budget,
+                    PhraseScratch& scratch, std::vector<PhraseVerdict>& verdicts) {
+  const std::size_t n = words.size();
+  std::vector<std::vector<WordCursor>> cursors(n);
+  for (std::size_t k = 0; k < n; ++k)
+    for (const WordRef& w : sets[k]) cursors[k].emplace_back(file.Postings(w.word), w);
+  std::vector<std::vector<Occurrence>>& places = scratch.places;
+  if (places.size() < n) places.resize(n);
+  std::vector<DWORD>& ordinals = scratch.ordinals;
+  const std::size_t anchor = order[0];
+  std::vector<Occurrences> roles(n);
+  for (std::size_t i = 0; i < slots.size(); ++i) {
+    if (i % 256 == 255) budget.CheckTime();
+    file.PrefetchAhead(slots, i);
+    // The word fewest documents hold first; the others keep only the places
+    // that stand where the phrase puts them from one of its places.
+    bool all = true;
+    for (std::size_t k : order) {
+      std::vector<Occurrence>& list = places[k];
+      list.clear();
+      for (WordCursor& c : cursors[k]) {
+        if (!c.SeekTo(slots[i])) continue;
+        DecodeOrdinals(c.at, ordinals);
+        if (k != anchor)
+          KeepAligned(ordinals, Occurrences(places[anchor]),
+                      static_cast<long long>(k) - static_cast<long long>(anchor));
+        for (DWORD o : ordinals) list.push_back({o, c.ref.undecided, c.ref.word});
+      }
+      // A place holds one word: the places of several words only need ordering.
+      if (cursors[k].size() > 1) std::sort(list.begin(), list.end());
+      if (list.empty()) {
+        all = false;
+        break;
+      }
+      roles[k] = Occurrences(list);
+    }
+    if (!all) continue;
+    Merge(Check(file, roles, slots[i], scratch.doc, words), verdicts[index[i]]);
+  }
+}
+
+// Any phrase word: each word's places in every candidate gathered first,
+// the rarest word's first, and the documents without one of them dropped
+// before the next is read; then each document decided.
+void DecideGathered(const CPositionsFile& file, const std::vector<std::vector<WordRef>>& sets,
+                    const std::vector<std::size_t>& order, const std::vector<std::string>& words,
+                    std::vector<DWORD> slots, std::vector<std::size_t> index, CQueryBudget& budget,
+                    PhraseScratch& scratch, std::vector<PhraseVerdict>& verdicts) {
+  const std::size_t n = words.size();
+  std::vector<RoleOccurrences>& occ = scratch.occ;
+  if (occ.size() < n) occ.resize(n);
+  std::vector<bool> gathered(n, false);
+  for (std::size_t k : order) {
+    // The word gathered first, the one fewest documents hold, anchors the
+    // others: a place of the phrase has all its words at their distances.
+    Anchor anchor;
+    if (k != order[0]) anchor = {&occ[order[0]], static_cast<long long>(k) - static_cast<long long>(order[0])};
+    Gather(file, sets[k], slots, anchor, budget, scratch, occ[k]);
+    gathered[k] = true;
+    // Keep the documents that hold the word.
+    std::size_t out = 0;
+    for (std::size_t i = 0; i < slots.size(); ++i) {
+      if (occ[k].range[i].first == occ[k].range[i].second) continue;
+      if (out != i) {
+        slots[out] = slots[i];
+        index[out] = index[i];
+        for (std::size_t r = 0; r < n; ++r)
+          if (gathered[r]) occ[r].range[out] = occ[r].range[i];
+      }
+      ++out;
+    }
+    slots.resize(out);
+    index.resize(out);
+    for (std::size_t r = 0; r < n; ++r)
+      if (gathered[r]) occ[r].range.resize(out);
+  }
+  std::vector<Occurrences> roles(n);
+  for (std::size_t i = 0; i < slots.size(); ++i) {
+    if (i % 256 == 255) budget.CheckTime();
+    file.PrefetchAhead(slots, i);
+    for (std::size_t k = 0; k < n; ++k) roles[k] = occ[k].Of(i);
+    Merge(Check(file, roles, slots[i], scratch.doc, words), verdicts[index[i]]);
+  }
+}
+
 }  // namespace
 
 bool PositionalPhraseWords(const std::string& phrase, std::vector<std::string>& words) {
@@ -431,43 +556,11 @@ void DecidePhrase(const CPositionsFile& file, const std::vector<std::string>& wo
     std::vector<DWORD> slots;
     std::vector<std::size_t> index = open;  // into candidates
     for (std::size_t i : index) slots.push_back(candidates[i]);
-    std::vector<RoleOccurrences>& occ = scratch.occ;
-    if (occ.size() < n) occ.resize(n);
-    std::vector<bool> gathered(n, false);
-    for (std::size_t k : order) {
-      // The word gathered first, the one fewest documents hold, anchors the
-      // others: a place of the phrase has all its words at their distances.
-      Anchor anchor;
-      if (k != order[0]) anchor = {&occ[order[0]], static_cast<long long>(k) - static_cast<long long>(order[0])};
-      Gather(file, sets[k], slots, anchor, budget, scratch, occ[k]);
-      gathered[k] = true;
-      // Keep the documents that hold the word.
-      std::size_t out = 0;
-      for (std::size_t i = 0; i < slots.size(); ++i) {
-        if (occ[k].range[i].first == occ[k].range[i].second) continue;
-        if (out != i) {
-          slots[out] = slots[i];
-          index[out] = index[i];
-          for (std::size_t r = 0; r < n; ++r)
-            if (gathered[r]) occ[r].range[out] = occ[r].range[i];
-        }
-        ++out;
-      }
-      slots.resize(out);
-      index.resize(out);
-      for (std::size_t r = 0; r < n; ++r)
-        if (gathered[r]) occ[r].range.resize(out);
-    }
-    DocRecord& doc = scratch.doc;
-    std::vector<Occurrences> roles(n);
-    for (std::size_t i = 0; i < slots.size(); ++i) {
-      if (i % 256 == 255) budget.CheckTime();
-      file.PrefetchAhead(slots, i);
-      for (std::size_t k = 0; k < n; ++k) roles[k] = occ[k].Of(i);
-      const PhraseVerdict v = Check(file, roles, slots[i], doc, words);
-      if (v == PhraseVerdict::kYes || (v == PhraseVerdict::kUndecided && verdicts[index[i]] == PhraseVerdict::kNo))
-        verdicts[index[i]] = v;
-    }
+    const bool fewWords = std::all_of(sets.begin(), sets.end(), [](const std::vector<WordRef>& role) {
+      return role.size() <= kStreamedRoleWords;
+    });
+    if (fewWords) DecideStreamed(file, sets, order, words, slots, index, budget, scratch, verdicts);
+    else DecideGathered(file, sets, order, words, std::move(slots), std::move(index), budget, scratch, verdicts);
     std::vector<std::size_t> still;
     for (std::size_t i : open)
       if (verdicts[i] != PhraseVerdict::kYes) still.push_back(i);

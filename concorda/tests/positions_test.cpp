@@ -432,6 +432,69 @@ TEST(PositionsFile, PhrasesOfWordsWithHundredsOfThousandsOfPlacesAgreeWithTheSca
   }
 }
 
+TEST(PositionsFile, PhraseWordsThatStandForManyWordsAgreeWithTheScan) {
+  // Thirty words end with "kodeks" and thirty begin with "prac": a phrase
+  // word cut at the front or back stands for dozens of the file's words
+  // ("odeks" for every word that ends so), which are gathered word by word
+  // rather than walked side by side; whole words are walked side by side.
+  TempDir dir;
+  const std::string path = dir.File("many.vq"), scanPath = dir.File("manyscan.vq");
+  GUID guid = TestGuid();
+  std::vector<std::string> vocabulary = {"sąd", "w", "z", "Kodeks", "pracy"};
+  for (const char* front : {"a", "b", "c", "d", "e", "f", "g", "h", "i", "j", "k", "l", "m", "n", "o",
+                            "p", "r", "s", "t", "u", "w", "y", "z", "ą", "ę", "ł", "ó", "ś", "ż", "ź"}) {
+    vocabulary.push_back(std::string(front) + "kodeks");
+    vocabulary.push_back("prac" + std::string(front));
+  }
+  std::mt19937 random(5);
+  std::vector<std::vector<std::string>> docs;
+  {
+    CDocServer writer(path.c_str(), &guid, kCreate);
+    for (int d = 0; d < 120; ++d) {
+      std::vector<std::string> words;
+      std::string text;
+      for (int k = 0, n = 5 + random() % 60; k < n; ++k) {
+        words.push_back(vocabulary[random() % vocabulary.size()]);
+        text += (k ? (random() % 9 ? " " : ", ") : "") + words.back();
+      }
+      docs.push_back(words);
+      AddDoc(writer, "d" + std::to_string(d), text);
+    }
+  }
+  ASSERT_TRUE(CopyFileReplace(path, scanPath));
+  CDocServer base, scan;
+  ASSERT_TRUE(base.Init(path.c_str(), nullptr, kRead));
+  ASSERT_TRUE(scan.Init(scanPath.c_str(), nullptr, kRead));
+  ASSERT_EQ(base.PositionsState(), concorda::CPositionsFile::State::kUsable);
+  std::vector<std::string> queries = {"\"odeks prac\"", "\"kodeks prac\"", "\"odeks sąd prac\"", "\"kodeks pracy\"",
+                                      "\"sąd w\"", "\"odeks\"", "\"prac\"", "\"dek\""};
+  // Two to four following words of a document, the first cut at the front
+  // and the last at the back now and then.
+  while (queries.size() < 400) {
+    const std::vector<std::string>& words = docs[random() % docs.size()];
+    const std::size_t n = 2 + random() % 3, first = random() % words.size();
+    std::string phrase;
+    for (std::size_t k = 0; k < n && first + k < words.size(); ++k) {
+      std::string w = words[first + k];
+      if (k == 0 && w.size() > 4 && random() % 2) w = w.substr(1 + random() % 2);
+      else if (k + 1 == n && w.size() > 4 && random() % 2) w = w.substr(0, 3 + random() % 2);
+      phrase += (k ? " " : "") + w;
+    }
+    queries.push_back("\"" + phrase + "\"");
+  }
+  // A phrase filters what the rest of its query selects: here nearly every
+  // document, so that phrases of cut words are looked for too (their own
+  // words select nothing).
+  for (std::string& q : queries) q += " LUB *kodeks LUB prac*";
+  std::size_t found = 0;
+  for (const std::string& q : queries) {
+    const std::vector<DWORD> expected = Query(scan, q.c_str());
+    ASSERT_EQ(Query(base, q.c_str()), expected) << q;
+    found += !expected.empty();
+  }
+  EXPECT_GT(found, queries.size() / 2);
+}
+
 TEST(PositionsFile, ADocumentWithoutARecordLeavesTheWordsToTheIndex) {
   TempDir dir;
   const std::string path = dir.File("r.vq");
