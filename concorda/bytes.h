@@ -41,6 +41,12 @@ inline void PutVarint(std::vector<BYTE>& out, DWORD v) {
 // Reads a variable-length integer at p (advanced past it); false when it
 // runs past `end` or is longer than a 32-bit value.
 inline bool GetVarint(const BYTE*& p, const BYTE* end, DWORD& v) {
+  // Most numbers of the positions (gaps between places and documents) fit
+  // in one byte.
+  if (p < end && *p < 0x80) {
+    v = *p++;
+    return true;
+  }
   DWORD value = 0;
   for (int shift = 0; shift < 35 && p < end; shift += 7) {
     const BYTE b = *p++;
