@@ -44,6 +44,14 @@ void CGeneration::Open(std::uint64_t number, const CBaseListing& listing,
   m_openedAt = std::chrono::system_clock::now();
 }
 
+const std::vector<CBaseReport>& CGeneration::Bases() const {
+  std::call_once(m_documentsCounted, [this] {
+    for (CBaseReport& b : m_bases)
+      b.documents = (b.catalogue == kContentsCatalogue ? m_contents : m_main).CountBaseDocuments(b.number);
+  });
+  return m_bases;
+}
+
 void CGeneration::OpenCatalogue(CSrvSrv& catalogue, const char* name, const std::vector<CBaseListing::Entry>& listed,
                                 const std::optional<std::string>& cacheDirectory) {
   std::vector<std::string> paths;
@@ -70,7 +78,7 @@ void CGeneration::OpenCatalogue(CSrvSrv& catalogue, const char* name, const std:
         opened[j] = true;
         break;
       }
-    m_bases.push_back({name, i, path, catalogue.GetBaseGuid(i), catalogue.CountBaseDocuments(i)});
+    m_bases.push_back({name, i, path, catalogue.GetBaseGuid(i), 0});
   }
   for (std::size_t j = 0; j < paths.size(); ++j)
     if (!opened[j]) m_failed.push_back(paths[j]);

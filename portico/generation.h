@@ -9,6 +9,7 @@
 
 #include <chrono>
 #include <cstdint>
+#include <mutex>
 #include <optional>
 #include <string>
 #include <vector>
@@ -75,7 +76,11 @@ class CGeneration {
   std::chrono::system_clock::time_point OpenedAt() const { return m_openedAt; }
   // Listed paths the catalogues could not open.
   const std::vector<std::string>& Failed() const { return m_failed; }
-  const std::vector<CBaseReport>& Bases() const { return m_bases; }
+  // The bases in service. Their documents are counted at the first call:
+  // that reads the header of every item (about 0.1-0.8 s for three bases of
+  // 60,000 documents), which opening, and so the first search after a start
+  // or a publication, does not wait for.
+  const std::vector<CBaseReport>& Bases() const;
 
   // Read-only after Open; safe from any number of threads.
   const CSrvSrv& Main() const { return m_main; }
@@ -95,7 +100,8 @@ class CGeneration {
   CBaseListing m_listing;
   std::chrono::system_clock::time_point m_openedAt{};
   std::vector<std::string> m_failed;
-  std::vector<CBaseReport> m_bases;
+  mutable std::once_flag m_documentsCounted;
+  mutable std::vector<CBaseReport> m_bases;
   CSrvSrv m_main;
   CSrvSrv m_contents;
   CSearchCache m_searchCache;

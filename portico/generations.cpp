@@ -87,6 +87,9 @@ void CGenerations::Run(const std::function<void()>& ready) {
     m_open = 1;
   }
   ready();
+  // The documents of the bases are counted here, while the first requests
+  // are served, rather than by the first status report.
+  Current()->Bases();
   // Generations waiting for their last request are looked at more often.
   while (!m_stop.WaitFor(m_retiring.empty() ? kPollInterval : kPollInterval / 5)) {
     try {
