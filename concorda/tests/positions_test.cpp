@@ -393,6 +393,20 @@ TEST_F(PositionsTest, WithoutSoundWordCountsTheIndexFilesAreRead) {
   EXPECT_NE(lines[0].find("read from the index files"), std::string::npos) << lines[0];
 }
 
+namespace {
+
+// Opens the base at `path` with its positions file, and a copy of it at
+// `scanPath` without one (phrases there are found by reading the documents).
+void OpenWithAndWithoutPositions(const std::string& path, const std::string& scanPath, CDocServer& base,
+                                 CDocServer& scan) {
+  ASSERT_TRUE(CopyFileReplace(path, scanPath));
+  ASSERT_TRUE(base.Init(path.c_str(), nullptr, kRead));
+  ASSERT_TRUE(scan.Init(scanPath.c_str(), nullptr, kRead));
+  ASSERT_EQ(base.PositionsState(), concorda::CPositionsFile::State::kUsable);
+}
+
+}  // namespace
+
 TEST(PositionsFile, PhrasesOfWordsWithHundredsOfThousandsOfPlacesAgreeWithTheScan) {
   // Forty documents of 30,000 words from a vocabulary of four: the places
   // of one word run past what a thread keeps from phrase to phrase, so
@@ -417,11 +431,9 @@ TEST(PositionsFile, PhrasesOfWordsWithHundredsOfThousandsOfPlacesAgreeWithTheSca
       AddDoc(writer, "d" + std::to_string(d), text);
     }
   }
-  ASSERT_TRUE(CopyFileReplace(path, scanPath));
   CDocServer base, scan;
-  ASSERT_TRUE(base.Init(path.c_str(), nullptr, kRead));
-  ASSERT_TRUE(scan.Init(scanPath.c_str(), nullptr, kRead));
-  ASSERT_EQ(base.PositionsState(), concorda::CPositionsFile::State::kUsable);
+  OpenWithAndWithoutPositions(path, scanPath, base, scan);
+  if (HasFatalFailure()) return;
   const std::vector<std::string> queries = {"\"kodeks kodeks\"",       "\"sąd pracy\"",  "\"kodeks pracy sąd\"",
                                             "\"pracy z kodeks kodeks\"", "\"sąd pracy\"",  "\"kodeks\"",
                                             "\"sąd pracy kodeks\" LUB \"pracy pracy\"", "\"sąd pracy\""};
@@ -461,11 +473,9 @@ TEST(PositionsFile, PhraseWordsThatStandForManyWordsAgreeWithTheScan) {
       AddDoc(writer, "d" + std::to_string(d), text);
     }
   }
-  ASSERT_TRUE(CopyFileReplace(path, scanPath));
   CDocServer base, scan;
-  ASSERT_TRUE(base.Init(path.c_str(), nullptr, kRead));
-  ASSERT_TRUE(scan.Init(scanPath.c_str(), nullptr, kRead));
-  ASSERT_EQ(base.PositionsState(), concorda::CPositionsFile::State::kUsable);
+  OpenWithAndWithoutPositions(path, scanPath, base, scan);
+  if (HasFatalFailure()) return;
   std::vector<std::string> queries = {"\"odeks prac\"", "\"kodeks prac\"", "\"odeks sąd prac\"", "\"kodeks pracy\"",
                                       "\"sąd w\"", "\"odeks\"", "\"prac\"", "\"dek\""};
   // Two to four following words of a document, the first cut at the front
