@@ -46,8 +46,15 @@ void CGeneration::Open(std::uint64_t number, const CBaseListing& listing,
 
 const std::vector<CBaseReport>& CGeneration::Bases() const {
   std::call_once(m_documentsCounted, [this] {
-    for (CBaseReport& b : m_bases)
-      b.documents = (b.catalogue == kContentsCatalogue ? m_contents : m_main).CountBaseDocuments(b.number);
+    for (CBaseReport& b : m_bases) {
+      // Called by the generations thread, which nothing above catches for:
+      // a base that cannot be counted reports 0, with a line in the log.
+      try {
+        b.documents = (b.catalogue == kContentsCatalogue ? m_contents : m_main).CountBaseDocuments(b.number);
+      } catch (const std::exception& e) {
+        MessageBox(b.path + ": its documents could not be counted: " + e.what(), "portico");
+      }
+    }
   });
   return m_bases;
 }
