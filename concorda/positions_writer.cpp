@@ -108,6 +108,7 @@ void CPositionsBuilder::Add(DWORD record, const CDocPositions& doc, bool indexed
     PutVarint(m_scratch, static_cast<DWORD>(ordinals.size()));
     Append(w, m_scratch, ordinals);
     w.lastSession = session;
+    ++w.documents;
     w.any = true;
   }
   m_docOffsets.push_back(m_records.size());
@@ -136,6 +137,11 @@ void CPositionsBuilder::Entries(std::size_t id, std::vector<Entry>& out) const {
       p += length;
     }
   }
+}
+
+DWORD CPositionsBuilder::AppendPostingsInPlace(std::size_t id, std::vector<BYTE>& out) const {
+  for (const Block* b = m_words[id].head; b; b = b->next) out.insert(out.end(), b->data, b->data + b->used);
+  return m_words[id].documents;
 }
 
 std::string_view CPositionsBuilder::Record(DWORD session) const {
@@ -201,6 +207,11 @@ bool WritePositionsFile(const std::string& path, const GUID& guid, ULONGLONG sta
   std::sort(sessionOrder.begin(), sessionOrder.end(),
             [&](DWORD a, DWORD b) { return session.WordText(a) < session.WordText(b); });
   const std::size_t oldWords = old ? old->WordCount() : 0;
+  // Every document of the session in the slot of its session number (a base
+  // built in one session): a word the old file does not hold is copied from
+  // its chain as it stands, without decoding and coding it again.
+  bool sessionInPlace = true;
+  for (DWORD s = 0; s < sessionSlot.size() && sessionInPlace; ++s) sessionInPlace = sessionSlot[s] == s;
 
   std::optional<std::string> temporary = CreateFileBeside(path);
   if (!temporary) {
@@ -242,39 +253,45 @@ bool WritePositionsFile(const std::string& path, const GUID& guid, ULONGLONG sta
       else if (j == sessionOrder.size()) order = -1;
       else order = old->Word(i).compare(session.WordText(sessionOrder[j]));
       word = order <= 0 ? old->Word(i) : session.WordText(sessionOrder[j]);
-      merged.clear();
-      if (order <= 0) {
-        old->ReadPostings(i, oldBytes);
-        CPostingReader reader(oldBytes.data(), oldBytes.size());
-        Posting p;
-        while (reader.Next(p))
-          if (p.slot < oldSlot.size() && oldSlot[p.slot] != CPositionsBuilder::kNone)
-            merged.push_back({oldSlot[p.slot], p.ordinals, static_cast<std::size_t>(p.ordinalsEnd - p.ordinals)});
-      }
-      if (order >= 0) {
-        session.Entries(sessionOrder[j], fresh);
-        for (const auto& e : fresh)
-          if (sessionSlot[e.session] != CPositionsBuilder::kNone)
-            merged.push_back({sessionSlot[e.session], e.ordinals, e.length});
-      }
       const std::string text(word);
+      out.clear();
+      DWORD documents = 0;
+      if (order > 0 && sessionInPlace) {
+        documents = session.AppendPostingsInPlace(sessionOrder[j], out);
+      } else {
+        merged.clear();
+        if (order <= 0) {
+          old->ReadPostings(i, oldBytes);
+          CPostingReader reader(oldBytes.data(), oldBytes.size());
+          Posting p;
+          while (reader.Next(p))
+            if (p.slot < oldSlot.size() && oldSlot[p.slot] != CPositionsBuilder::kNone)
+              merged.push_back({oldSlot[p.slot], p.ordinals, static_cast<std::size_t>(p.ordinalsEnd - p.ordinals)});
+        }
+        if (order >= 0) {
+          session.Entries(sessionOrder[j], fresh);
+          for (const auto& e : fresh)
+            if (sessionSlot[e.session] != CPositionsBuilder::kNone)
+              merged.push_back({sessionSlot[e.session], e.ordinals, e.length});
+        }
+        auto bySlot = [](const NewPosting& a, const NewPosting& b) { return a.slot < b.slot; };
+        if (!std::is_sorted(merged.begin(), merged.end(), bySlot)) std::sort(merged.begin(), merged.end(), bySlot);
+        DWORD previous = 0;
+        for (std::size_t k = 0; k < merged.size(); ++k) {
+          if (k > 0 && merged[k].slot == previous) continue;  // one document is never in two sources
+          PutVarint(out, k == 0 ? merged[k].slot : merged[k].slot - previous);
+          PutVarint(out, static_cast<DWORD>(merged[k].length));
+          out.insert(out.end(), merged[k].ordinals, merged[k].ordinals + merged[k].length);
+          previous = merged[k].slot;
+        }
+        documents = static_cast<DWORD>(merged.size());
+      }
       if (order <= 0) ++i;
       if (order >= 0) ++j;
-      if (merged.empty()) continue;  // every document of the word is gone
-      auto bySlot = [](const NewPosting& a, const NewPosting& b) { return a.slot < b.slot; };
-      if (!std::is_sorted(merged.begin(), merged.end(), bySlot)) std::sort(merged.begin(), merged.end(), bySlot);
-      out.clear();
-      DWORD previous = 0;
-      for (std::size_t k = 0; k < merged.size(); ++k) {
-        if (k > 0 && merged[k].slot == previous) continue;  // one document is never in two sources
-        PutVarint(out, k == 0 ? merged[k].slot : merged[k].slot - previous);
-        PutVarint(out, static_cast<DWORD>(merged[k].length));
-        out.insert(out.end(), merged[k].ordinals, merged[k].ordinals + merged[k].length);
-        previous = merged[k].slot;
-      }
+      if (documents == 0) continue;  // every document of the word is gone
       PutQword(wordEntries, postings.Length());
       PutDword(wordEntries, static_cast<DWORD>(out.size()));
-      PutDword(wordEntries, static_cast<DWORD>(merged.size()));
+      PutDword(wordEntries, documents);
       PutDword(wordEntries, Crc32(out.data(), out.size()));
       PutDword(wordEntries, 0);
       postings.Write(out);

@@ -64,6 +64,11 @@ class CPositionsBuilder {
     std::size_t length;
   };
   void Entries(std::size_t id, std::vector<Entry>& out) const;
+  // The postings of a word appended to `out` as the file stores them when
+  // every document of the session has its session number for its slot (a
+  // base built in one session): the entries are coded alike. Returns how
+  // many documents they list.
+  DWORD AppendPostingsInPlace(std::size_t id, std::vector<BYTE>& out) const;
   // The record of a document (section 5 form).
   std::string_view Record(DWORD session) const;
 
@@ -79,6 +84,7 @@ class CPositionsBuilder {
     Block* head = nullptr;
     Block* tail = nullptr;
     DWORD lastSession = 0;
+    DWORD documents = 0;
     bool any = false;
   };
   Block* NewBlock(std::size_t capacity);

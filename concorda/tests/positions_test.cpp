@@ -9,6 +9,7 @@
 #include <algorithm>
 #include <fstream>
 #include <iterator>
+#include <map>
 #include <random>
 
 #include "concorda/positions_format.h"
@@ -440,7 +441,9 @@ TEST(PositionsFile, PhrasesOfWordsWithHundredsOfThousandsOfPlacesAgreeWithTheSca
   for (const std::string& q : queries) {
     const std::vector<DWORD> expected = Query(scan, q.c_str());
     EXPECT_EQ(Query(base, q.c_str()), expected) << q;
-    if (q == "\"sąd pracy\"") EXPECT_EQ(expected.size(), 32u) << "every document but the plain ones";
+    if (q == "\"sąd pracy\"") {
+      EXPECT_EQ(expected.size(), 32u) << "every document but the plain ones";
+    }
   }
 }
 
@@ -611,4 +614,100 @@ TEST(PositionsFile, FollowsTheBaseThroughItsWritingCommands) {
     ASSERT_TRUE(target.Union(&first, &other));
   }
   check(merged, "merge");
+}
+
+namespace {
+
+// A word's postings as a positions file holds them, read from its bytes:
+// the documents it names (by item name) with their ordinals, and the count
+// of documents the word's entry gives.
+struct WordPostings {
+  DWORD count = 0;
+  std::map<std::string, std::vector<DWORD>> ordinals;
+  bool operator==(const WordPostings&) const = default;
+};
+
+DWORD Varint(const std::vector<BYTE>& b, std::size_t& at) {
+  DWORD v = 0;
+  for (int shift = 0;; shift += 7) {
+    const BYTE c = b.at(at++);
+    v |= static_cast<DWORD>(c & 0x7F) << shift;
+    if (!(c & 0x80)) return v;
+  }
+}
+
+std::map<std::string, WordPostings> PostingsOfTheFile(const std::string& basePath) {
+  const std::vector<BYTE> file = FileBytes(basePath + "p");
+  auto section = [&](DWORD id) {
+    const std::size_t entry = SectionEntry(file, id);
+    EXPECT_NE(entry, 0u) << id;
+    return Dword(file, entry + 8);  // the files of these tests are far below 4 GB
+  };
+  const std::size_t words = section(concorda::kSectionWords), postings = section(concorda::kSectionPostings);
+  CDocServer base(basePath.c_str(), nullptr, kRead);
+  std::map<std::string, WordPostings> out;
+  const DWORD n = Dword(file, words);
+  const std::size_t offsets = words + 8 + 24 * std::size_t{n}, text = offsets + 4 * (std::size_t{n} + 1);
+  for (DWORD w = 0; w < n; ++w) {
+    const std::size_t entry = words + 8 + 24 * std::size_t{w};
+    const std::string word(reinterpret_cast<const char*>(file.data()) + text + Dword(file, offsets + 4 * w),
+                           Dword(file, offsets + 4 * (w + 1)) - Dword(file, offsets + 4 * w));
+    WordPostings& p = out[word];
+    p.count = Dword(file, entry + 12);
+    std::size_t at = postings + Dword(file, entry);
+    const std::size_t end = at + Dword(file, entry + 8);
+    DWORD slot = 0;
+    for (bool first = true; at < end; first = false) {
+      slot = first ? Varint(file, at) : slot + Varint(file, at);
+      const std::size_t ordinalsEnd = at + Varint(file, at);
+      _FILEITEM* item = base.GetItem(slot);
+      EXPECT_NE(item, nullptr) << word << " names slot " << slot;
+      std::vector<DWORD>& ordinals = p.ordinals[item ? item->szName : "?"];
+      CFileServer::FreeFileItem(item);
+      for (DWORD o = 0; at < ordinalsEnd;) ordinals.push_back(o += Varint(file, at));
+    }
+  }
+  return out;
+}
+
+}  // namespace
+
+TEST(PositionsFile, ABaseBuiltInOneSessionHoldsThePostingsOfOneBuiltInTwo) {
+  // Built in one session, a word's postings are the session's own; built in
+  // two, the second copies the first's file and adds its documents behind
+  // the index files of the first. The same documents give the same places,
+  // and each word's count of documents is the number its postings name.
+  TempDir dir;
+  const std::string once = dir.File("once.vq"), twice = dir.File("twice.vq");
+  GUID guid = TestGuid();
+  Corpus corpus(33);
+  std::vector<std::string> docs;
+  for (int i = 0; i < 90; ++i) docs.push_back(corpus.Document());
+  {
+    CDocServer writer(once.c_str(), &guid, kCreate);
+    for (int i = 0; i < 90; ++i) AddDoc(writer, "d" + std::to_string(i), docs[i]);
+  }
+  {
+    CDocServer writer(twice.c_str(), &guid, kCreate);
+    for (int i = 0; i < 50; ++i) AddDoc(writer, "d" + std::to_string(i), docs[i]);
+  }
+  {
+    CDocServer writer(twice.c_str(), nullptr, kWrite);
+    for (int i = 50; i < 90; ++i) AddDoc(writer, "d" + std::to_string(i), docs[i]);
+  }
+  const auto fromOne = PostingsOfTheFile(once), fromTwo = PostingsOfTheFile(twice);
+  ASSERT_GT(fromOne.size(), 30u);
+  EXPECT_EQ(fromOne, fromTwo);
+  for (const auto& [word, p] : fromOne) EXPECT_EQ(p.count, p.ordinals.size()) << word;
+  // A word's places worked out by hand: "kodeks pracy w sąd" has them all once.
+  const std::string last = dir.File("small.vq");
+  {
+    CDocServer writer(last.c_str(), &guid, kCreate);
+    AddDoc(writer, "a", "kodeks pracy w sąd kodeks");
+    AddDoc(writer, "b", "sąd <B>pracy</B>");
+  }
+  const auto small = PostingsOfTheFile(last);
+  EXPECT_EQ(small.at("KODEKS").ordinals, (std::map<std::string, std::vector<DWORD>>{{"a", {0, 4}}}));
+  EXPECT_EQ(small.at("SĄD").ordinals, (std::map<std::string, std::vector<DWORD>>{{"a", {3}}, {"b", {0}}}));
+  EXPECT_EQ(small.at("PRACY").count, 2u);
 }
