@@ -17,6 +17,7 @@
 #include "portico/extension.h"
 #include "portico/pages.h"
 #include "portico/request.h"
+#include "portico/result_items.h"
 #include "portico/search_cache.h"
 #include "portico/search_fragments.h"
 #include "portico/search_query.h"
@@ -53,20 +54,18 @@ bool RunSearch(const CPorticoExtension& extension, const SearchFields& fields, s
     case 2: AppendRange(catalogue, fields, _RNP::kMP, range); break;
     default: break;  // selects nothing
   }
-  std::sort(range.begin(), range.end());
   // Nothing in range: the word query could only be intersected away.
   if (fields.strPattern.empty() || range.empty()) {
+    SortItems(range);
     result.swap(range);
     return true;
   }
 
   std::vector<DWORD> hits;
   if (!FindWordItems(catalogue, WordQuery(fields), hits)) return false;
-  std::sort(hits.begin(), hits.end());
   // Every item of both lists, as often as it occurs in the list where it is
-  // rarer, ascending: what the two merge passes over the sorted lists leave.
-  result.clear();
-  std::set_intersection(range.begin(), range.end(), hits.begin(), hits.end(), std::back_inserter(result));
+  // rarer, ascending.
+  result = ItemsInBoth(range, hits);
   return true;
 }
 
