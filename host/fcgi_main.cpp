@@ -46,6 +46,7 @@ int main(int argc, char** argv) {
     std::cout << host::FcgiUsage();
     return 0;
   }
+  host::KeepFreedMemory();
   // A web server that goes away must cost a failed write, not the process.
   ::signal(SIGPIPE, SIG_IGN);
   // Blocked before any thread starts, so every thread inherits the block and

@@ -1,5 +1,6 @@
 #include "host/host_startup.h"
 
+#include <malloc.h>
 #include <unistd.h>
 
 #include <cstdio>
@@ -20,6 +21,14 @@ std::string DefaultExtensionPath() {
   ssize_t n = ::readlink("/proc/self/exe", self.data(), self.size() - 1);
   std::string dir = n > 0 ? DirectoryOf(std::string(self.data(), std::size_t(n))) : ".";
   return dir + "/../lib/libportico.so";
+}
+
+void KeepFreedMemory() {
+  // Blocks up to 32 MB (the most the allocator allows) come from its heaps,
+  // not from mappings of their own that go back when freed; and free memory
+  // at the top of a heap goes back only beyond 1 GB.
+  ::mallopt(M_MMAP_THRESHOLD, 32 << 20);
+  ::mallopt(M_TRIM_THRESHOLD, 1 << 30);
 }
 
 std::optional<std::string> InstallationDirectory(std::string* registryPath, std::string* error) {

@@ -17,6 +17,13 @@ class StaticFiles;
 // Exit status of a host that could not start.
 inline constexpr int kStartFailure = 1;
 
+// Makes the process keep the memory its requests free for the requests after
+// them instead of handing it back to the system: a search takes and frees
+// lists of megabytes, and memory handed back is taken again page by page,
+// a page fault a page, and is handed back with a flush of every core's
+// address cache. The resident size then stays near the largest it has been.
+void KeepFreedMemory();
+
 // ../lib/libportico.so beside the running program, as installed and as built.
 std::string DefaultExtensionPath();
 

@@ -40,6 +40,7 @@ int main(int argc, char** argv) {
     std::cout << host::ServerUsage();
     return 0;
   }
+  host::KeepFreedMemory();
   // A client that goes away must cost a failed write, not the process.
   ::signal(SIGPIPE, SIG_IGN);
 
