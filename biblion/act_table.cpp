@@ -103,7 +103,11 @@ bool CActTable::FindFromRNP(_RNP from, _RNP to, int mode, std::vector<DWORD>& ou
   const DWORD hi = _RNP::Make(to.Kind(), to.Year(), 0x1FF, 0x7FF, 1).dw;
   if (lo > hi) return false;
   auto [b, e] = FirstRange(lo, hi);
+  // Room for every entry of the stretch at once: the bounds of a search
+  // often take a hundred thousand acts, and a list grown by doubling copies
+  // them over and over.
   std::vector<const ActEntry*> s;
+  s.reserve(static_cast<std::size_t>(e - b));
   for (const ActEntry* a = b; a != e; ++a) {
     const _RNP f(a->dwFirst);
     if (Within(f.Kind(), from.Kind(), to.Kind()) && Within(f.Year(), from.Year(), to.Year()) &&
@@ -112,6 +116,7 @@ bool CActTable::FindFromRNP(_RNP from, _RNP to, int mode, std::vector<DWORD>& ou
   }
   if (s.empty()) return false;
   const std::size_t n = s.size();
+  out.reserve(n);
   switch (mode) {
     case 1:
       for (std::size_t k = 0; k < n; ++k)

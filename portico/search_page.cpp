@@ -34,6 +34,10 @@ constexpr char kTooComplex[] =
 void AppendRange(const CSrvSrv& catalogue, const SearchFields& fields, DWORD journal, std::vector<DWORD>& out) {
   _RNP lower, upper;
   SearchBounds(fields, journal, &lower, &upper);
+  if (out.empty()) {  // the first journal's acts are the list (FindFromRNP replaces it)
+    catalogue.FindFromRNP(&lower, &upper, fields.nMode, out);
+    return;
+  }
   std::vector<DWORD> range;
   catalogue.FindFromRNP(&lower, &upper, fields.nMode, range);
   out.insert(out.end(), range.begin(), range.end());
