@@ -32,7 +32,9 @@ bool CountItems(const std::vector<DWORD>& items, std::vector<std::uint8_t>& coun
 }  // namespace
 
 void SortItems(std::vector<DWORD>& items) {
-  if (items.size() < kFewItems || std::is_sorted(items.begin(), items.end())) {
+  // The hits of a word query mostly come in order already.
+  if (std::is_sorted(items.begin(), items.end())) return;
+  if (items.size() < kFewItems) {
     std::sort(items.begin(), items.end());
     return;
   }
