@@ -41,7 +41,7 @@ DWORD CDocServer::StorePrepared(CPreparedDocument& doc, DWORD index, bool replac
                                : InsertEncoded(doc.Record(), doc.Item(), index);
   if (stored == kNoItem) return kNoItem;
   IndexKeys(stored, doc.Keys());
-  IndexWords(stored, doc.Positions());
+  IndexWords(stored, doc.Positions(), !replace && stored + 1 == m_dwSize);
   return stored;
 }
 
@@ -92,7 +92,7 @@ void CDocServer::IndexDocument(DWORD index, CFile& file) {
   IndexWords(index, m_docPositions);
 }
 
-void CDocServer::IndexWords(DWORD index, const CDocPositions& doc) {
+void CDocServer::IndexWords(DWORD index, const CDocPositions& doc, bool appended) {
   if (!IsWritable() || index > kMaxTopicItem) return;
   if (m_dwIndexedSinceFlush >= g_dwFlushInterval.load()) {
     FlushMemory();
@@ -101,13 +101,19 @@ void CDocServer::IndexWords(DWORD index, const CDocPositions& doc) {
   IndexChanged();
   ++m_dwIndexedSinceFlush;
   m_bDirty = true;
-  MergeWords(index, doc);
   if (!m_positionsSession) m_positionsSession = std::make_unique<CPositionsBuilder>();
+  if (appended && CanDeferTopics(index, doc)) {
+    m_positionsSession->Add(FindOffset(index), doc, true);
+    DeferTopics(index, doc);
+    return;
+  }
+  MergeWords(index, doc);
   m_positionsSession->Add(FindOffset(index), doc, true);
 }
 
 void CDocServer::MergeWords(DWORD index, const CDocPositions& doc) {
   CSingleLock lock(m_mutexIndex);
+  CWordTable& table = Words();
   // The document's admitted words with their counts as words (markup
   // pieces are no words of the index).
   std::vector<const CDocPositions::Word*> words;
@@ -122,15 +128,15 @@ void CDocServer::MergeWords(DWORD index, const CDocPositions& doc) {
   // another (a lookup would otherwise wait for each in turn).
   std::vector<WordIndex*> records(words.size());
   std::vector<const WordIndex*> probable(words.size());
-  for (const CDocPositions::Word* w : words) m_words.PrefetchSlot(w->hash);
+  for (const CDocPositions::Word* w : words) table.PrefetchSlot(w->hash);
   for (std::size_t i = 0; i < words.size(); ++i)
-    if ((probable[i] = m_words.Probable(words[i]->hash))) __builtin_prefetch(probable[i]);
+    if ((probable[i] = table.Probable(words[i]->hash))) __builtin_prefetch(probable[i]);
   for (const WordIndex* w : probable)
     if (w) {
       __builtin_prefetch(w->m_pWord);
       PrefetchTopicEnd(*w);
     }
-  for (std::size_t i = 0; i < words.size(); ++i) records[i] = m_words.Lookup(HashedWord{words[i]->text, words[i]->hash});
+  for (std::size_t i = 0; i < words.size(); ++i) records[i] = table.Lookup(HashedWord{words[i]->text, words[i]->hash});
   std::vector<std::pair<std::string_view, DWORD>> fresh;
   for (std::size_t i = 0; i < words.size(); ++i) {
     const std::string_view word = words[i]->text;
@@ -157,14 +163,20 @@ void CDocServer::MergeWords(DWORD index, const CDocPositions& doc) {
     w.m_nCount = 1;
     w.m_dwTopic = MakeTopic(index, count);
     w.m_dwLogPos = static_cast<DWORD>(m_log.Size());
-    pos = m_words.LowerBound(w.m_pWord, pos);
+    pos = table.LowerBound(w.m_pWord, pos);
     added.emplace_back(pos, w);
   }
-  m_words.InsertSorted(added);
+  table.InsertSorted(added);
 }
 
 void CDocServer::RecordChange(BYTE kind, DWORD index) {
   if (m_nHookPause > 0) return;
+  // Deferred topics have seen every change so far: only a document appended
+  // behind them leaves them as they are.
+  // Waiting topics are moved or dropped here, as the log moves the topics of
+  // the table (a hook comes in the middle of the container's write, when
+  // the index files cannot be read to merge them).
+  ShiftDeferredTopics(ChangeRecord{kind, index});
   m_termCache.Clear();
   if (m_keys.Apply(kind, index)) m_bChanged = TRUE;
   m_log.Append(kind, index);

@@ -23,6 +23,8 @@ ULONGLONG CDocServer::StateStamp() {
 }
 
 void CDocServer::ReleasePositions() {
+  // Waiting topics name the session's words: they go into the table first.
+  Words();
   m_positionsSession.reset();
   m_positionsFile.reset();
   m_positionsRecords.clear();

@@ -47,7 +47,7 @@ class CDocQuery : public CQueryEvaluator {
     const bool marked = IsMarker(static_cast<unsigned char>(term[0]));
     if (!marked && !HasWildcard(term)) {
       std::vector<DWORD> items;
-      std::size_t i = m_s.m_words.Find(term.c_str());
+      std::size_t i = m_s.Words().Find(term.c_str());
       if (i != CWordTable::npos) m_s.CopyWordItems(i, items);
       ItemSet r;
       AddItems(r, items);
@@ -69,7 +69,7 @@ class CDocQuery : public CQueryEvaluator {
       m_s.FindMarkedWords(term, words, &Budget());
     } else {
       FindTermWords(
-          m_s.m_words, [this]() -> const std::vector<DWORD>& { return m_s.SuffixIndex(); }, term, words, &Budget());
+          m_s.Words(), [this]() -> const std::vector<DWORD>& { return m_s.SuffixIndex(); }, term, words, &Budget());
     }
     fresh->nWords = words.size();
     Budget().ChargeExpandedWords(words.size());

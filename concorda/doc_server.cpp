@@ -73,7 +73,8 @@ void CDocServer::Close() {
 void CDocServer::ReleaseIndex() {
   {
     CSingleLock lock(m_mutexIndex);
-    m_words.Clear();
+    DropDeferredTopics();
+    m_wordTable.Clear();
     m_cache.Clear();
     IndexChanged();
     m_aSuffix.clear();
@@ -136,25 +137,26 @@ void CDocServer::LoadKeyTable() {
 void CDocServer::LoadWordTable() {
   {
     CSingleLock lock(m_mutexIndex);
-    m_words.Clear();
+    DropDeferredTopics();
+    m_wordTable.Clear();
     m_cache.Clear();
     IndexChanged();
   }
   m_wordBlock.clear();
-  m_words.SetOwnsWords(IsWritable());
+  m_wordTable.SetOwnsWords(IsWritable());
 
   CMemFile file(4096);
   if (!ReadSystemFile(kWordTableName, file)) return;
   ParsedWordTable parsed = ParseWordTableFile(file.GetBuffer(), static_cast<std::size_t>(file.GetLength()));
   file.Close();
-  m_words.Reserve(parsed.words.size());
+  m_wordTable.Reserve(parsed.words.size());
   if (IsWritable()) {
     for (const auto& [offset, ref] : parsed.words) {
       WordIndex w;
       w.m_pWord = strdup(reinterpret_cast<const char*>(parsed.area.data() + offset));
       if (!w.m_pWord) throw CMemoryException();
       w.m_dwRef = ref;
-      m_words.Append(w);
+      m_wordTable.Append(w);
     }
     return;
   }
@@ -164,6 +166,6 @@ void CDocServer::LoadWordTable() {
     WordIndex w;
     w.m_pWord = reinterpret_cast<char*>(m_wordBlock.data() + offset);
     w.m_dwRef = ref;
-    m_words.Append(w);
+    m_wordTable.Append(w);
   }
 }

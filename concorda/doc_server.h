@@ -172,8 +172,8 @@ class CDocServer : public CFileServer {
   // The word table, for the tools: the number of words, a word, and its
   // topics (item index in bits 0-23, occurrences in bits 24-31; loaded when
   // needed; empty when unreadable).
-  DWORD GetWordCount() const { return static_cast<DWORD>(m_words.Size()); }
-  const char* GetWordAt(DWORD i) const { return i < m_words.Size() ? m_words[i].m_pWord : nullptr; }
+  DWORD GetWordCount() const { return static_cast<DWORD>(Words().Size()); }
+  const char* GetWordAt(DWORD i) const { return i < Words().Size() ? Words()[i].m_pWord : nullptr; }
   std::vector<DWORD> GetWordTopics(DWORD i);
   // Number of keys in the key table.
   DWORD GetKeyCount() const { return static_cast<DWORD>(m_keys.Size()); }
@@ -250,10 +250,39 @@ class CDocServer : public CFileServer {
   // --- indexing (doc_indexer.cpp) ---
   // Indexes the words of a document read into `doc` under `index`, and
   // keeps its positions for the positions file.
-  void IndexWords(DWORD index, const concorda::CDocPositions& doc);
+  // `appended`: the document was just stored behind every other one (its
+  // topics may wait, see Words()).
+  void IndexWords(DWORD index, const concorda::CDocPositions& doc, bool appended = false);
   void MergeWords(DWORD index, const concorda::CDocPositions& doc);
   DWORD StoreDocument(CFile& file, const _FILEITEM* item, DWORD index, const char* keys, DWORD method, bool replace);
   void RecordChange(BYTE kind, DWORD index);
+
+  // --- topics of appended documents (doc_deferred_topics.cpp) ---
+  // A build appends document after document. Putting each word's topic at
+  // the end of its list as the documents come costs a cache miss per word
+  // and document (the lists lie all over memory); instead the topics of
+  // appended documents wait, as the positions builder's word numbers with
+  // their occurrences, and go into the word table in one pass, word by word,
+  // the next time the table is used: every use goes through Words(). The
+  // table, its topics and everything written from them are the same as if
+  // each document had been merged on its own.
+  concorda::CWordTable& Words() {
+    if (!m_deferredDocs.empty()) MergeDeferredTopics();
+    return m_wordTable;
+  }
+  const concorda::CWordTable& Words() const { return const_cast<CDocServer*>(this)->Words(); }
+  // True when a document indexed at `index` may wait: it lies behind every
+  // waiting one, and the numbers fit the waiting form.
+  bool CanDeferTopics(DWORD index, const concorda::CDocPositions& doc) const;
+  // True when nothing waits, or an item at `index` lies behind all that does.
+  bool DefersBefore(DWORD index) const { return m_deferredDocs.empty() || m_deferredDocs.back().item < index; }
+  // A change of the container moves the waiting documents as it moves the
+  // topics of the table; a document it takes away is left out when merged.
+  void ShiftDeferredTopics(const concorda::ChangeRecord& change);
+  // Keeps the topics of the document just added to the positions builder.
+  void DeferTopics(DWORD index, const concorda::CDocPositions& doc);
+  void MergeDeferredTopics();
+  void DropDeferredTopics();
 
   // --- the positions file (doc_positions_file.cpp) ---
   ULONGLONG StateStamp();
@@ -306,7 +335,18 @@ class CDocServer : public CFileServer {
   concorda::CGrowBlock m_wordBuf;        // word scratch buffer (words with markup inside)
   std::vector<BYTE> m_wordBlock;         // read-only: the word area the words point into
   concorda::CKeyTable m_keys;
-  concorda::CWordTable m_words;
+  concorda::CWordTable m_wordTable;      // use through Words()
+  // Waiting topics (Words()): per admitted word of each appended document,
+  // its number in the positions builder (bits 8-31) and its occurrences as
+  // a word, capped at 255 (bits 0-7); per document, its item and the end of
+  // its words in m_deferredTopics.
+  static constexpr DWORD kGoneItem = 0xFFFFFFFF;  // the document was removed since
+  struct DeferredDoc {
+    DWORD item;
+    std::size_t end;
+  };
+  std::vector<DWORD> m_deferredTopics;
+  std::vector<DeferredDoc> m_deferredDocs;
   concorda::CChangeLog m_log;
   concorda::CIndexFileCache m_cache;     // guarded by m_mutexIndex
   BOOL m_bChanged = FALSE;               // a hook changed the key table

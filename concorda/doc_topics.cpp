@@ -65,7 +65,7 @@ DWORD CDocServer::StoredTopicCount(const WordIndex& w) {
 
 void CDocServer::CopyTopicItems(std::size_t pos, std::vector<DWORD>& items, bool wholeTopics) {
   CSingleLock lock(m_mutexIndex);
-  WordIndex& w = m_words[pos];
+  WordIndex& w = Words()[pos];
   LoadTopics(w);
   const DWORD* t = TopicData(w);
   const DWORD mask = wholeTopics ? 0xFFFFFFFF : kItemMask;
@@ -81,7 +81,7 @@ void CDocServer::CopyWordItems(std::size_t pos, std::vector<DWORD>& items) {
   // Opened before the index is locked: opening reads the container.
   if (const CPositionsFile* file = TopicPositions()) {
     CSingleLock lock(m_mutexIndex);
-    WordIndex& w = m_words[pos];
+    WordIndex& w = Words()[pos];
     if (!TopicsLoaded(w) && m_log.Size() == 0) TopicsFromPositions(*file, w);
   }
   CopyTopicItems(pos, items);
@@ -89,7 +89,7 @@ void CDocServer::CopyWordItems(std::size_t pos, std::vector<DWORD>& items) {
 
 std::vector<DWORD> CDocServer::GetWordTopics(DWORD i) {
   std::vector<DWORD> topics;
-  if (i < m_words.Size()) CopyTopicItems(i, topics, true);
+  if (i < Words().Size()) CopyTopicItems(i, topics, true);
   return topics;
 }
 
@@ -105,7 +105,7 @@ const std::vector<DWORD>& CDocServer::SuffixIndex() {
   if (!m_bSuffixCurrent.load(std::memory_order_acquire)) {
     CSingleLock lock(m_mutexIndex);
     if (!m_bSuffixCurrent.load(std::memory_order_relaxed)) {
-      m_aSuffix = BuildSuffixIndex(m_words);
+      m_aSuffix = BuildSuffixIndex(Words());
       m_bSuffixCurrent.store(true, std::memory_order_release);
     }
   }

@@ -26,7 +26,7 @@ std::vector<DWORD> CDocServer::UnionPlaces(DWORD& next) {
 
 void CDocServer::CopyMappedTopics(std::size_t pos, const std::vector<DWORD>& places, std::vector<DWORD>& out) {
   CSingleLock lock(m_mutexIndex);
-  WordIndex& w = m_words[pos];
+  WordIndex& w = Words()[pos];
   const bool wasStored = !TopicsLoaded(w);
   const DWORD ref = w.m_dwRef;
   LoadTopics(w);
@@ -56,9 +56,9 @@ BOOL CDocServer::Union(CDocServer* first, CDocServer* second) {
 
   // This container's own index is replaced by the merged one.
   ReleaseIndex();
-  m_words.SetOwnsWords(true);
-  const CWordTable& a = first->m_words;
-  const CWordTable& b = second->m_words;
+  Words().SetOwnsWords(true);
+  const CWordTable& a = first->Words();
+  const CWordTable& b = second->Words();
   std::size_t i = 0, j = 0;
   std::vector<DWORD> topics;
   while (i < a.Size() || j < b.Size()) {
@@ -77,7 +77,7 @@ BOOL CDocServer::Union(CDocServer* first, CDocServer* second) {
       std::free(w.m_pWord);
       continue;
     }
-    m_words.Append(w);
+    Words().Append(w);
   }
   auto copyKeys = [this](const CDocServer* source, const std::vector<DWORD>& places) {
     for (const auto& [hash, items] : source->m_keys.All())

@@ -56,7 +56,7 @@ const CWordForms& CDocServer::LemmaTable() {
     if (!m_bLemmasCurrent.load(std::memory_order_relaxed)) {
       m_pLemmasFile = LoadStoredForms(kSectionLemmas, m_lemmaTable) ? QueryPositions() : nullptr;
       if (!m_pLemmasFile) {
-        const WordList words = TableWords(m_words);
+        const WordList words = TableWords(Words());
         std::vector<BYTE> section;
         if (const CLemmatizer* dictionary = CLemmatizer::Shared()) section = BuildLemmaSection(words, *dictionary);
         std::string why;
@@ -74,7 +74,7 @@ const CWordForms& CDocServer::FoldTable() {
     if (!m_bFoldsCurrent.load(std::memory_order_relaxed)) {
       m_pFoldsFile = LoadStoredForms(kSectionFolds, m_foldTable) ? QueryPositions() : nullptr;
       if (!m_pFoldsFile) {
-        const WordList words = TableWords(m_words);
+        const WordList words = TableWords(Words());
         std::string why;
         if (!m_foldTable.LoadFolds(BuildFoldSection(words), words, &why)) MessageBox(why, "DocServer");
       }
@@ -91,7 +91,7 @@ void CDocServer::ToWordTable(const CPositionsFile* file, std::vector<DWORD>& num
   std::size_t out = from;
   for (std::size_t k = from; k < numbers.size(); ++k) {
     const std::string word(file->Word(numbers[k]));
-    const std::size_t i = m_words.Find(word.c_str());
+    const std::size_t i = Words().Find(word.c_str());
     if (i != CWordTable::npos) numbers[out++] = static_cast<DWORD>(i);
   }
   numbers.resize(out);
@@ -119,7 +119,7 @@ std::vector<std::string> CDocServer::LemmasOf(std::string_view word, bool fold, 
     ToWordTable(m_pFoldsFile, alike, 0);
     for (std::size_t k = 0; k < alike.size(); ++k) {
       if (budget && k % 256 == 255) budget->CheckTime();
-      for (std::string& lemma : dictionary->Lemmas(m_words[alike[k]].m_pWord)) lemmas.push_back(std::move(lemma));
+      for (std::string& lemma : dictionary->Lemmas(Words()[alike[k]].m_pWord)) lemmas.push_back(std::move(lemma));
     }
     LemmaTable().AppendFoldedLemmas(word, lemmas);
   }
@@ -140,7 +140,7 @@ void CDocServer::FindMarkedWords(std::string_view term, std::vector<std::size_t>
     ToWordTable(m_pFoldsFile, found, 0);
   } else {
     std::vector<std::size_t> written;
-    FindTermWords(m_words, [this]() -> const std::vector<DWORD>& { return SuffixIndex(); }, word, written, budget);
+    FindTermWords(Words(), [this]() -> const std::vector<DWORD>& { return SuffixIndex(); }, word, written, budget);
     found.assign(written.begin(), written.end());
   }
   // A pattern stands for the words it matches and no more; a word the
@@ -166,7 +166,7 @@ std::vector<std::unique_ptr<CMarkedPhrase>> CDocServer::MarkedPhrases(const Prep
           std::vector<std::size_t> positions;
           FindMarkedWords(w, positions, &budget);
           budget.ChargeExpandedWords(positions.size());
-          for (std::size_t k : positions) out.emplace_back(m_words[k].m_pWord);
+          for (std::size_t k : positions) out.emplace_back(Words()[k].m_pWord);
         });
   }
   return marked;
@@ -181,7 +181,7 @@ Proximity CDocServer::ExpandMarkedOperands(const Proximity& p, CQueryBudget& bud
       std::vector<std::size_t> positions;
       FindMarkedWords(op->words[k], positions, &budget);
       auto& words = op->expanded[k].emplace();
-      for (std::size_t w : positions) words.emplace_back(m_words[w].m_pWord);
+      for (std::size_t w : positions) words.emplace_back(Words()[w].m_pWord);
       std::sort(words.begin(), words.end());
     }
   }

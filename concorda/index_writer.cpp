@@ -53,14 +53,14 @@ class CDocServer::CIndexFileSink {
 };
 
 DWORD CDocServer::BuildIndexFiles(CIndexFileSink* sink, bool makeReferences) {
-  const std::size_t n = m_words.Size();
+  const std::size_t n = Words().Size();
   std::vector<bool> written(n), dead(n);
   // Counts before loading: the class of a word is that of its list as stored.
   std::vector<DWORD> counts(n);
   {
     CSingleLock lock(m_mutexIndex);
     for (std::size_t i = 0; i < n; ++i) {
-      counts[i] = StoredTopicCount(m_words[i]);
+      counts[i] = StoredTopicCount(Words()[i]);
       // A word whose topics cannot be read has none: it is dropped rather
       // than left with a reference that the new files would give a new meaning.
       if (counts[i] == 0) dead[i] = true;
@@ -79,7 +79,7 @@ DWORD CDocServer::BuildIndexFiles(CIndexFileSink* sink, bool makeReferences) {
         if (written[i] || dead[i] || SizeClass(counts[i]) != a) continue;
         total += counts[i] > kCountCap ? kCountCap : counts[i];
         CSingleLock lock(m_mutexIndex);
-        WordIndex& w = m_words[i];
+        WordIndex& w = Words()[i];
         LoadTopics(w);
         if (TopicCount(w) == 0) {
           dead[i] = true;
@@ -91,25 +91,25 @@ DWORD CDocServer::BuildIndexFiles(CIndexFileSink* sink, bool makeReferences) {
       if (batch.empty()) continue;
       if (sink) {
         lists.clear();
-        for (std::size_t k : batch) lists.emplace_back(TopicData(m_words[k]), TopicCount(m_words[k]));
+        for (std::size_t k : batch) lists.emplace_back(TopicData(Words()[k]), TopicCount(Words()[k]));
         BuildIndexFile(lists, bytes);
         sink->Store(file, bytes);
       }
       if (makeReferences) {
         CSingleLock lock(m_mutexIndex);
         for (std::size_t slot = 0; slot < batch.size(); ++slot)
-          FreeTopics(m_words[batch[slot]], MakeReference(file, static_cast<DWORD>(slot)));
+          FreeTopics(Words()[batch[slot]], MakeReference(file, static_cast<DWORD>(slot)));
       }
       ++file;
     }
   }
   {
     CSingleLock lock(m_mutexIndex);
-    m_words.RemoveMarked(dead);
+    Words().RemoveMarked(dead);
     IndexChanged();
     // Every list left in memory has seen the whole log.
     m_log.Clear();
-    for (std::size_t i = 0; i < m_words.Size(); ++i) m_words[i].m_dwLogPos = 0;
+    for (std::size_t i = 0; i < Words().Size(); ++i) Words()[i].m_dwLogPos = 0;
   }
   return file;
 }
@@ -170,7 +170,7 @@ void CDocServer::WriteKeyTable() {
 }
 
 void CDocServer::WriteWordTable() {
-  std::vector<BYTE> bytes = BuildWordTableFile(m_words);
+  std::vector<BYTE> bytes = BuildWordTableFile(Words());
   CMemFile file(65536);
   file.Write(bytes.data(), static_cast<UINT>(bytes.size()));
   CHookPause pause(*this);
@@ -198,15 +198,15 @@ DWORD CDocServer::GetSystemFilesCount() {
 void CDocServer::FlushMemory() {
   // The frequent words come back into memory after the write.
   std::unordered_set<const char*> frequent;
-  for (std::size_t i = 0; i < m_words.Size(); ++i)
-    if (m_words[i].m_nCount > 32) frequent.insert(m_words[i].m_pWord);
+  for (std::size_t i = 0; i < Words().Size(); ++i)
+    if (Words()[i].m_nCount > 32) frequent.insert(Words()[i].m_pWord);
   CScratch scratch(m_Guid);
   // Without a scratch file the words stay in memory; the index is written
   // (or its failure reported) when the base is closed.
   if (!scratch.IsOpen()) return;
   MoveIndexFiles(scratch, true);
   CSingleLock lock(m_mutexIndex);
-  for (std::size_t i = 0; i < m_words.Size(); ++i)
-    if (frequent.count(m_words[i].m_pWord)) LoadTopics(m_words[i]);
+  for (std::size_t i = 0; i < Words().Size(); ++i)
+    if (frequent.count(Words()[i].m_pWord)) LoadTopics(Words()[i]);
   m_cache.ResetUseCounts();
 }

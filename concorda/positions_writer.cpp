@@ -92,6 +92,7 @@ void CPositionsBuilder::Add(DWORD record, const CDocPositions& doc, bool indexed
       m_words.emplace_back();
       w = &m_words.back();
       w->text = std::string(word.text);
+      w->number = static_cast<DWORD>(m_words.size() - 1);
       m_byText.Insert(word.hash, w);
     } else if (w->tail) {
       __builtin_prefetch(w->tail->data + w->tail->used, 1);

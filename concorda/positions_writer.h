@@ -45,6 +45,10 @@ class CPositionsBuilder {
   // are never reused while a container is open. `indexed` when its words
   // went into the index too, not only into this file.
   void Add(DWORD record, const CDocPositions& doc, bool indexed);
+  // The number of the word doc.WordAt(i) of the document added last (a
+  // number of WordText; words are numbered in the order the session first
+  // met them).
+  DWORD LastWordNumber(std::size_t i) const { return m_chains[i]->number; }
   bool Indexed(DWORD session) const { return session < m_indexed.size() && m_indexed[session]; }
   // The session number of the document at `record`, or kNone.
   static constexpr DWORD kNone = 0xFFFFFFFF;
@@ -85,6 +89,7 @@ class CPositionsBuilder {
     Block* tail = nullptr;
     DWORD lastSession = 0;
     DWORD documents = 0;
+    DWORD number = 0;  // its place in m_words
     bool any = false;
   };
   Block* NewBlock(std::size_t capacity);

@@ -20,10 +20,11 @@ std::size_t PlainCapacity(std::size_t count) {
   return cap;
 }
 
-// Builds the storage for `count` (>= 1) topics into `w` (which holds none).
+// Builds the storage for `count` (>= 1) topics into `w` (which holds none),
+// copied from `topics`, or left to be written when that is null.
 bool BuildStorage(WordIndex& w, const DWORD* topics, std::size_t count) {
   if (count == 1) {
-    w.m_dwTopic = topics[0];
+    w.m_dwTopic = topics ? topics[0] : 0;
     w.m_nCount = 1;
     return true;
   }
@@ -32,7 +33,7 @@ bool BuildStorage(WordIndex& w, const DWORD* topics, std::size_t count) {
     if (!p) {
       throw CMemoryException();
     }
-    std::memcpy(p, topics, count * sizeof(DWORD));
+    if (topics) std::memcpy(p, topics, count * sizeof(DWORD));
     w.m_pdwTopic = p;
     w.m_nCount = static_cast<BYTE>(count);
     return true;
@@ -42,7 +43,8 @@ bool BuildStorage(WordIndex& w, const DWORD* topics, std::size_t count) {
     throw CMemoryException();
   }
   try {
-    a->assign(topics, topics + count);
+    if (topics) a->assign(topics, topics + count);
+    else a->resize(count);
   } catch (const std::bad_alloc&) {
     delete a;
     throw CMemoryException();
@@ -89,6 +91,12 @@ bool AssignTopics(WordIndex& w, const DWORD* topics, std::size_t count, DWORD re
   else if (fresh.m_nCount == kGrowableForm) w.m_paTopic = fresh.m_paTopic;
   else w.m_pdwTopic = fresh.m_pdwTopic;
   return true;
+}
+
+DWORD* MakeTopicRoom(WordIndex& w, std::size_t count) {
+  FreeTopics(w, 0);
+  BuildStorage(w, nullptr, count);
+  return const_cast<DWORD*>(TopicData(w));
 }
 
 bool InsertTopic(WordIndex& w, std::size_t pos, DWORD t) {

@@ -65,6 +65,10 @@ inline bool TopicsLoaded(const WordIndex& w) { return w.m_nCount != 0; }
 // count; count 0 leaves the word as a reference `ref`. False (word unchanged)
 // when memory runs out.
 bool AssignTopics(WordIndex& w, const DWORD* topics, std::size_t count, DWORD ref = 0);
+// Replaces the word's topics by `count` (>= 1) topics to be written through
+// the pointer returned, in the form that suits the count (for one topic, the
+// pointer is into `w` itself). Throws CMemoryException when memory runs out.
+DWORD* MakeTopicRoom(WordIndex& w, std::size_t count);
 // Inserts topic t at position pos of the in-memory list (a word with no topic
 // in memory gets t as its only topic). False when memory runs out.
 bool InsertTopic(WordIndex& w, std::size_t pos, DWORD t);

@@ -24,7 +24,7 @@
 
 // The tests' view inside a CDocServer (befriended by it).
 struct CDocServerProbe {
-  static concorda::CWordTable& Words(CDocServer& s) { return s.m_words; }
+  static concorda::CWordTable& Words(CDocServer& s) { return s.Words(); }
   static DWORD SystemFilesCount(CDocServer& s) { return s.GetSystemFilesCount(); }
   static std::size_t PendingChanges(CDocServer& s) { return s.m_log.Size(); }
   // After words were put into the table directly: Close is to write them.

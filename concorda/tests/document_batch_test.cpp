@@ -76,6 +76,39 @@ TEST(DocumentBatch, TheBaseIsTheSameWhateverTheNumberOfWorkers) {
   ExpectIndexMatchesDocuments(base);
 }
 
+// The topics of appended documents wait and go into the word table in one
+// pass when it is next used; a base whose table is used after every document
+// merges them one document at a time, the way the table was kept before. The
+// files must not tell the two apart, also when the memory flush writes the
+// lists out between (the words then wait behind lists stored in index files).
+TEST(DocumentBatch, TopicsMergedAtTheEndWriteTheBytesOfTopicsMergedDocumentByDocument) {
+  TempDir dir;
+  const std::vector<std::string> docs = Documents(240, 9);
+  for (DWORD flushEvery : {100000u, 7u}) {
+    CDocServer::SetMemoryFlushInterval(flushEvery);
+    std::vector<DWORD> wordCounts;
+    for (const char* name : {"waiting.vq", "one_by_one.vq"}) {
+      GUID guid = TestGuid();
+      CDocServer base(dir.File(name).c_str(), &guid, kCreate);
+      const bool oneByOne = name[0] == 'o';
+      for (std::size_t i = 0; i < docs.size(); ++i) {
+        AddDoc(base, "d" + std::to_string(i), docs[i], ("K" + std::to_string(i % 7)).c_str());
+        if (oneByOne) wordCounts.push_back(base.GetWordCount());
+      }
+    }
+    CDocServer::SetMemoryFlushInterval(100000);
+    // The first document's words are in the table as soon as it is asked.
+    ASSERT_EQ(wordCounts.size(), docs.size());
+    EXPECT_GT(wordCounts.front(), 0u);
+    const std::string waiting = Bytes(dir.File("waiting.vq"));
+    ASSERT_GT(waiting.size(), 10000u);
+    EXPECT_TRUE(waiting == Bytes(dir.File("one_by_one.vq"))) << "flush every " << flushEvery;
+    EXPECT_TRUE(Bytes(dir.File("waiting.vqp")) == Bytes(dir.File("one_by_one.vqp"))) << "flush every " << flushEvery;
+    CDocServer base(dir.File("waiting.vq").c_str(), nullptr, kRead);
+    ExpectIndexMatchesDocuments(base);
+  }
+}
+
 TEST(DocumentBatch, AFailingDocumentStopsTheBatchAfterTheOnesBeforeIt) {
   TempDir dir;
   const std::vector<std::string> docs = Documents(120, 9);

@@ -189,10 +189,43 @@ TEST_F(Maintenance, MemoryFlushWritesListsOutAndKeepsFrequentWords) {
   CDocServer::SetMemoryFlushInterval(5);
   DocMaker maker(5);
   for (int i = 0; i < 23; ++i) AddDoc(*base, "d" + std::to_string(i), maker.Make(25));
-  base->RemoveFile(6);
+  // A document between the flushes (the flushes' index files lie among the
+  // documents: slot 6 is the first of them).
+  const DWORD d6 = base->GetItemIndex("d6");
+  ASSERT_NE(d6, CFileServer::kNoItem);
+  base->RemoveFile(d6);
   for (int i = 0; i < 7; ++i) AddDoc(*base, "e" + std::to_string(i), maker.Make(25));
   CDocServer::SetMemoryFlushInterval(100000);
   ExpectConsistentEverywhere();
+}
+
+// Appended documents' topics wait until the word table is used; every change
+// of the container in between must move them (an insertion before them), drop
+// them (their document removed) or find them merged (a replacement), exactly
+// as it changes the topics already in the table.
+TEST_F(Maintenance, TopicsOfAppendedDocumentsFollowTheChangesMadeWhileTheyWait) {
+  DocMaker maker(11);
+  for (int i = 0; i < 8; ++i) AddDoc(*base, "a" + std::to_string(i), maker.Make(15));
+  Reopen(kWrite);  // the words stored so far are references into the index files now
+  for (int i = 0; i < 6; ++i) AddDoc(*base, "b" + std::to_string(i), maker.Make(15));
+  base->RemoveFile(base->GetItemIndex("b1"));            // a waiting document removed
+  AddDoc(*base, "c0", maker.Make(15), nullptr, 3);        // inserted before all that wait
+  AddDoc(*base, "c1", maker.Make(15), nullptr, 2);
+  for (int i = 0; i < 4; ++i) AddDoc(*base, "d" + std::to_string(i), maker.Make(15));
+  base->RemoveFile(base->GetItemIndex("d3"));            // the last waiting one removed
+  for (int i = 0; i < 3; ++i) AddDoc(*base, "e" + std::to_string(i), maker.Make(15));
+  AddDoc(*base, "e1", maker.Make(15), nullptr, base->GetItemIndex("e1"), true);  // a waiting one replaced
+  for (int i = 0; i < 3; ++i) AddDoc(*base, "f" + std::to_string(i), maker.Make(15));
+  ExpectIndexMatchesDocuments(*base, false);
+  for (int i = 0; i < 5; ++i) AddDoc(*base, "g" + std::to_string(i), maker.Make(15));
+  base->RemoveFile(base->GetItemIndex("g2"));
+  base->RemoveFile(base->GetItemIndex("a4"));
+  // Compaction reports each empty slot as deleted, items above moving down,
+  // while the "g" documents wait.
+  ASSERT_TRUE(base->Compact());
+  ExpectIndexMatchesDocuments(*base);
+  Reopen(kRead);
+  ExpectIndexMatchesDocuments(*base);
 }
 
 TEST_F(Maintenance, ReadOnlyContainerIsNeverChanged) {
