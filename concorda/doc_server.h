@@ -343,9 +343,13 @@ class CDocServer : public CFileServer {
   static constexpr DWORD kGoneItem = 0xFFFFFFFF;  // the document was removed since
   struct DeferredDoc {
     DWORD item;
-    std::size_t end;
+    std::size_t end;  // in the waiting topics counted through the blocks
   };
-  std::vector<DWORD> m_deferredTopics;
+  // In blocks of kDeferredBlock: a list that doubled would copy all it holds
+  // and have every page of the copy faulted in again.
+  static constexpr std::size_t kDeferredBlock = std::size_t(1) << 20;
+  std::vector<std::vector<DWORD>> m_deferredTopics;
+  std::size_t m_deferredCount = 0;
   std::vector<DeferredDoc> m_deferredDocs;
   concorda::CChangeLog m_log;
   concorda::CIndexFileCache m_cache;     // guarded by m_mutexIndex
