@@ -171,8 +171,6 @@ void CDocServer::MergeWords(DWORD index, const CDocPositions& doc) {
 
 void CDocServer::RecordChange(BYTE kind, DWORD index) {
   if (m_nHookPause > 0) return;
-  // Deferred topics have seen every change so far: only a document appended
-  // behind them leaves them as they are.
   // Waiting topics are moved or dropped here, as the log moves the topics of
   // the table (a hook comes in the middle of the container's write, when
   // the index files cannot be read to merge them).
