@@ -2,7 +2,6 @@
 // the word table in one pass (doc_server.h, Words()).
 #include <algorithm>
 #include <cstdlib>
-#include <cstring>
 #include <string>
 #include <utility>
 
@@ -93,15 +92,7 @@ void CDocServer::MergeDeferredTopics() {
   added.reserve(fresh.size());  // the room of a single topic lies in its record
   try {
     std::size_t pos = 0;
-    for (const auto& [text, w] : fresh) {
-      WordIndex record;
-      record.m_pWord = strndup(text.data(), text.size());
-      if (!record.m_pWord) throw CMemoryException();
-      record.m_dwLogPos = static_cast<DWORD>(m_log.Size());
-      pos = m_wordTable.LowerBound(record.m_pWord, pos);
-      added.emplace_back(pos, record);
-      room[w] = MakeTopicRoom(added.back().second, waiting[w]);
-    }
+    for (const auto& [text, w] : fresh) room[w] = MakeTopicRoom(AddNewWord(added, pos, text), waiting[w]);
   } catch (const CMemoryException&) {
     for (auto& [at, r] : added) {
       FreeTopics(r, 0);

@@ -157,16 +157,21 @@ void CDocServer::MergeWords(DWORD index, const CDocPositions& doc) {
   added.reserve(fresh.size());
   std::size_t pos = 0;
   for (const auto& [word, count] : fresh) {
-    WordIndex w;
-    w.m_pWord = strndup(word.data(), word.size());
-    if (!w.m_pWord) throw CMemoryException();
+    WordIndex& w = AddNewWord(added, pos, word);
     w.m_nCount = 1;
     w.m_dwTopic = MakeTopic(index, count);
-    w.m_dwLogPos = static_cast<DWORD>(m_log.Size());
-    pos = table.LowerBound(w.m_pWord, pos);
-    added.emplace_back(pos, w);
   }
   table.InsertSorted(added);
+}
+
+WordIndex& CDocServer::AddNewWord(std::vector<std::pair<std::size_t, WordIndex>>& added, std::size_t& pos,
+                                  std::string_view text) {
+  WordIndex w;
+  w.m_pWord = strndup(text.data(), text.size());
+  if (!w.m_pWord) throw CMemoryException();
+  w.m_dwLogPos = static_cast<DWORD>(m_log.Size());
+  pos = m_wordTable.LowerBound(w.m_pWord, pos);
+  return added.emplace_back(pos, w).second;
 }
 
 void CDocServer::RecordChange(BYTE kind, DWORD index) {

@@ -42,6 +42,8 @@
 #include <memory>
 #include <mutex>
 #include <string>
+#include <string_view>
+#include <utility>
 #include <vector>
 
 #include "concorda/change_log.h"
@@ -254,6 +256,12 @@ class CDocServer : public CFileServer {
   // topics may wait, see Words()).
   void IndexWords(DWORD index, const concorda::CDocPositions& doc, bool appended = false);
   void MergeWords(DWORD index, const concorda::CDocPositions& doc);
+  // A new word of the table, a copy of `text` current with the change log,
+  // with no topics: appended to `added` at its place in the table, found
+  // from `pos` on (words come in ascending order); the caller gives it its
+  // topics and inserts `added` into the table (CWordTable::InsertSorted).
+  concorda::WordIndex& AddNewWord(std::vector<std::pair<std::size_t, concorda::WordIndex>>& added, std::size_t& pos,
+                                  std::string_view text);
   DWORD StoreDocument(CFile& file, const _FILEITEM* item, DWORD index, const char* keys, DWORD method, bool replace);
   void RecordChange(BYTE kind, DWORD index);
 
