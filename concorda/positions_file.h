@@ -1,8 +1,9 @@
 // The positions file of a base, read for queries (format: positions_format.h).
 // Open checks everything small at once (header, tie to the base, section
-// table, the words, the word ends and the document table); the postings of a
-// word and the record of a document are checked (length, CRC, every varint)
-// when a query first reads them. Damage found then is thrown as
+// table, the words, the word ends, the document table and the CRC of every
+// document record); the postings of a word are checked (length, CRC, every
+// varint) when a query first reads them, a record's varints when a query
+// reads it. Damage found then is thrown as
 // CPositionsDamaged, so that the query can fall back to reading documents.
 //
 // Threads: Open once; afterwards every const member may be called from many
@@ -187,7 +188,8 @@ class CPositionsFile {
   const BYTE* m_textOffsets = nullptr;
   const BYTE* m_text = nullptr;
   std::size_t m_textLength = 0;
-  // Checked already: the record of each slot (read by many queries).
+  // The record of each slot whose CRC is right (checked at Open; a damaged
+  // one is checked again, and refused, when a query reads it).
   std::unique_ptr<std::atomic<bool>[]> m_docChecked;
   // Postings read and checked by queries, kept for the next ones; emptied
   // whole when it would pass kPostingsCacheBytes.

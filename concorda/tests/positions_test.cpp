@@ -11,6 +11,7 @@
 #include <iterator>
 #include <map>
 #include <random>
+#include <set>
 
 #include "concorda/positions_format.h"
 #include "concorda/query_budget.h"
@@ -279,6 +280,60 @@ TEST_F(PositionsTest, ADamagedCutOrStaleFileChangesNoResult) {
     EXPECT_TRUE(m.find("read the documents") != std::string::npos ||
                 m.find("read from the index files") != std::string::npos)
         << m;
+}
+
+TEST_F(PositionsTest, DocumentRecordsThatFailTheirChecksumAreReadFromTheDocuments) {
+  // The phrases found in some document, and what the scan finds for them.
+  std::vector<std::string> queries;
+  std::vector<std::vector<DWORD>> expected;
+  std::set<DWORD> hit;
+  for (const std::string& q : PhraseQueries(300, 21)) {
+    std::vector<DWORD> found = Query(scan, q.c_str());
+    if (found.empty() || q.find(' ') == std::string::npos) continue;
+    hit.insert(found.begin(), found.end());
+    queries.push_back(q);
+    expected.push_back(std::move(found));
+  }
+  ASSERT_GT(queries.size(), 50u);
+  // Every join of the records of those documents turned over, their CRCs
+  // left as they were: read as they stand, the phrases would miss.
+  std::vector<BYTE> file = FileBytes(path + "p");
+  const std::size_t table = SectionEntry(file, concorda::kSectionDocTable);
+  const std::size_t records = SectionEntry(file, concorda::kSectionDocRecords);
+  ASSERT_NE(table, 0u);
+  ASSERT_NE(records, 0u);
+  const std::size_t tableAt = Dword(file, table + 8), recordsAt = Dword(file, records + 8);
+  int spoiled = 0;
+  for (DWORD slot : hit) {
+    const std::size_t entry = tableAt + 16 * std::size_t(slot);
+    std::size_t at = recordsAt + Dword(file, entry), end = at + Dword(file, entry + 8);
+    ASSERT_LT(at, end) << "slot " << slot;
+    DWORD counts[2] = {0, 0};  // words and markup pieces: varints
+    for (DWORD& c : counts)
+      for (int shift = 0;; shift += 7) {
+        const BYTE b = file[at++];
+        c |= DWORD(b & 0x7F) << shift;
+        if (!(b & 0x80)) break;
+      }
+    const std::size_t joins = (counts[0] + counts[1] + 7) / 8;
+    ASSERT_LE(at + joins, end);
+    for (std::size_t k = 0; k < joins; ++k) file[at + k] ^= 0xFF;
+    ++spoiled;
+  }
+  WriteBytes(path + "p", file);
+
+  std::vector<std::string> messages;
+  MessageSink previous = SetMessageSink([&](const std::string& text, const std::string&) { messages.push_back(text); });
+  CDocServer damaged;
+  ASSERT_TRUE(damaged.Init(path.c_str(), nullptr, kRead));
+  // Opened as usable: the damage shows when a query reads a record.
+  EXPECT_EQ(damaged.PositionsState(), concorda::CPositionsFile::State::kUsable);
+  for (std::size_t i = 0; i < queries.size(); ++i)
+    EXPECT_EQ(Query(damaged, queries[i].c_str()), expected[i]) << queries[i];
+  SetMessageSink(previous);
+  EXPECT_GT(spoiled, 10);
+  ASSERT_EQ(messages.size(), 1u);
+  EXPECT_NE(messages[0].find("the record of a document is damaged"), std::string::npos) << messages[0];
 }
 
 // --- the documents of a word from its postings ---
