@@ -227,6 +227,22 @@ bool CDocServer::TopicsFromPositions(const CPositionsFile& file, WordIndex& w) {
   }
 }
 
+std::shared_ptr<const std::vector<DWORD>> CDocServer::SlotsFromPositions(const CPositionsFile& file,
+                                                                         const WordIndex& w) {
+  const std::size_t word = file.Find(w.m_pWord);
+  if (word == CPositionsFile::npos) return nullptr;
+  try {
+    std::shared_ptr<const std::vector<DWORD>> slots = file.WordSlots(word);
+    // The index knows the word, so some document holds it as a word; and
+    // every slot must be one a topic can name.
+    if (slots->empty() || slots->back() > kItemMask) return nullptr;
+    return slots;
+  } catch (const CPositionsDamaged& e) {
+    PositionsUnusable(e.what());
+    return nullptr;
+  }
+}
+
 void CDocServer::PositionsUnusable(const std::string& why) {
   int usable = 1;
   // The file stays open: other queries may still be reading it.

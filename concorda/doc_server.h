@@ -227,9 +227,10 @@ class CDocServer : public CFileServer {
   // Appends the item indices (or whole topics) of the word at pos (locks m_mutexIndex).
   void CopyTopicItems(std::size_t pos, std::vector<DWORD>& items, bool wholeTopics = false);
   // The same for a word a query names itself, or one of the few a pattern or
-  // a marked word stands for: its topics, when not in memory yet, come from
-  // the word's postings in the positions file when it can give them (one
-  // read of one word instead of inflating an index file).
+  // a marked word stands for: when its topics are not in memory, its items
+  // come from the word's postings in the positions file when it can give
+  // them (one read of one word instead of inflating an index file), kept
+  // there for the next query; the topics stay where they are.
   void CopyWordItems(std::size_t pos, std::vector<DWORD>& items);
   const std::vector<DWORD>& SuffixIndex();
   // The word table or the topics changed: the suffix index, the cached
@@ -315,6 +316,10 @@ class CDocServer : public CFileServer {
   // Puts the word's topics in memory from the file's postings (m_mutexIndex
   // held); false when the file cannot tell (the index files are read then).
   bool TopicsFromPositions(const concorda::CPositionsFile& file, concorda::WordIndex& w);
+  // The documents of the word from the file's postings, without the counts
+  // of its topics (m_mutexIndex held); null when the file cannot tell.
+  std::shared_ptr<const std::vector<DWORD>> SlotsFromPositions(const concorda::CPositionsFile& file,
+                                                              const concorda::WordIndex& w);
   // Stops using the file for queries (damage found), with one log line.
   void PositionsUnusable(const std::string& why);
   void ReleasePositions();

@@ -80,16 +80,31 @@ void CDocServer::CopyTopicItems(std::size_t pos, std::vector<DWORD>& items, bool
 void CDocServer::CopyWordItems(std::size_t pos, std::vector<DWORD>& items) {
   // Opened before the index is locked: opening reads the container.
   if (const CPositionsFile* file = TopicPositions()) {
-    CSingleLock lock(m_mutexIndex);
-    WordIndex& w = Words()[pos];
-    if (!TopicsLoaded(w) && m_log.Size() == 0) TopicsFromPositions(*file, w);
+    std::shared_ptr<const std::vector<DWORD>> slots;
+    {
+      CSingleLock lock(m_mutexIndex);
+      WordIndex& w = Words()[pos];
+      // The topics in memory are current; without them, the documents
+      // alone, as the postings tell them (a query needs no counts).
+      if (!TopicsLoaded(w) && m_log.Size() == 0) slots = SlotsFromPositions(*file, w);
+    }
+    if (slots) {
+      items.insert(items.end(), slots->begin(), slots->end());
+      return;
+    }
   }
   CopyTopicItems(pos, items);
 }
 
 std::vector<DWORD> CDocServer::GetWordTopics(DWORD i) {
   std::vector<DWORD> topics;
-  if (i < Words().Size()) CopyTopicItems(i, topics, true);
+  if (i >= Words().Size()) return topics;
+  if (const CPositionsFile* file = TopicPositions()) {
+    CSingleLock lock(m_mutexIndex);
+    WordIndex& w = Words()[i];
+    if (!TopicsLoaded(w) && m_log.Size() == 0) TopicsFromPositions(*file, w);
+  }
+  CopyTopicItems(i, topics, true);
   return topics;
 }
 

@@ -153,6 +153,7 @@ void CPositionsFile::Close() {
   m_docChecked.reset();
   std::lock_guard<std::mutex> lock(m_cacheMutex);
   m_postingsCache.clear();
+  m_slotsCache.clear();
   m_cacheBytes = 0;
 }
 
@@ -342,12 +343,49 @@ std::shared_ptr<const std::vector<BYTE>> CPositionsFile::Postings(std::size_t wo
   auto bytes = std::make_shared<std::vector<BYTE>>();
   ReadPostings(word, *bytes);
   std::lock_guard<std::mutex> lock(m_cacheMutex);
-  if (m_cacheBytes + bytes->size() > kPostingsCacheBytes) {
+  if (!m_postingsCache.count(word) && MakeCacheRoom(bytes->size())) {
+    m_postingsCache.emplace(word, bytes);
+    m_cacheBytes += bytes->size();
+  }
+  return bytes;
+}
+
+bool CPositionsFile::MakeCacheRoom(std::size_t bytes) const {
+  if (m_cacheBytes + bytes > kPostingsCacheBytes) {
     m_postingsCache.clear();
+    m_slotsCache.clear();
     m_cacheBytes = 0;
   }
-  if (bytes->size() <= kPostingsCacheBytes && m_postingsCache.emplace(word, bytes).second) m_cacheBytes += bytes->size();
-  return bytes;
+  return bytes <= kPostingsCacheBytes;
+}
+
+std::shared_ptr<const std::vector<DWORD>> CPositionsFile::WordSlots(std::size_t word) const {
+  {
+    std::lock_guard<std::mutex> lock(m_cacheMutex);
+    auto it = m_slotsCache.find(word);
+    if (it != m_slotsCache.end()) return it->second;
+  }
+  // Only each document's first place is decoded: the places are ascending,
+  // so the word stands there as a word when the first is one. Counting the
+  // places too (what a topic holds) was two thirds of a phrase's first run.
+  const std::shared_ptr<const std::vector<BYTE>> bytes = Postings(word);
+  auto slots = std::make_shared<std::vector<DWORD>>();
+  slots->reserve(DocumentCount(word));
+  CPostingReader reader(bytes->data(), bytes->size());
+  Posting p;
+  while (reader.Next(p)) {
+    const BYTE* at = p.ordinals;
+    DWORD first = 0;
+    if (!GetVarint(at, p.ordinalsEnd, first)) throw CPositionsDamaged("ordinals do not decode");
+    if (first < WordCountOf(p.slot)) slots->push_back(p.slot);
+  }
+  std::lock_guard<std::mutex> lock(m_cacheMutex);
+  const std::size_t size = slots->size() * sizeof(DWORD);
+  if (!m_slotsCache.count(word) && MakeCacheRoom(size)) {
+    m_slotsCache.emplace(word, slots);
+    m_cacheBytes += size;
+  }
+  return slots;
 }
 
 DWORD CPositionsFile::WordCountOf(DWORD slot) const {

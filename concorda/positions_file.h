@@ -131,6 +131,11 @@ class CPositionsFile {
   // The same, for queries: read and checked once, then kept in memory (up to
   // a bound) and shared by the queries that follow.
   std::shared_ptr<const std::vector<BYTE>> Postings(std::size_t word) const;
+  // The slots of the documents that hold the word as a word (its first
+  // place there lies below the document's word count), ascending; needs
+  // the word counts (HasWordCounts). Taken from its postings once, then
+  // kept with them. Throws CPositionsDamaged.
+  std::shared_ptr<const std::vector<DWORD>> WordSlots(std::size_t word) const;
   // The record of a slot; false when the slot holds no document. Throws
   // CPositionsDamaged when it is damaged.
   bool ReadDocument(DWORD slot, DocRecord& out) const;
@@ -191,12 +196,17 @@ class CPositionsFile {
   // The record of each slot whose CRC is right (checked at Open; a damaged
   // one is checked again, and refused, when a query reads it).
   std::unique_ptr<std::atomic<bool>[]> m_docChecked;
-  // Postings read and checked by queries, kept for the next ones; emptied
-  // whole when it would pass kPostingsCacheBytes.
+  // Postings read and checked by queries, and the word slots taken from
+  // them, kept for the next ones; emptied whole when they would pass
+  // kPostingsCacheBytes together.
   static constexpr std::size_t kPostingsCacheBytes = 32u << 20;
   mutable std::mutex m_cacheMutex;
   mutable std::unordered_map<std::size_t, std::shared_ptr<const std::vector<BYTE>>> m_postingsCache;
+  mutable std::unordered_map<std::size_t, std::shared_ptr<const std::vector<DWORD>>> m_slotsCache;
   mutable std::size_t m_cacheBytes = 0;
+  // Keeps `bytes` more in the caches (m_cacheMutex held): emptied first when
+  // they would pass the bound; false when they alone would.
+  bool MakeCacheRoom(std::size_t bytes) const;
 };
 
 }  // namespace concorda

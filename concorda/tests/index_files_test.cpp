@@ -161,8 +161,20 @@ TEST_F(IndexFiles, SingleTopicWordsStayStoredUntilNeeded) {
   Reopen(kRead);
   WordIndex& w = CDocServerProbe::Words(*base)[0];
   EXPECT_EQ(w.m_nCount, 0);
+  // A query takes the word's documents from the positions file: it needs
+  // no topics, and they stay stored.
   EXPECT_EQ(Query(*base, "jedyne"), std::vector<DWORD>{0});
+  EXPECT_EQ(w.m_nCount, 0);
+  EXPECT_EQ(base->GetWordTopics(0), std::vector<DWORD>{MakeTopic(0, 1)});
   EXPECT_EQ(w.m_nCount, 1);
+  // Without the positions file, the query loads them from the index file.
+  base.reset();
+  ASSERT_TRUE(DeleteFileAt(path + "p"));
+  Reopen(kRead);
+  WordIndex& again = CDocServerProbe::Words(*base)[0];
+  EXPECT_EQ(again.m_nCount, 0);
+  EXPECT_EQ(Query(*base, "jedyne"), std::vector<DWORD>{0});
+  EXPECT_EQ(again.m_nCount, 1);
 }
 
 TEST_F(IndexFiles, OneIndexFilePerNonEmptySizeClass) {
