@@ -81,10 +81,7 @@ void DecodeOrdinals(const Posting& p, std::vector<DWORD>& out) {
   }
 }
 
-namespace {
-
-// CountOrdinalsBelow read varint by varint, with every check.
-DWORD CountOrdinalsBelowChecked(const Posting& p, DWORD limit) {
+DWORD CountOrdinalsBelow(const Posting& p, DWORD limit) {
   const BYTE* at = p.ordinals;
   DWORD value = 0, count = 0;
   bool first = true;
@@ -98,38 +95,6 @@ DWORD CountOrdinalsBelowChecked(const Posting& p, DWORD limit) {
     ++count;
   }
   return count;
-}
-
-}  // namespace
-
-DWORD CountOrdinalsBelow(const Posting& p, DWORD limit) {
-  // Most documents hold a word only as words: then the count is the number
-  // of varints, which is the number of bytes below 0x80. One pass without a
-  // branch a byte counts them and adds up the gaps (the last ordinal): the
-  // exact walk's branches on varint lengths of one and two bytes, mixed
-  // unpredictably, were the largest part of a word's first query. Only
-  // bytes a writer of the format makes pass: the sum below `limit`, no
-  // varint longer than five bytes (so no term of the sum reaches 2^35, and
-  // with the length bounded the sum cannot wrap), no zero byte but the
-  // first (a zero gap, or a number with a zero high byte); anything else
-  // is walked exactly, with its checks.
-  const BYTE* const at = p.ordinals;
-  const std::size_t length = static_cast<std::size_t>(p.ordinalsEnd - p.ordinals);
-  if (length > (std::size_t(1) << 24)) return CountOrdinalsBelowChecked(p, limit);
-  ULONGLONG sum = 0;
-  DWORD ends = 0, shift = 0, shifts = 0, zeros = 0;
-  for (std::size_t i = 0; i < length; ++i) {
-    const DWORD b = at[i];
-    sum += static_cast<ULONGLONG>(b & 0x7F) << shift;
-    const DWORD more = b >> 7;
-    ends += more ^ 1;
-    shift = std::min<DWORD>(shift + 7, 35) & (0u - more);
-    shifts |= shift;
-    zeros += b == 0;
-  }
-  const bool zeroAfterFirst = zeros > (length > 0 && at[0] == 0 ? 1u : 0u);
-  if (shift == 0 && shifts < 32 && !zeroAfterFirst && sum < limit) return ends;
-  return CountOrdinalsBelowChecked(p, limit);
 }
 
 CPositionsFile::State CPositionsFile::Fail(State state, const std::string& what, std::string* why) {
@@ -367,7 +332,8 @@ std::shared_ptr<const std::vector<DWORD>> CPositionsFile::WordSlots(std::size_t 
   }
   // Only each document's first place is decoded: the places are ascending,
   // so the word stands there as a word when the first is one. Counting the
-  // places too (what a topic holds) was two thirds of a phrase's first run.
+  // places too (what a topic holds) was two thirds of what a phrase's first
+  // run cost beyond the runs after it.
   const std::shared_ptr<const std::vector<BYTE>> bytes = Postings(word);
   auto slots = std::make_shared<std::vector<DWORD>>();
   slots->reserve(DocumentCount(word));
