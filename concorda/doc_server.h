@@ -316,6 +316,9 @@ class CDocServer : public CFileServer {
   // Puts the word's topics in memory from the file's postings (m_mutexIndex
   // held); false when the file cannot tell (the index files are read then).
   bool TopicsFromPositions(const concorda::CPositionsFile& file, concorda::WordIndex& w);
+  // Whether the file may answer for the word (m_mutexIndex held): its topics
+  // are not in memory and the base has not changed since it was opened.
+  bool PositionsMayAnswer(const concorda::WordIndex& w) const;
   // The documents of the word from the file's postings, without the counts
   // of its topics (m_mutexIndex held); null when the file cannot tell.
   std::shared_ptr<const std::vector<DWORD>> SlotsFromPositions(const concorda::CPositionsFile& file,

@@ -77,6 +77,12 @@ void CDocServer::CopyTopicItems(std::size_t pos, std::vector<DWORD>& items, bool
   for (DWORD i = 0; i < n; ++i) items.push_back(t[i] & mask);
 }
 
+bool CDocServer::PositionsMayAnswer(const WordIndex& w) const {
+  // Topics in memory are current with every change; the file describes the
+  // base as it was opened, so only while nothing has changed.
+  return !TopicsLoaded(w) && m_log.Size() == 0;
+}
+
 void CDocServer::CopyWordItems(std::size_t pos, std::vector<DWORD>& items) {
   // Opened before the index is locked: opening reads the container.
   if (const CPositionsFile* file = TopicPositions()) {
@@ -86,7 +92,7 @@ void CDocServer::CopyWordItems(std::size_t pos, std::vector<DWORD>& items) {
       WordIndex& w = Words()[pos];
       // The topics in memory are current; without them, the documents
       // alone, as the postings tell them (a query needs no counts).
-      if (!TopicsLoaded(w) && m_log.Size() == 0) slots = SlotsFromPositions(*file, w);
+      if (PositionsMayAnswer(w)) slots = SlotsFromPositions(*file, w);
     }
     if (slots) {
       items.insert(items.end(), slots->begin(), slots->end());
@@ -102,7 +108,7 @@ std::vector<DWORD> CDocServer::GetWordTopics(DWORD i) {
   if (const CPositionsFile* file = TopicPositions()) {
     CSingleLock lock(m_mutexIndex);
     WordIndex& w = Words()[i];
-    if (!TopicsLoaded(w) && m_log.Size() == 0) TopicsFromPositions(*file, w);
+    if (PositionsMayAnswer(w)) TopicsFromPositions(*file, w);
   }
   CopyTopicItems(i, topics, true);
   return topics;

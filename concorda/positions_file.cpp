@@ -308,20 +308,21 @@ std::shared_ptr<const std::vector<BYTE>> CPositionsFile::Postings(std::size_t wo
   auto bytes = std::make_shared<std::vector<BYTE>>();
   ReadPostings(word, *bytes);
   std::lock_guard<std::mutex> lock(m_cacheMutex);
-  if (!m_postingsCache.count(word) && MakeCacheRoom(bytes->size())) {
-    m_postingsCache.emplace(word, bytes);
-    m_cacheBytes += bytes->size();
-  }
+  Keep<std::vector<BYTE>>(m_postingsCache, word, bytes, bytes->size());
   return bytes;
 }
 
-bool CPositionsFile::MakeCacheRoom(std::size_t bytes) const {
+template <class Value>
+void CPositionsFile::Keep(std::unordered_map<std::size_t, std::shared_ptr<const Value>>& cache, std::size_t word,
+                          std::shared_ptr<const Value> value, std::size_t bytes) const {
+  if (cache.count(word) || bytes > kPostingsCacheBytes) return;
   if (m_cacheBytes + bytes > kPostingsCacheBytes) {
     m_postingsCache.clear();
     m_slotsCache.clear();
     m_cacheBytes = 0;
   }
-  return bytes <= kPostingsCacheBytes;
+  cache.emplace(word, std::move(value));
+  m_cacheBytes += bytes;
 }
 
 std::shared_ptr<const std::vector<DWORD>> CPositionsFile::WordSlots(std::size_t word) const {
@@ -346,11 +347,7 @@ std::shared_ptr<const std::vector<DWORD>> CPositionsFile::WordSlots(std::size_t 
     if (first < WordCountOf(p.slot)) slots->push_back(p.slot);
   }
   std::lock_guard<std::mutex> lock(m_cacheMutex);
-  const std::size_t size = slots->size() * sizeof(DWORD);
-  if (!m_slotsCache.count(word) && MakeCacheRoom(size)) {
-    m_slotsCache.emplace(word, slots);
-    m_cacheBytes += size;
-  }
+  Keep<std::vector<DWORD>>(m_slotsCache, word, slots, slots->size() * sizeof(DWORD));
   return slots;
 }
 

@@ -3,8 +3,8 @@
 // table, the words, the word ends, the document table and the CRC of every
 // document record); the postings of a word are checked (length, CRC, every
 // varint) when a query first reads them, a record's varints when a query
-// reads it. Damage found then is thrown as
-// CPositionsDamaged, so that the query can fall back to reading documents.
+// reads it. Damage found then is thrown as CPositionsDamaged, so that the
+// query can fall back to reading documents.
 //
 // Threads: Open once; afterwards every const member may be called from many
 // threads at once (postings are read with pread, and those that queries read
@@ -204,9 +204,12 @@ class CPositionsFile {
   mutable std::unordered_map<std::size_t, std::shared_ptr<const std::vector<BYTE>>> m_postingsCache;
   mutable std::unordered_map<std::size_t, std::shared_ptr<const std::vector<DWORD>>> m_slotsCache;
   mutable std::size_t m_cacheBytes = 0;
-  // Keeps `bytes` more in the caches (m_cacheMutex held): emptied first when
-  // they would pass the bound; false when they alone would.
-  bool MakeCacheRoom(std::size_t bytes) const;
+  // Keeps `value` (`bytes` of memory) for the word in `cache` (m_cacheMutex
+  // held), unless another query kept it first or it alone would pass the
+  // bound; both caches are emptied first when it would pass it with them.
+  template <class Value>
+  void Keep(std::unordered_map<std::size_t, std::shared_ptr<const Value>>& cache, std::size_t word,
+            std::shared_ptr<const Value> value, std::size_t bytes) const;
 };
 
 }  // namespace concorda
