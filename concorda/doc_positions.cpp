@@ -30,7 +30,7 @@ void CDocPositions::Grow() {
   }
 }
 
-void CDocPositions::AddOccurrence(std::string_view text, DWORD ordinal, bool isText) {
+void CDocPositions::AddOccurrence(std::string_view text, bool isText) {
   if (2 * (m_nWords + 1) > m_slots.size()) Grow();
   const std::size_t mask = m_slots.size() - 1;
   const DWORD hash = WordHash(text);
@@ -40,7 +40,7 @@ void CDocPositions::AddOccurrence(std::string_view text, DWORD ordinal, bool isT
     if (!s) break;
     Word& w = m_words[s - 1];
     if (w.hash == hash && w.text == text) {
-      w.ordinals.push_back(ordinal);
+      m_wordOf.push_back(s - 1);
       if (isText) ++w.textCount;
       return;
     }
@@ -49,10 +49,32 @@ void CDocPositions::AddOccurrence(std::string_view text, DWORD ordinal, bool isT
   Word& w = m_words[m_nWords++];
   w.text = text;
   w.hash = hash;
-  w.ordinals.clear();
-  w.ordinals.push_back(ordinal);
   w.textCount = isText ? 1 : 0;
   m_slots[i] = static_cast<DWORD>(m_nWords);
+  m_wordOf.push_back(static_cast<DWORD>(m_nWords - 1));
+}
+
+void CDocPositions::GatherOrdinals() {
+  // Counting sort of the ordinals by word: each word's run starts after the
+  // runs of the words before it, and the ordinals, taken in order, land
+  // ascending in their word's run.
+  std::vector<DWORD>& next = m_runEnds;
+  next.assign(m_nWords, 0);
+  for (DWORD word : m_wordOf) ++next[word];
+  DWORD at = 0;
+  for (std::size_t i = 0; i < m_nWords; ++i) {
+    const DWORD count = next[i];
+    next[i] = at;
+    at += count;
+  }
+  m_ordinals.resize(m_wordOf.size());
+  for (DWORD ordinal = 0; ordinal < m_wordOf.size(); ++ordinal) m_ordinals[next[m_wordOf[ordinal]]++] = ordinal;
+  // next[i] is now the end of word i's run.
+  DWORD start = 0;
+  for (std::size_t i = 0; i < m_nWords; ++i) {
+    m_words[i].ordinals = std::span<const DWORD>(m_ordinals.data() + start, next[i] - start);
+    start = next[i];
+  }
 }
 
 void CDocPositions::MarkupPiecesIn(std::size_t from, std::size_t to) {
@@ -87,6 +109,7 @@ void CDocPositions::Read(const char* raw, std::size_t length) {
   m_pieceEnds.clear();
   std::fill(m_slots.begin(), m_slots.end(), 0);
   m_nWords = 0;
+  m_wordOf.clear();
   m_nText = 0;
   m_nMarkup = 0;
 
@@ -111,7 +134,8 @@ void CDocPositions::Read(const char* raw, std::size_t length) {
     }
     m_spans.push_back({static_cast<std::size_t>(span.start - base), static_cast<std::size_t>(span.end - base),
                        span.tagged});
-    AddOccurrence(word, m_nText++, true);
+    AddOccurrence(word, true);
+    ++m_nText;
     left -= static_cast<DWORD>(span.end - p);
     p = span.end;
   }
@@ -164,7 +188,7 @@ void CDocPositions::Read(const char* raw, std::size_t length) {
   MarkupPiecesIn(pos, length);
   m_nMarkup = static_cast<DWORD>(m_pieceStarts.size());
   for (DWORD m = 0; m < m_nMarkup; ++m)
-    AddOccurrence(std::string_view(base + m_pieceStarts[m], m_pieceEnds[m] - m_pieceStarts[m]), m_nText + m, false);
+    AddOccurrence(std::string_view(base + m_pieceStarts[m], m_pieceEnds[m] - m_pieceStarts[m]), false);
 
   // Joins: one blank (or '@') between the last letter of one and the first
   // letter of the next, nothing else.
@@ -179,6 +203,7 @@ void CDocPositions::Read(const char* raw, std::size_t length) {
     const std::size_t end = m_pieceEnds[m];
     if (end + 1 < length && IsBlankOfPhrase(m_text[end]) && m_pieceStarts[m + 1] == end + 1) join(m_nText + m);
   }
+  GatherOrdinals();
 }
 
 void CDocPositions::Code() {

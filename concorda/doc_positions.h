@@ -32,10 +32,10 @@ namespace concorda {
 class CDocPositions {
  public:
   struct Word {
-    std::string_view text;        // upper-case; valid until the next Read
-    std::vector<DWORD> ordinals;  // ascending: its places as a word, then as a markup piece
-    DWORD textCount = 0;          // how many of the ordinals are words (below TextTokens())
-    DWORD hash = 0;               // WordHash(text)
+    std::string_view text;               // upper-case; valid until the next Read
+    std::span<const DWORD> ordinals;     // ascending: its places as a word, then as a markup piece
+    DWORD textCount = 0;                 // how many of the ordinals are words (below TextTokens())
+    DWORD hash = 0;                      // WordHash(text)
     // After Code: where its ordinals, coded, lie in CodedOrdinals().
     std::size_t codedAt = 0, codedLength = 0;
   };
@@ -73,8 +73,9 @@ class CDocPositions {
     std::size_t start, end;
     bool tagged;
   };
-  void AddOccurrence(std::string_view text, DWORD ordinal, bool isText);
+  void AddOccurrence(std::string_view text, bool isText);
   void Grow();
+  void GatherOrdinals();
   void MarkupPiecesIn(std::size_t from, std::size_t to);
 
   std::string m_text;      // the document, upper-cased
@@ -82,6 +83,13 @@ class CDocPositions {
   std::vector<Span> m_spans;
   std::vector<Word> m_words;  // the first m_nWords are in use; the rest keep their capacity
   std::size_t m_nWords = 0;
+  // The word of every ordinal, in order, while the document is read; then
+  // every word's ordinals one word after the other (what Word::ordinals
+  // views). One array written in order instead of a vector per word, whose
+  // ends lie all over memory.
+  std::vector<DWORD> m_wordOf;
+  std::vector<DWORD> m_ordinals;
+  std::vector<DWORD> m_runEnds;  // GatherOrdinals' cursors
   std::vector<DWORD> m_slots;  // open addressing: 1 + index into m_words, 0 free
   std::vector<DWORD> m_pieceEnds;  // end of each markup piece, for the joins
   std::vector<std::size_t> m_pieceStarts;

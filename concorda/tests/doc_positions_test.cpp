@@ -4,7 +4,9 @@
 // search relies on.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <map>
+#include <random>
 #include <span>
 #include <string>
 #include <vector>
@@ -21,7 +23,8 @@ namespace {
 
 std::map<std::string, std::vector<DWORD>> Ordinals(const CDocPositions& d) {
   std::map<std::string, std::vector<DWORD>> out;
-  for (std::size_t i = 0; i < d.WordCount(); ++i) out[std::string(d.WordAt(i).text)] = d.WordAt(i).ordinals;
+  for (std::size_t i = 0; i < d.WordCount(); ++i)
+    out[std::string(d.WordAt(i).text)].assign(d.WordAt(i).ordinals.begin(), d.WordAt(i).ordinals.end());
   return out;
 }
 
@@ -207,4 +210,82 @@ TEST(PhraseBytes, EveryWordByteIsDecidedByPositionsWhenItsUpperCaseTellsItsMatch
   std::vector<std::string> words;
   EXPECT_TRUE(PositionalPhraseWords("STRA\xDF" "E", words));
   EXPECT_TRUE(PositionalPhraseWords("5 \xB5G", words));
+}
+
+// One object reads document after document (as every indexing thread does):
+// long ones with many words, short ones, the same words again. Each word's
+// places are ascending, every place belongs to exactly one word, the words
+// counted as words are those below the word count, and the word at each
+// word place is the tokenizer's; and what a reused object gives equals what
+// a fresh one gives, coding included.
+TEST(DocPositions, AReusedReaderGivesEveryDocumentItsOwnPlaces) {
+  std::mt19937 random(20261210);
+  const std::vector<std::string> vocabulary = {"ustawa", "z", "dnia", "art", "KODEKS", "pracy", "sąd", "żółw",
+                                               "a", "i", "w", "paragraf", "1997", "x1"};
+  const std::vector<std::string> between = {" ", "  ", ", ", "@", "<B>", "</B> ", "<A HREF=\"a b\">", "\n", ". "};
+  auto document = [&](std::size_t words) {
+    std::string text;
+    for (std::size_t k = 0; k < words; ++k) {
+      text += vocabulary[random() % vocabulary.size()];
+      // Now and then a word of its own, so that long documents have many.
+      if (random() % 7 == 0) text += std::to_string(random() % 5000) + "q";
+      text += between[random() % between.size()];
+    }
+    return text;
+  };
+  CDocPositions reused;
+  for (int round = 0; round < 60; ++round) {
+    const std::size_t words = round % 3 == 0 ? 3000 + random() % 3000 : random() % 40;
+    const std::string text = document(words);
+    reused.Read(text.data(), text.size());
+    reused.Code();
+    CDocPositions fresh;
+    fresh.Read(text.data(), text.size());
+    fresh.Code();
+
+    const DWORD places = fresh.TextTokens() + fresh.MarkupPieces();
+    std::vector<int> owners(places, 0);
+    std::vector<std::string> wordAt(fresh.TextTokens());
+    for (std::size_t i = 0; i < fresh.WordCount(); ++i) {
+      const CDocPositions::Word& w = fresh.WordAt(i);
+      ASSERT_FALSE(w.ordinals.empty()) << w.text;
+      DWORD asWords = 0;
+      for (std::size_t k = 0; k < w.ordinals.size(); ++k) {
+        ASSERT_LT(w.ordinals[k], places) << w.text;
+        if (k) ASSERT_LT(w.ordinals[k - 1], w.ordinals[k]) << w.text;
+        ++owners[w.ordinals[k]];
+        if (w.ordinals[k] < fresh.TextTokens()) {
+          ++asWords;
+          wordAt[w.ordinals[k]] = w.text;
+        }
+      }
+      EXPECT_EQ(w.textCount, asWords) << w.text;
+    }
+    EXPECT_EQ(std::count(owners.begin(), owners.end(), 1), static_cast<long>(places)) << "round " << round;
+
+    std::string upper = text;
+    cp1250::UpperCase(upper.data(), upper.size());
+    std::vector<std::string> expected;
+    CGrowBlock scratch;
+    char* p = upper.data();
+    DWORD left = static_cast<DWORD>(upper.size());
+    char* word = nullptr;
+    DWORD n = 0;
+    while (char* next = NextWordIn(p, left, &word, &n, scratch)) {
+      expected.emplace_back(word, n);
+      left -= static_cast<DWORD>(next - p);
+      p = next;
+    }
+    EXPECT_EQ(wordAt, expected) << "round " << round;
+
+    EXPECT_EQ(Ordinals(reused), Ordinals(fresh)) << "round " << round;
+    EXPECT_EQ(reused.TextTokens(), fresh.TextTokens());
+    EXPECT_EQ(reused.MarkupPieces(), fresh.MarkupPieces());
+    for (std::size_t i = 0; i < fresh.WordCount(); ++i) {
+      std::span<const BYTE> a = reused.CodedOrdinals(reused.WordAt(i)), b = fresh.CodedOrdinals(fresh.WordAt(i));
+      EXPECT_TRUE(std::equal(a.begin(), a.end(), b.begin(), b.end())) << fresh.WordAt(i).text;
+    }
+    std::span<const BYTE> ra = reused.Record(), rb = fresh.Record();
+    EXPECT_TRUE(std::equal(ra.begin(), ra.end(), rb.begin(), rb.end())) << "round " << round;
+  }
 }
