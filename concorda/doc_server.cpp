@@ -56,8 +56,9 @@ void CDocServer::Close() {
     }
     // The positions file is a companion: when it cannot be written, the
     // base is still whole (phrases then read the documents), so its failure
-    // is logged and not thrown.
+    // is logged and not thrown. The disk takes the base meanwhile.
     if (!failure) {
+      StartWriteBack();
       try {
         WritePositionsFor(PositionsSources(false, false), false, nullptr, lemmas.get());
       } catch (const CException& e) {

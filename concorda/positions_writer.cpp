@@ -169,14 +169,21 @@ class CSectionWriter {
     m_file.Write(data, static_cast<UINT>(n));
     m_crc = Crc32(data, n, m_crc);
     m_length += n;
+    // The disk takes the section as it grows rather than all of it at the end.
+    if (m_length - m_flushedAt >= kWriteBehindBytes) {
+      m_file.StartFlush();
+      m_flushedAt = m_length;
+    }
   }
   void Write(const std::vector<BYTE>& bytes) { Write(bytes.data(), bytes.size()); }
   ULONGLONG Length() const { return m_length; }
   DWORD Crc() const { return m_crc; }
 
  private:
+  static constexpr ULONGLONG kWriteBehindBytes = 16u << 20;
   CFile& m_file;
   ULONGLONG m_length = 0;
+  ULONGLONG m_flushedAt = 0;
   DWORD m_crc = 0;
 };
 
@@ -300,6 +307,8 @@ bool WritePositionsFile(const std::string& path, const GUID& guid, ULONGLONG sta
       wordText.insert(wordText.end(), text.begin(), text.end());
       kept.push_back(text);
     }
+    // Most of the file: on its way to the disk while the tables are made.
+    file.StartFlush();
     const DWORD n = static_cast<DWORD>(kept.size());
     textOffsets.push_back(static_cast<DWORD>(wordText.size()));
 

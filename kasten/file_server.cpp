@@ -19,6 +19,8 @@ namespace {
 // Open failures that waiting may cure besides a lock held by another process
 // (too many open files, a transient I/O error) are retried this often.
 constexpr int kOpenAttempts = 3;
+// A writer asks the disk to take what it wrote every this many bytes.
+constexpr ULONGLONG kWriteBehindBytes = 16u << 20;
 
 }  // namespace
 
@@ -129,6 +131,11 @@ void CFileServer::WriteRaw(DWORD offset, const void* buffer, UINT count) {
   m_bLengthKnown = false;  // until the write is done
   m_pFile->Seek(offset, CFile::begin);
   m_pFile->Write(buffer, count);
+  m_ullWrittenBehind += count;
+  if (m_ullWrittenBehind >= kWriteBehindBytes) {
+    m_pFile->StartFlush();
+    m_ullWrittenBehind = 0;
+  }
   if (known) {
     m_ullLength = std::max<ULONGLONG>(m_ullLength, ULONGLONG(offset) + count);
     m_bLengthKnown = true;
@@ -417,6 +424,7 @@ void CFileServer::ResetState() {
   m_dwDiskTable = 0;
   m_dwDiskTableBytes = 0;
   m_bDiskTableHit = false;
+  m_ullWrittenBehind = 0;
   m_bWriting = false;
   m_bInterrupted = false;
   m_dwRedo = 0;
@@ -449,6 +457,11 @@ void CFileServer::Close() {
   }
   ResetState();
   StopPerformanceThread();
+}
+
+void CFileServer::StartWriteBack() {
+  CSingleLock lock(m_mutexFile);
+  if (m_pFile && IsWritable()) m_pFile->StartFlush();
 }
 
 // Writes the in-memory table over its old place when it has not grown and

@@ -113,6 +113,9 @@ class CFileServer {
 
   // Stops the background task; the stop request stays raised until the next Init.
   void EndOfPerformanceThread();
+  // Starts writing what was written so far to the disk, without waiting (a
+  // writer with other work before it closes): the close then waits less.
+  void StartWriteBack();
 
   // --- writing (writable containers; otherwise kNoItem / nothing) ---
   // Stores src (from its current position to its end) as `item` at slot
@@ -314,6 +317,10 @@ class CFileServer {
   DWORD m_dwDiskTableBytes = 0;
   bool m_bDiskTableHit = false;
   DWORD m_dwReserved = 0;      // reserved header word of this container
+  // Bytes written since the disk was last asked to take them: a long run of
+  // writes (a build) is written out as it goes, so that the close waits for
+  // the last part only.
+  ULONGLONG m_ullWrittenBehind = 0;
   bool m_bWriting = false;     // the write mark is in the file (a change since Init)
   bool m_bInterrupted = false; // the mark was found at Init
   DWORD m_dwRedo = 0;          // the redo record the header names now (during WriteLive)

@@ -157,6 +157,12 @@ void CFile::Flush() {
   if (m_fd >= 0 && ::fsync(m_fd) != 0) ThrowErrno(m_path);
 }
 
+void CFile::StartFlush() {
+  // Asks for the writing of every dirty page of the file; a failure shows in
+  // the Flush that follows.
+  if (m_fd >= 0) ::sync_file_range(m_fd, 0, 0, SYNC_FILE_RANGE_WRITE);
+}
+
 void CFile::Close() {
   DropReadAhead();
   if (m_fd < 0) return;

@@ -58,6 +58,10 @@ class CFile {
   virtual void SetLength(ULONGLONG newLength);
   // Forces written data to the disk.
   virtual void Flush();
+  // Starts writing the data written so far to the disk and returns without
+  // waiting, so that the disk works while the caller goes on; the next Flush
+  // waits only for what is left. Reports nothing (Flush does).
+  virtual void StartFlush();
   virtual void Close();
   // Closes without throwing.
   virtual void Abort();
@@ -103,6 +107,7 @@ class CMemFile : public CFile {
   // Grows with zero bytes or cuts; the position is kept within the new length.
   void SetLength(ULONGLONG newLength) override;
   void Flush() override {}
+  void StartFlush() override {}
   void Close() override;
   void Abort() override { Close(); }
 
