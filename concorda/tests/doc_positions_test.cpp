@@ -35,6 +35,24 @@ std::vector<DWORD> Joined(const CDocPositions& d) {
   return out;
 }
 
+// The words of a text as the index tokenizer cuts them, in order.
+std::vector<std::string> TokenizerWords(const std::string& text) {
+  std::string upper = text;
+  cp1250::UpperCase(upper.data(), upper.size());
+  std::vector<std::string> words;
+  CGrowBlock scratch;
+  char* p = upper.data();
+  DWORD left = static_cast<DWORD>(upper.size());
+  char* word = nullptr;
+  DWORD n = 0;
+  while (char* next = NextWordIn(p, left, &word, &n, scratch)) {
+    words.emplace_back(word, n);
+    left -= static_cast<DWORD>(next - p);
+    p = next;
+  }
+  return words;
+}
+
 using Map = std::map<std::string, std::vector<DWORD>>;
 using V = std::vector<DWORD>;
 
@@ -134,20 +152,7 @@ TEST(DocPositions, TheWordsAreTheIndexTokenizersWords) {
     std::vector<std::string> words(d.TextTokens());
     for (std::size_t i = 0; i < d.WordCount(); ++i)
       for (std::size_t k = 0; k < d.WordAt(i).textCount; ++k) words[d.WordAt(i).ordinals[k]] = d.WordAt(i).text;
-    std::string upper = text;
-    cp1250::UpperCase(upper.data(), upper.size());
-    std::vector<std::string> expected;
-    CGrowBlock scratch;
-    char* p = upper.data();
-    DWORD left = static_cast<DWORD>(upper.size());
-    char* word = nullptr;
-    DWORD n = 0;
-    while (char* next = NextWordIn(p, left, &word, &n, scratch)) {
-      expected.emplace_back(word, n);
-      left -= static_cast<DWORD>(next - p);
-      p = next;
-    }
-    EXPECT_EQ(words, expected) << text;
+    EXPECT_EQ(words, TokenizerWords(text)) << text;
   }
 }
 
@@ -252,7 +257,9 @@ TEST(DocPositions, AReusedReaderGivesEveryDocumentItsOwnPlaces) {
       DWORD asWords = 0;
       for (std::size_t k = 0; k < w.ordinals.size(); ++k) {
         ASSERT_LT(w.ordinals[k], places) << w.text;
-        if (k) ASSERT_LT(w.ordinals[k - 1], w.ordinals[k]) << w.text;
+        if (k) {
+          ASSERT_LT(w.ordinals[k - 1], w.ordinals[k]) << w.text;
+        }
         ++owners[w.ordinals[k]];
         if (w.ordinals[k] < fresh.TextTokens()) {
           ++asWords;
@@ -263,20 +270,7 @@ TEST(DocPositions, AReusedReaderGivesEveryDocumentItsOwnPlaces) {
     }
     EXPECT_EQ(std::count(owners.begin(), owners.end(), 1), static_cast<long>(places)) << "round " << round;
 
-    std::string upper = text;
-    cp1250::UpperCase(upper.data(), upper.size());
-    std::vector<std::string> expected;
-    CGrowBlock scratch;
-    char* p = upper.data();
-    DWORD left = static_cast<DWORD>(upper.size());
-    char* word = nullptr;
-    DWORD n = 0;
-    while (char* next = NextWordIn(p, left, &word, &n, scratch)) {
-      expected.emplace_back(word, n);
-      left -= static_cast<DWORD>(next - p);
-      p = next;
-    }
-    EXPECT_EQ(wordAt, expected) << "round " << round;
+    EXPECT_EQ(wordAt, TokenizerWords(text)) << "round " << round;
 
     EXPECT_EQ(Ordinals(reused), Ordinals(fresh)) << "round " << round;
     EXPECT_EQ(reused.TextTokens(), fresh.TextTokens());
