@@ -15,6 +15,7 @@
 #include "concorda/word_forms.h"
 #include "platform/file.h"
 #include "platform/file_at.h"
+#include "platform/write_behind.h"
 
 namespace concorda {
 
@@ -170,20 +171,16 @@ class CSectionWriter {
     m_crc = Crc32(data, n, m_crc);
     m_length += n;
     // The disk takes the section as it grows rather than all of it at the end.
-    if (m_length - m_flushedAt >= kWriteBehindBytes) {
-      m_file.StartFlush();
-      m_flushedAt = m_length;
-    }
+    WriteBehind(m_file, m_pending, n);
   }
   void Write(const std::vector<BYTE>& bytes) { Write(bytes.data(), bytes.size()); }
   ULONGLONG Length() const { return m_length; }
   DWORD Crc() const { return m_crc; }
 
  private:
-  static constexpr ULONGLONG kWriteBehindBytes = 16u << 20;
   CFile& m_file;
   ULONGLONG m_length = 0;
-  ULONGLONG m_flushedAt = 0;
+  ULONGLONG m_pending = 0;  // written since the disk was last asked to take it
   DWORD m_crc = 0;
 };
 

@@ -13,14 +13,13 @@
 #include "kasten/slot_chain.h"
 #include "platform/coding.h"
 #include "platform/message_box.h"
+#include "platform/write_behind.h"
 
 namespace {
 
 // Open failures that waiting may cure besides a lock held by another process
 // (too many open files, a transient I/O error) are retried this often.
 constexpr int kOpenAttempts = 3;
-// A writer asks the disk to take what it wrote every this many bytes.
-constexpr ULONGLONG kWriteBehindBytes = 16u << 20;
 
 }  // namespace
 
@@ -131,11 +130,7 @@ void CFileServer::WriteRaw(DWORD offset, const void* buffer, UINT count) {
   m_bLengthKnown = false;  // until the write is done
   m_pFile->Seek(offset, CFile::begin);
   m_pFile->Write(buffer, count);
-  m_ullWrittenBehind += count;
-  if (m_ullWrittenBehind >= kWriteBehindBytes) {
-    m_pFile->StartFlush();
-    m_ullWrittenBehind = 0;
-  }
+  WriteBehind(*m_pFile, m_ullWrittenBehind, count);
   if (known) {
     m_ullLength = std::max<ULONGLONG>(m_ullLength, ULONGLONG(offset) + count);
     m_bLengthKnown = true;
