@@ -195,6 +195,13 @@ int main(int argc, char** argv) {
       return 2;
     }
   }
+  // The directory is made when missing (writing into a directory that is
+  // not there failed only at the first size asked for, with an abort).
+  if (std::error_code ec; !std::filesystem::is_directory(dir) &&
+                          (!std::filesystem::create_directories(dir, ec) || ec)) {
+    std::fprintf(stderr, "concorda_bench: cannot make the directory %s: %s\n", dir.c_str(), ec.message().c_str());
+    return 1;
+  }
   bench::CorpusGenerator gen;
   if (!gen.Loaded()) {
     std::fprintf(stderr, "concorda_bench: no corpus in %s\n", bench::CorpusGenerator::DefaultCorpusDir().c_str());

@@ -100,10 +100,8 @@ DWORD CountOrdinalsBelow(const Posting& p, DWORD limit) {
 CPositionsFile::State CPositionsFile::Fail(State state, const std::string& what, std::string* why) {
   if (why) *why = what;
   m_file.Close();
-  m_words.clear();
-  m_ends.clear();
-  m_docTable.clear();
-  m_docs.clear();
+  m_words = m_ends = m_docTable = m_docs = {};
+  m_held.clear();
   m_nWords = 0;
   m_optional.clear();
   m_wordCounts.clear();
@@ -174,10 +172,18 @@ CPositionsFile::State CPositionsFile::Open(const std::string& path, const GUID& 
   for (DWORD id = 1; id <= 5; ++id)
     if (!place[id].found) return Fail(State::kDamaged, "a section is missing", why);
 
-  auto load = [&](DWORD id, std::vector<BYTE>& out, bool checked) {
-    out.resize(static_cast<std::size_t>(place[id].length));
-    if (m_file.ReadAt(place[id].offset, out.data(), out.size()) != out.size()) return false;
-    return !checked || Crc32(out.data(), out.size()) == place[id].crc;
+  std::size_t heldBytes = 0;
+  for (DWORD id : {kSectionWords, kSectionWordEnds, kSectionDocTable, kSectionDocRecords})
+    heldBytes += static_cast<std::size_t>(place[id].length);
+  m_held = CLargeBuffer(heldBytes);
+  std::size_t heldAt = 0;
+  auto load = [&](DWORD id, std::span<const BYTE>& out, bool checked) {
+    BYTE* to = m_held.data() + heldAt;
+    const auto length = static_cast<std::size_t>(place[id].length);
+    heldAt += length;
+    out = std::span<const BYTE>(to, length);
+    if (m_file.ReadAt(place[id].offset, to, length) != length) return false;
+    return !checked || Crc32(to, length) == place[id].crc;
   };
   if (!load(kSectionWords, m_words, true) || !load(kSectionWordEnds, m_ends, true) ||
       !load(kSectionDocTable, m_docTable, true) || !load(kSectionDocRecords, m_docs, false))

@@ -25,6 +25,7 @@
 #include <vector>
 
 #include "platform/file_at.h"
+#include "platform/large_buffer.h"
 #include "platform/windows_types.h"
 
 namespace concorda {
@@ -175,10 +176,13 @@ class CPositionsFile {
   State m_state = State::kClosed;
   DWORD m_slots = 0;
   std::size_t m_nWords = 0;
-  std::vector<BYTE> m_words;    // section 1
-  std::vector<BYTE> m_ends;     // section 2
-  std::vector<BYTE> m_docTable; // section 4
-  std::vector<BYTE> m_docs;     // section 5
+  // The sections held in memory, in one block (of huge pages when it is
+  // large: a query reads the records of its candidates all over it).
+  CLargeBuffer m_held;
+  std::span<const BYTE> m_words;    // section 1
+  std::span<const BYTE> m_ends;     // section 2
+  std::span<const BYTE> m_docTable; // section 4
+  std::span<const BYTE> m_docs;     // section 5
   ULONGLONG m_postingsOffset = 0;
   ULONGLONG m_postingsLength = 0;
   struct OptionalSection {

@@ -4,6 +4,7 @@
 
 #include <cstring>
 #include <map>
+#include <random>
 #include <set>
 #include <string>
 #include <vector>
@@ -160,6 +161,47 @@ TEST(QueryOperators, ConjunctionIntersectsWithoutPrecedence) {
   UniteWith(zx, q.Docs("KODEKS"));
   IntersectWith(zx, q.Docs("PRACY"));
   EXPECT_EQ(q.Run("1997 KODEKS I PRACY"), zx);
+}
+
+// The set operations work in the first set's memory; checked against sets
+// of std::set, item by item, over random sets of every shape: empty, equal,
+// disjoint, nested, overlapping at either end, one far longer than the other.
+TEST(QueryOperators, SetOperationsAgreeWithAModelOfSets) {
+  std::mt19937 rng(20261210);
+  auto randomSet = [&](std::size_t n, DWORD range) {
+    std::set<DWORD> m;
+    std::uniform_int_distribution<DWORD> pick(0, range);
+    while (m.size() < n && m.size() <= range) m.insert(pick(rng));
+    return m;
+  };
+  auto asItems = [](const std::set<DWORD>& m) { return ItemSet(m.begin(), m.end()); };
+  for (int round = 0; round < 3000; ++round) {
+    const DWORD range = round % 3 == 0 ? 40 : 5000;
+    const std::size_t na = rng() % (round % 7 == 0 ? 2 : 200), nb = rng() % (round % 5 == 0 ? 3000 : 150);
+    std::set<DWORD> a = randomSet(na, range), b = randomSet(nb, range);
+    if (round % 11 == 0) b = a;                                  // equal
+    if (round % 13 == 0) b.insert(a.begin(), a.end());           // a within b
+    std::set<DWORD> both, either = a, aOnly;
+    for (DWORD x : a) (b.count(x) ? both : aOnly).insert(x);
+    either.insert(b.begin(), b.end());
+    ItemSet r = asItems(a);
+    UniteWith(r, asItems(b));
+    EXPECT_EQ(r, asItems(either)) << "round " << round;
+    r = asItems(a);
+    IntersectWith(r, asItems(b));
+    EXPECT_EQ(r, asItems(both)) << "round " << round;
+    r = asItems(a);
+    Subtract(r, asItems(b));
+    EXPECT_EQ(r, asItems(aOnly)) << "round " << round;
+  }
+  // A set combined with itself.
+  ItemSet self{1, 5, 9};
+  UniteWith(self, self);
+  EXPECT_EQ(self, (ItemSet{1, 5, 9}));
+  IntersectWith(self, self);
+  EXPECT_EQ(self, (ItemSet{1, 5, 9}));
+  Subtract(self, self);
+  EXPECT_TRUE(self.empty());
 }
 
 TEST(QueryOperators, UnacceptableOperandsAreSkipped) {
