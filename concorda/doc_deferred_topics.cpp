@@ -28,8 +28,9 @@ void CDocServer::DeferTopics(DWORD index, const CDocPositions& doc) {
     const CDocPositions::Word& w = doc.WordAt(i);
     if (!w.textCount || !IsAdmitted(w.text)) continue;  // markup pieces are no words of the index
     const DWORD occurrences = std::min<DWORD>(w.textCount, 255);
-    if (m_deferredCount % kDeferredBlock == 0) m_deferredTopics.emplace_back().reserve(kDeferredBlock);
-    m_deferredTopics.back().push_back(m_positionsSession->LastWordNumber(i) << 8 | occurrences);
+    if (m_deferredCount % kDeferredBlock == 0) m_deferredTopics.emplace_back(kDeferredBlock * sizeof(DWORD));
+    DeferredBlock(m_deferredCount / kDeferredBlock)[m_deferredCount % kDeferredBlock] =
+        m_positionsSession->LastWordNumber(i) << 8 | occurrences;
     ++m_deferredCount;
   }
   m_deferredDocs.push_back(DeferredDoc{index, m_deferredCount});
@@ -41,7 +42,7 @@ void CDocServer::ShiftDeferredTopics(const ChangeRecord& change) {
 }
 
 void CDocServer::DropDeferredTopics() {
-  m_deferredTopics = {};
+  m_deferredTopics = std::vector<CLargeBuffer>();
   m_deferredCount = 0;
   m_deferredDocs = {};
 }
@@ -56,7 +57,7 @@ void CDocServer::MergeDeferredTopics() {
     std::size_t k = 0;
     for (const DeferredDoc& d : m_deferredDocs) {
       if (d.item != kGoneItem)
-        for (; k < d.end; ++k) f(m_deferredTopics[k / kDeferredBlock][k % kDeferredBlock], d.item);
+        for (; k < d.end; ++k) f(DeferredBlock(k / kDeferredBlock)[k % kDeferredBlock], d.item);
       k = d.end;
     }
   };

@@ -58,6 +58,7 @@
 #include "concorda/word_index.h"
 #include "concorda/word_query.h"
 #include "kasten/file_server.h"
+#include "platform/large_buffer.h"
 
 class CPreparedDocument;
 namespace concorda {
@@ -362,9 +363,11 @@ class CDocServer : public CFileServer {
     std::size_t end;  // in the waiting topics counted through the blocks
   };
   // In blocks of kDeferredBlock: a list that doubled would copy all it holds
-  // and have every page of the copy faulted in again.
+  // and have every page of the copy faulted in again. Each block is two
+  // huge pages (large_buffer.h) rather than a thousand 4 KB ones.
   static constexpr std::size_t kDeferredBlock = std::size_t(1) << 20;
-  std::vector<std::vector<DWORD>> m_deferredTopics;
+  std::vector<CLargeBuffer> m_deferredTopics;
+  DWORD* DeferredBlock(std::size_t block) { return reinterpret_cast<DWORD*>(m_deferredTopics[block].data()); }
   std::size_t m_deferredCount = 0;
   std::vector<DeferredDoc> m_deferredDocs;
   concorda::CChangeLog m_log;

@@ -21,7 +21,7 @@ namespace concorda {
 
 namespace {
 
-constexpr std::size_t kSlabSize = 1 << 20;
+constexpr std::size_t kSlabSize = 2 << 20;  // a huge page
 constexpr std::size_t kFirstBlock = 32;
 constexpr std::size_t kLargestBlock = 4096;
 
@@ -35,16 +35,16 @@ CPositionsBuilder::Block* CPositionsBuilder::NewBlock(std::size_t capacity) {
   BYTE* at;
   if (aligned > kSlabSize / 4) {
     // A block of its own for a word that stands very often in one document.
-    m_slabs.emplace_back(new BYTE[aligned]);
-    at = m_slabs.back().get();
+    m_slabs.emplace_back(aligned);
+    at = m_slabs.back().data();
     // Keep filling the slab before it.
     if (m_slabs.size() >= 2) std::swap(m_slabs[m_slabs.size() - 1], m_slabs[m_slabs.size() - 2]);
   } else {
     if (m_slabs.empty() || m_slabUsed + aligned > kSlabSize) {
-      m_slabs.emplace_back(new BYTE[kSlabSize]);
+      m_slabs.emplace_back(kSlabSize);
       m_slabUsed = 0;
     }
-    at = m_slabs.back().get() + m_slabUsed;
+    at = m_slabs.back().data() + m_slabUsed;
     m_slabUsed += aligned;
   }
   auto* b = reinterpret_cast<Block*>(at);

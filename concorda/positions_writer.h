@@ -27,6 +27,7 @@
 #include "concorda/positions_file.h"
 #include "concorda/word_hash.h"
 #include "concorda/word_slots.h"
+#include "platform/large_buffer.h"
 #include "platform/windows_types.h"
 
 namespace concorda {
@@ -97,7 +98,10 @@ class CPositionsBuilder {
 
   CWordSlots<WordChain> m_byText;                        // the chains of m_words by their words
   std::deque<WordChain> m_words;                         // a deque: the texts never move
-  std::vector<std::unique_ptr<BYTE[]>> m_slabs;
+  // The blocks are cut from slabs of one huge page each (large_buffer.h):
+  // a session of 20,000 documents holds 70 MB of them, which in 4 KB pages
+  // were 17,000 page faults.
+  std::vector<CLargeBuffer> m_slabs;
   std::size_t m_slabUsed = 0;
   std::size_t m_nBytes = 0;
   std::vector<BYTE> m_records;               // the documents' records, one after the other
