@@ -3,9 +3,9 @@
 // more is mapped on its own, aligned to 2 MB and offered to the kernel for
 // huge pages (transparent huge pages in "madvise" mode): on the virtual
 // machines we run on a first touch costs about 10 us a 4 KB page, so a few
-// megabytes read at open took tens of milliseconds in faults alone, and
-// every query that reads such a block all over (the records of its
-// candidates) missed the TLB at nearly every read. With huge pages a block
+// megabytes read at open took tens of milliseconds in faults alone, and a
+// query that reads such a block all over (the records of its candidates)
+// needs a TLB entry for every 4 KB it touches. With huge pages a block
 // faults once per 2 MB and stays in a few TLB entries. A smaller block comes
 // from the heap. Where the kernel has no huge page to give, the mapping is
 // an ordinary one: only slower, never wrong.
