@@ -128,6 +128,8 @@ void CFileServer::WriteRaw(DWORD offset, const void* buffer, UINT count) {
   if (!m_bWriting) WriteHeader();
   const bool known = m_bLengthKnown;
   m_bLengthKnown = false;  // until the write is done
+  if (m_dwFullTail != 0 && offset < ULONGLONG(m_dwFullTail) + 12 && ULONGLONG(offset) + count > m_dwFullTail)
+    m_dwFullTail = 0;
   m_pFile->Seek(offset, CFile::begin);
   m_pFile->Write(buffer, count);
   WriteBehind(*m_pFile, m_ullWrittenBehind, count);
@@ -140,6 +142,7 @@ void CFileServer::WriteRaw(DWORD offset, const void* buffer, UINT count) {
 void CFileServer::SetFileLength(ULONGLONG length) {
   if (!m_bWriting) WriteHeader();
   m_bLengthKnown = false;
+  m_dwFullTail = 0;
   m_pFile->SetLength(length);
   m_ullLength = length;
   m_bLengthKnown = true;
@@ -416,6 +419,7 @@ void CFileServer::ResetState() {
   m_slotWords.clear();
   m_bSlotWordsValid = false;
   m_dwLiveEnd = 0;
+  m_dwFullTail = 0;
   m_dwDiskTable = 0;
   m_dwDiskTableBytes = 0;
   m_bDiskTableHit = false;

@@ -298,6 +298,13 @@ class CFileServer {
   // End of the last byte any item or slot block occupies (writable only):
   // the hash table is never written in front of it.
   DWORD m_dwLiveEnd = 0;
+  // The end marker of the last slot when this writer appended that slot's
+  // block itself (0: not known): behind the marker and link lies the first
+  // word of the record it wrote, which is never 0, so the table has no room
+  // to grow there and the next append need not read the words to learn it.
+  // Any write over those 12 bytes, and any change of the file's length,
+  // forgets it.
+  DWORD m_dwFullTail = 0;
   // The file's length, taken at open, when it is open for reading only.
   bool m_bLengthFixed = false;
   DWORD m_dwFixedLength = 0;

@@ -194,13 +194,22 @@ DWORD CFileServer::InsertRecord(CMemFile& record, const _FILEITEM* item, DWORD i
 // storing the record (the general path of InsertRecord) writes the block,
 // the link to it, the header, the record, the slot word and the header
 // again. Here the block, already naming its record, and the record go out
-// in one write, then the link, then the header: the same bytes in the end,
-// and nothing reaches the block before the link does, as there.
+// in one write, then the link: the same bytes in the end, and nothing
+// reaches the block before the link does, as there.
+//
+// The header is not written for each item appended. Its slot count and
+// layout are only read from a header without the write mark; this session's
+// mark is on the disk before its first change, an open that finds it counts
+// the chain as it stands, and the close writes the final header. A reader
+// that does not know the mark sees the slots the base had when the session
+// began, which still lie where the header's layout says. Each append is
+// then two writes instead of three, and no read (see m_dwFullTail): about a
+// third of what adding a document costs beyond compressing it.
 bool CFileServer::AppendAtEnd(CMemFile& record, const _FILEITEM* item) {
   EnsureSlotWords();
   if (m_dwSize != m_slotWords.size()) return false;  // the general path reports the broken chain
   const DWORD tail = m_dwSize == 0 ? kHeaderSize : m_slotWords[m_dwSize - 1] + 4;
-  if (SlotRoomAt(tail, 1)) return false;
+  if (tail != m_dwFullTail && SlotRoomAt(tail, 1)) return false;
   const DWORD start = FileLength();
   const UINT recordSize = static_cast<UINT>(record.GetLength());
   BYTE block[12] = {};
@@ -225,7 +234,7 @@ bool CFileServer::AppendAtEnd(CMemFile& record, const _FILEITEM* item) {
   ++m_dwSize;
   UpdateHash(item, m_dwSize - 1, true);
   m_dwLayout = 0;
-  WriteHeader();
+  if (recordSize >= 4 && DecodeLe32(record.GetBuffer()) != 0) m_dwFullTail = start + 4;
   return true;
 }
 

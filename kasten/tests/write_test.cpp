@@ -1,6 +1,8 @@
 // Writing items: insertion before an occupied slot, growth, replacement,
 // removal, the hooks a derived class sees, and the places where the
 // hash table could collide with appended data.
+#include <algorithm>
+#include <random>
 #include <string>
 #include <vector>
 
@@ -363,6 +365,86 @@ TEST_F(ContainerTest, ItemsWrittenOneAfterAnotherKeepTheirOwnBytes) {
   EXPECT_TRUE(Contents(second, 0) == outer.otherText);
   EXPECT_EQ(Add(fs, "LAST", "z"), expected.size());
   EXPECT_EQ(Contents(fs, expected.size()), "z");
+}
+
+// Where the slot words lie, walked in the file's bytes as the format
+// describes the chain: from offset 40, a word that is not 0 is a slot, a 0
+// is an end-of-block marker whose next word links on (0: the end).
+std::vector<DWORD> SlotWordOffsets(const std::string& bytes) {
+  std::vector<DWORD> slots;
+  std::size_t at = 40;
+  // A chain that loops is damage; no walk takes more steps than the file has words.
+  for (std::size_t steps = 0; at + 4 <= bytes.size() && steps <= bytes.size() / 4; ++steps) {
+    if (WordAt(bytes, at) != 0) {
+      slots.push_back(static_cast<DWORD>(at));
+      at += 4;
+      continue;
+    }
+    const DWORD link = at + 8 <= bytes.size() ? WordAt(bytes, at + 4) : 0;
+    if (link == 0) break;
+    at = link;
+  }
+  return slots;
+}
+
+// An added item's slot goes right behind the last one when the words there
+// are free (0, or past the end of the file) and into a block at the end of
+// the file otherwise. A writer that appended the last slot itself knows
+// there is no room without reading; whatever it did since (growing and
+// shrinking the table, emptying, replacing and inserting items, compacting)
+// must not leave it believing that of room that is free. The place is
+// worked out before each addition from the file's bytes alone.
+TEST_F(ContainerTest, AnAddedSlotGoesBehindTheLastExactlyWhenTheWordsThereAreFree) {
+  std::mt19937 rng(20261210);
+  auto pick = [&](DWORD n) { return std::uniform_int_distribution<DWORD>(0, n - 1)(rng); };
+  CFileServer fs(path.c_str(), &kGuid, CFile::modeReadWrite);
+  int serial = 0, inPlace = 0, atTheEnd = 0;
+  for (int step = 0; step < 600; ++step) {
+    const DWORD op = pick(100), size = fs.GetSize();
+    if (op < 55 || size == 0) {
+      const std::string before = ReadWholeFile(path);
+      const std::vector<DWORD> slots = SlotWordOffsets(before);
+      ASSERT_EQ(slots.size(), size) << "step " << step;
+      const std::size_t tail = slots.empty() ? 40 : slots.back() + 4;
+      // Room for one more slot: the slot, a marker and a link. Words past
+      // the end of the file are free; one cut by the end is not.
+      const std::size_t inFile = tail >= before.size() ? 0 : std::min<std::size_t>(12, before.size() - tail);
+      bool free = inFile % 4 == 0;
+      for (std::size_t w = tail; w + 4 <= tail + inFile; w += 4) free = free && WordAt(before, w) == 0;
+      const std::string text(pick(40), static_cast<char>('a' + step % 26));
+      ASSERT_EQ(Add(fs, "S" + std::to_string(++serial), text, pick(2)), size);
+      const std::vector<DWORD> after = SlotWordOffsets(ReadWholeFile(path));
+      ASSERT_EQ(after.size(), size + 1u) << "step " << step;
+      if (free) {
+        EXPECT_EQ(after.back(), tail) << "step " << step << ": the table had room behind its last slot";
+        ++inPlace;
+      } else {
+        EXPECT_EQ(after.back(), before.size()) << "step " << step << ": no room, so a block at the end";
+        ++atTheEnd;
+      }
+    } else if (op < 65) {
+      fs.SetSize(size + 1 + pick(3), TRUE);
+    } else if (op < 72) {
+      fs.SetSize(pick(size + 1), TRUE);
+    } else if (op < 80) {
+      fs.RemoveFile(pick(size));
+    } else if (op < 88) {
+      const DWORD at = pick(size);
+      ASSERT_EQ(Replace(fs, at, "R" + std::to_string(++serial), "r"), at);
+    } else if (op < 96) {
+      const DWORD at = pick(size + 2);
+      ASSERT_EQ(Insert(fs, at, "N" + std::to_string(++serial), "n"), at);
+    } else {
+      ASSERT_TRUE(fs.Compact());
+    }
+    if (HasFatalFailure()) return;
+  }
+  // Both kinds of addition were met often enough to mean something.
+  EXPECT_GT(inPlace, 20);
+  EXPECT_GT(atTheEnd, 100);
+  fs.Close();
+  std::string command;
+  EXPECT_EQ(RunIndependentReader(path, dir, &command), 0) << command;
 }
 
 }  // namespace
