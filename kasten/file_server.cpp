@@ -274,6 +274,7 @@ void CFileServer::ReadHeaderAndTable(CFile& file) {
   m_dwDiskTable = tableBytes ? h.hashOffset : 0;
   m_dwDiskTableBytes = tableBytes;
   m_aHash = std::move(table);
+  m_hashUnsorted = 0;
   m_bInterrupted = interrupted;
   if (interrupted && h.redoOffset != 0) ReadRedoRecord(file, h.redoOffset);
 }
@@ -416,6 +417,7 @@ void CFileServer::ResetState() {
   m_dwReserved = 0;
   m_nOpenFlags = 0;
   m_aHash.clear();
+  m_hashUnsorted = 0;
   m_slotWords.clear();
   m_bSlotWordsValid = false;
   m_dwLiveEnd = 0;
@@ -486,6 +488,7 @@ std::vector<BYTE> CFileServer::TableImage(const std::vector<HashEntry>& entries,
 }
 
 void CFileServer::WriteHashTable() {
+  SettleHash();
   std::vector<BYTE> raw = TableImage(m_aHash, m_dwSize);
   DWORD length = FileLength();
   const bool inPlace = m_dwHashOffset == m_dwDiskTable && raw.size() <= m_dwDiskTableBytes && !m_bDiskTableHit;
@@ -630,7 +633,23 @@ int CFileServer::CompareHash(const void* a, const void* b) {
   return x < y ? -1 : x > y ? 1 : 0;
 }
 
-void CFileServer::SortHashTable() { qsort(m_aHash.data(), m_aHash.size(), sizeof(HashEntry), CompareHash); }
+void CFileServer::SortHashTable() {
+  qsort(m_aHash.data(), m_aHash.size(), sizeof(HashEntry), CompareHash);
+  m_hashUnsorted = 0;
+}
+
+// The appended entries keep their order among equal hashes and follow the
+// sorted ones of the same hash: the table is the one that inserting each at
+// its sorted place, after its equals, would have made.
+void CFileServer::SettleHash() {
+  const std::size_t n = std::min(m_hashUnsorted, m_aHash.size());
+  m_hashUnsorted = 0;
+  if (n == 0) return;
+  const auto byHash = [](const HashEntry& x, const HashEntry& y) { return x.dwHash < y.dwHash; };
+  const auto mid = m_aHash.end() - static_cast<std::ptrdiff_t>(n);
+  std::stable_sort(mid, m_aHash.end(), byHash);
+  std::inplace_merge(m_aHash.begin(), mid, m_aHash.end(), byHash);
+}
 
 // --- hooks of the base class: no system files, nothing to follow ------------------
 

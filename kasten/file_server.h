@@ -159,6 +159,11 @@ class CFileServer {
   std::vector<DWORD> m_adwUser;      // for derived classes; the store never uses it
   CFile* m_pFile = nullptr;          // the open container, owned
   std::vector<HashEntry> m_aHash;    // hash table, authoritative while open
+  // Entries at the end of m_aHash appended for new last slots and not yet
+  // sorted in (SettleHash). Adding documents one by one thus moves no part
+  // of the table: a sorted insertion each moved half of it, which for a
+  // base of a million documents is terabytes moved in all.
+  std::size_t m_hashUnsorted = 0;
   std::atomic<BOOL> m_bStop{FALSE};  // stop request for the background task
   CMutex m_mutexMaint;               // held by the background task and restructuring
   CMutex m_mutexFile;                // around every access to m_pFile
@@ -279,6 +284,10 @@ class CFileServer {
   bool AppendAtEnd(CMemFile& record, const _FILEITEM* item);
   void MarkEmpty(DWORD index);
   void UpdateHash(const _FILEITEM* item, DWORD index, bool slotWasFree);
+  void AppendHash(const _FILEITEM* item, DWORD index);
+  // Sorts the appended entries into the table (callers hold the file mutex);
+  // every use of the table's order comes after it.
+  void SettleHash();
   void StartPerformanceThread();
   void StopPerformanceThread();
   // Compaction and union (file_server_compact.cpp).

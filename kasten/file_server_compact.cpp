@@ -170,6 +170,7 @@ BOOL CFileServer::Union(CFileServer* first, CFileServer* second) {
   const DWORD s = GetSystemFilesCount();
 
   m_aHash.clear();
+  m_hashUnsorted = 0;
   m_dwHashOffset = 0;
   m_dwSize = 0;
   m_dwLayout = 1;

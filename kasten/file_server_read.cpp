@@ -161,6 +161,10 @@ DWORD CFileServer::GetFileCompSize(DWORD index) {
 DWORD CFileServer::GetItemIndex(const char* name) {
   if (!name) return kNoItem;
   const DWORD h = MakeHash(LastComponent(name));
+  if (m_hashUnsorted != 0) {
+    CSingleLock lock(m_mutexFile);
+    SettleHash();
+  }
   HashEntry key{0, h};
   const std::size_t n = m_aHash.size();
   auto* found = static_cast<const HashEntry*>(bsearch(&key, m_aHash.data(), n, sizeof(HashEntry), CompareHash));

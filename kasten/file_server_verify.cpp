@@ -181,6 +181,7 @@ class CFileServer::Verifier {
     const DWORD count = m_fs.m_dwSize;
     std::vector<HashEntry> entries;
     if (m_fs.m_bWriting) {
+      m_fs.SettleHash();
       entries = m_fs.m_aHash;
     } else if (m_header.hashOffset == 0) {
       if (count > 0) Add(kNoItem, "the base has no name table (header offset 28 is 0): no item can be found by name");

@@ -232,7 +232,7 @@ bool CFileServer::AppendAtEnd(CMemFile& record, const _FILEITEM* item) {
   WriteLive(tail, link, 8);
   m_slotWords.push_back(start);
   ++m_dwSize;
-  UpdateHash(item, m_dwSize - 1, true);
+  AppendHash(item, m_dwSize - 1);
   m_dwLayout = 0;
   if (recordSize >= 4 && DecodeLe32(record.GetBuffer()) != 0) m_dwFullTail = start + 4;
   return true;
@@ -260,6 +260,7 @@ bool CFileServer::SlotRoomAt(DWORD tail, DWORD words) {
 // Keeps the hash table sorted by inserting at the sorted place; equal hashes
 // may stand in any order.
 void CFileServer::UpdateHash(const _FILEITEM* item, DWORD index, bool slotWasFree) {
+  SettleHash();
   const HashEntry entry{index, MakeHash(LastComponent(item->szName))};
   auto insertSorted = [this](HashEntry e) {
     auto at = std::upper_bound(m_aHash.begin(), m_aHash.end(), e,
@@ -282,6 +283,14 @@ void CFileServer::UpdateHash(const _FILEITEM* item, DWORD index, bool slotWasFre
   m_dwHashOffset = end;
 }
 
+// A new last slot, which no entry names yet (entries name slots below the
+// count): its entry waits at the end of the table until its order is needed.
+void CFileServer::AppendHash(const _FILEITEM* item, DWORD index) {
+  m_aHash.push_back({index, MakeHash(LastComponent(item->szName))});
+  ++m_hashUnsorted;
+  m_dwHashOffset = FileLength();
+}
+
 DWORD CFileServer::SetSize(DWORD count, BOOL lock) {
   if (!IsWritable()) return kNoItem;
   CSingleLock fileLock(m_mutexFile, std::defer_lock);
@@ -300,6 +309,7 @@ DWORD CFileServer::SetSize(DWORD count, BOOL lock) {
       WriteLive(count > 0 ? m_slotWords[count - 1] + 4 : kHeaderSize, end, 8);
     }
     if (m_slotWords.size() > count) m_slotWords.resize(count);
+    SettleHash();
     m_aHash.erase(std::remove_if(m_aHash.begin(), m_aHash.end(), [count](const HashEntry& e) { return e.dwIndex >= count; }),
                   m_aHash.end());
     m_dwSize = count;

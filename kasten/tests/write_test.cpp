@@ -1,6 +1,8 @@
 // Writing items: insertion before an occupied slot, growth, replacement,
 // removal, the hooks a derived class sees, and the places where the
 // hash table could collide with appended data.
+#include <strings.h>
+
 #include <algorithm>
 #include <random>
 #include <string>
@@ -445,6 +447,52 @@ TEST_F(ContainerTest, AnAddedSlotGoesBehindTheLastExactlyWhenTheWordsThereAreFre
   fs.Close();
   std::string command;
   EXPECT_EQ(RunIndependentReader(path, dir, &command), 0) << command;
+}
+
+// Documents added one by one have their names found at once, and the name
+// table written at the close is byte for byte the one that the general path
+// (growing the table, then filling the new slot, which sorts each name in
+// as it comes) leaves. Many names share their last component in different
+// folders, so that many entries share a hash; some names differ only in
+// case. Lookups between the additions, by last component and by whole path,
+// come at irregular moments.
+TEST_F(ContainerTest, NamesAddedOneByOneAreFoundAndTabledAsIfSortedInEachTime) {
+  const std::string grown = dir + "/grown.dat";
+  std::vector<std::string> names;
+  for (int i = 0; i < 400; ++i) {
+    const std::string leaf = i % 3 == 0 ? "USTAWA" + std::to_string(i % 7) + ".HTM" : "D" + std::to_string(i) + ".HTM";
+    names.push_back((i % 2 ? "DZU\\" : "MP\\") + std::to_string(i % 11) + "\\" + (i % 5 == 4 ? "u" + leaf.substr(1) : leaf));
+  }
+  auto fill = [&](const std::string& file, bool add) {
+    CFileServer fs(file.c_str(), &kGuid, CFile::modeReadWrite);
+    ASSERT_TRUE(fs.IsOpen());
+    for (std::size_t k = 0; k < names.size(); ++k) {
+      const DWORD n = fs.GetSize();
+      if (add) {
+        ASSERT_EQ(Add(fs, names[k], "t" + std::to_string(k)), n);
+      } else {
+        ASSERT_EQ(fs.SetSize(n + 1, TRUE), n + 1);
+        ASSERT_EQ(Replace(fs, n, names[k], "t" + std::to_string(k)), n);
+      }
+      if (k % 37 == 5 || k % 53 == 0) {
+        // The whole path names exactly one item; the first found by its
+        // last component carries that component.
+        ASSERT_EQ(fs.GetItemIndex(names[k].c_str()), k) << names[k];
+        const std::size_t back = k / 2;
+        ASSERT_EQ(fs.GetItemIndex(names[back].c_str()), back) << names[back];
+        const std::string leaf = names[back].substr(names[back].rfind('\\') + 1);
+        const DWORD found = fs.GetItemIndex(leaf.c_str());
+        ASSERT_NE(found, CFileServer::kNoItem) << leaf;
+        const std::string foundName = NameAt(fs, found);
+        EXPECT_TRUE(strcasecmp(foundName.substr(foundName.rfind('\\') + 1).c_str(), leaf.c_str()) == 0) << foundName;
+      }
+    }
+  };
+  fill(path, true);
+  fill(grown, false);
+  EXPECT_TRUE(ReadWholeFile(path) == ReadWholeFile(grown)) << "the files differ";
+  CFileServer ro(path.c_str(), nullptr, CFile::modeRead);
+  for (std::size_t k = 0; k < names.size(); ++k) EXPECT_EQ(ro.GetItemIndex(names[k].c_str()), k) << names[k];
 }
 
 }  // namespace
