@@ -9,7 +9,18 @@ namespace concorda {
 
 void CKeyTable::Add(DWORD hash, DWORD item) {
   std::vector<DWORD>& items = m_a[hash];
-  if (std::find(items.begin(), items.end(), item) == items.end()) items.push_back(item);
+  bool absent;
+  if (items.size() < kLongList) {
+    absent = std::find(items.begin(), items.end(), item) == items.end();
+  } else {
+    // Each item is compared with the one before it once, when the known
+    // ascending run first reaches it.
+    std::size_t& ascending = m_ascending[hash];
+    while (ascending < items.size() && (ascending == 0 || items[ascending - 1] < items[ascending])) ++ascending;
+    if (ascending < items.size()) absent = std::find(items.begin(), items.end(), item) == items.end();
+    else absent = items.back() < item || !std::binary_search(items.begin(), items.end(), item);
+  }
+  if (absent) items.push_back(item);
 }
 
 const std::vector<DWORD>* CKeyTable::Find(DWORD hash) const {
@@ -18,6 +29,7 @@ const std::vector<DWORD>* CKeyTable::Find(DWORD hash) const {
 }
 
 bool CKeyTable::Apply(BYTE kind, DWORD index) {
+  m_ascending.clear();
   const ChangeRecord r{kind, index};
   bool changed = false;
   for (auto& [hash, items] : m_a) {
@@ -52,7 +64,7 @@ std::vector<BYTE> CKeyTable::Serialize() const {
 }
 
 bool CKeyTable::Parse(const BYTE* data, std::size_t length) {
-  m_a.clear();
+  Clear();
   CByteReader in(data, length);
   DWORD n = 0;
   if (!in.Dword(0, n)) return false;

@@ -12,6 +12,7 @@
 #include <cstddef>
 #include <map>
 #include <string>
+#include <unordered_map>
 #include <vector>
 
 #include "platform/windows_types.h"
@@ -47,7 +48,10 @@ class CKeyTable {
 
   std::size_t Size() const { return m_a.size(); }
   const Entries& All() const { return m_a; }
-  void Clear() { m_a.clear(); }
+  void Clear() {
+    m_a.clear();
+    m_ascending.clear();
+  }
 
   // The stored form.
   std::vector<BYTE> Serialize() const;
@@ -58,6 +62,14 @@ class CKeyTable {
 
  private:
   Entries m_a;
+  // For each list of at least kLongList items, how many of its first items
+  // are known to ascend. Documents are mostly added one after another, each
+  // above all before it, and a key such as the empty one is carried by most
+  // of them: its list then takes each new item without a search of the whole
+  // list (a search each made building a base of a million documents
+  // quadratic). Forgotten whenever the lists change otherwise.
+  static constexpr std::size_t kLongList = 64;
+  std::unordered_map<DWORD, std::size_t> m_ascending;
 };
 
 }  // namespace concorda

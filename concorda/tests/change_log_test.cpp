@@ -2,6 +2,8 @@
 // key table that applies them at once.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <map>
 #include <random>
 
 #include "concorda/change_log.h"
@@ -126,4 +128,82 @@ TEST(KeyTable, DamagedStoredFormsKeepWhatIsWhole) {
   EXPECT_EQ(back.Size(), 0u);
   EXPECT_FALSE(back.Parse(hostile.data(), 3));
   EXPECT_FALSE(back.Parse(nullptr, 0));
+}
+
+// Long lists (a key most documents carry) take items added one after another
+// without a search; lists that do not ascend, items added again, items below
+// the last, shifts and removals in between, and a table read back from its
+// stored form must all still give each key every item once, in the order of
+// first addition. The model adds with a search of the whole list every time.
+TEST(KeyTable, LongListsAgreeWithAModelThatSearchesEveryTime) {
+  std::mt19937 rng(1210);
+  auto pick = [&](DWORD n) { return std::uniform_int_distribution<DWORD>(0, n - 1)(rng); };
+  std::map<DWORD, std::vector<DWORD>> model;
+  auto modelAdd = [&](DWORD hash, DWORD item) {
+    std::vector<DWORD>& items = model[hash];
+    if (std::find(items.begin(), items.end(), item) == items.end()) items.push_back(item);
+  };
+  auto modelApply = [&](BYTE kind, DWORD index) {
+    for (auto& [hash, items] : model) {
+      std::vector<DWORD> kept;
+      for (DWORD x : items) {
+        if (kind == kChangeInserted) kept.push_back(x >= index ? x + 1 : x);
+        else if (x == index) continue;
+        else kept.push_back(kind == kChangeDeleted && x > index ? x - 1 : x);
+      }
+      items = kept;
+    }
+  };
+  {
+    // A long list whose end does not ascend, then items shifted down: the
+    // run once known to ascend now covers the item out of order.
+    CKeyTable table;
+    for (DWORD x = 0; x < 100; ++x) table.Add(7, x);
+    table.Add(7, 200);
+    table.Add(7, 150);
+    table.Apply(kChangeDeleted, 10);
+    table.Add(7, 149);
+    std::vector<DWORD> expected;
+    for (DWORD x = 0; x < 99; ++x) expected.push_back(x);
+    expected.push_back(199);
+    expected.push_back(149);
+    EXPECT_EQ(*table.Find(7), expected);
+  }
+  CKeyTable keys;
+  DWORD next = 0;
+  for (int step = 0; step < 6000; ++step) {
+    const DWORD op = pick(100);
+    if (op < 80) {
+      // A new last document: the empty key, a common one, one of its own.
+      const DWORD item = next++;
+      for (DWORD hash : {0u, 1u + item % 3, 1000u + item}) {
+        keys.Add(hash, item);
+        modelAdd(hash, item);
+      }
+    } else if (op < 88) {
+      const DWORD item = pick(next + 5), hash = pick(4);  // again, below the last, or above
+      keys.Add(hash, item);
+      modelAdd(hash, item);
+    } else if (op < 93) {
+      const BYTE kind = static_cast<BYTE>(pick(3));
+      const DWORD index = pick(next + 1);
+      keys.Apply(kind, index);
+      modelApply(kind, index);
+      if (kind == kChangeInserted) ++next;
+      if (kind == kChangeDeleted && next > 0) --next;
+    } else if (op < 95) {
+      const std::vector<BYTE> bytes = keys.Serialize();
+      CKeyTable back;
+      ASSERT_TRUE(back.Parse(bytes.data(), bytes.size()));
+      keys = back;
+    }
+    if (step % 250 == 0 || step == 5999) {
+      for (const auto& [hash, items] : model) {
+        const std::vector<DWORD>* found = keys.Find(hash);
+        ASSERT_NE(found, nullptr) << "step " << step << " hash " << hash;
+        ASSERT_EQ(*found, items) << "step " << step << " hash " << hash;
+      }
+    }
+  }
+  EXPECT_GT(model[0].size(), 2000u);  // the long list was long
 }
