@@ -201,8 +201,8 @@ DWORD CFileServer::InsertRecord(CMemFile& record, const _FILEITEM* item, DWORD i
 // layout are only read from a header without the write mark; this session's
 // mark is on the disk before its first change, an open that finds it counts
 // the chain as it stands, and the close writes the final header. A reader
-// that does not know the mark sees the slots the base had when the session
-// began, which still lie where the header's layout says. Each append is
+// that does not know the mark sees the slots the header last counted, which
+// appending leaves where the header's layout says they lie. Each append is
 // then two writes instead of three, and no read (see m_dwFullTail): about a
 // third of what adding a document costs beyond compressing it.
 bool CFileServer::AppendAtEnd(CMemFile& record, const _FILEITEM* item) {
