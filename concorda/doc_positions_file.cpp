@@ -203,15 +203,16 @@ bool CDocServer::TopicsFromPositions(const CPositionsFile& file, WordIndex& w) {
   const std::size_t word = file.Find(w.m_pWord);
   if (word == CPositionsFile::npos) return false;
   try {
-    const std::shared_ptr<const std::vector<BYTE>> bytes = file.Postings(word);
+    const CKept<BYTE> bytes = file.Postings(word);
     // Gathered in memory the thread keeps from word to word (the word table
     // takes a copy): memory touched for the first time costs a page fault a
     // page, as much as decoding thousands of postings on a virtual machine.
     thread_local std::vector<DWORD> topics;
     topics.clear();
     if (topics.capacity() > (1u << 18)) topics.shrink_to_fit();
-    topics.reserve(file.DocumentCount(word));
-    CPostingReader reader(bytes->data(), bytes->size());
+    // A posting takes a byte at least: a damaged count asks for no more.
+    topics.reserve(std::min<std::size_t>(file.DocumentCount(word), bytes.size()));
+    CPostingReader reader(bytes.data(), bytes.size());
     Posting p;
     while (reader.Next(p)) {
       if (p.slot > kItemMask) return false;  // beyond what a topic names
@@ -227,19 +228,18 @@ bool CDocServer::TopicsFromPositions(const CPositionsFile& file, WordIndex& w) {
   }
 }
 
-std::shared_ptr<const std::vector<DWORD>> CDocServer::SlotsFromPositions(const CPositionsFile& file,
-                                                                         const WordIndex& w) {
+CKept<DWORD> CDocServer::SlotsFromPositions(const CPositionsFile& file, const WordIndex& w) {
   const std::size_t word = file.Find(w.m_pWord);
-  if (word == CPositionsFile::npos) return nullptr;
+  if (word == CPositionsFile::npos) return {};
   try {
-    std::shared_ptr<const std::vector<DWORD>> slots = file.WordSlots(word);
+    CKept<DWORD> slots = file.WordSlots(word);
     // The index knows the word, so some document holds it as a word; and
     // every slot must be one a topic can name.
-    if (slots->empty() || slots->back() > kItemMask) return nullptr;
+    if (slots.empty() || slots.back() > kItemMask) return {};
     return slots;
   } catch (const CPositionsDamaged& e) {
     PositionsUnusable(e.what());
-    return nullptr;
+    return {};
   }
 }
 

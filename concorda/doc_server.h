@@ -321,9 +321,8 @@ class CDocServer : public CFileServer {
   // are not in memory and the base has not changed since it was opened.
   bool PositionsMayAnswer(const concorda::WordIndex& w) const;
   // The documents of the word from the file's postings, without the counts
-  // of its topics (m_mutexIndex held); null when the file cannot tell.
-  std::shared_ptr<const std::vector<DWORD>> SlotsFromPositions(const concorda::CPositionsFile& file,
-                                                              const concorda::WordIndex& w);
+  // of its topics (m_mutexIndex held); none (false) when the file cannot tell.
+  CKept<DWORD> SlotsFromPositions(const concorda::CPositionsFile& file, const concorda::WordIndex& w);
   // Stops using the file for queries (damage found), with one log line.
   void PositionsUnusable(const std::string& why);
   void ReleasePositions();

@@ -86,7 +86,7 @@ bool CDocServer::PositionsMayAnswer(const WordIndex& w) const {
 void CDocServer::CopyWordItems(std::size_t pos, std::vector<DWORD>& items) {
   // Opened before the index is locked: opening reads the container.
   if (const CPositionsFile* file = TopicPositions()) {
-    std::shared_ptr<const std::vector<DWORD>> slots;
+    CKept<DWORD> slots;
     {
       CSingleLock lock(m_mutexIndex);
       WordIndex& w = Words()[pos];
@@ -95,7 +95,7 @@ void CDocServer::CopyWordItems(std::size_t pos, std::vector<DWORD>& items) {
       if (PositionsMayAnswer(w)) slots = SlotsFromPositions(*file, w);
     }
     if (slots) {
-      items.insert(items.end(), slots->begin(), slots->end());
+      items.insert(items.end(), slots.begin(), slots.end());
       return;
     }
   }

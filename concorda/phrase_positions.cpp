@@ -248,12 +248,12 @@ void Gather(const CPositionsFile& file, const std::vector<WordRef>& words, const
   tagged.clear();
   for (std::size_t k = 0; k < words.size(); ++k) {
     if (k % 256 == 255) budget.CheckTime();
-    const std::shared_ptr<const std::vector<BYTE>> bytes = file.Postings(words[k].word);
+    const CKept<BYTE> bytes = file.Postings(words[k].word);
     // A word has fewer places than its postings have bytes: room for all of
     // them at once, so that the list is never copied as it grows (only the
     // pages written to are memory the list takes).
-    if (words.size() == 1) out.list.reserve(bytes->size());
-    CPostingReader reader(bytes->data(), bytes->size());
+    if (words.size() == 1) out.list.reserve(bytes.size());
+    CPostingReader reader(bytes.data(), bytes.size());
     Posting p;
     std::size_t i = 0;
     while (i < slots.size() && reader.Next(p)) {
@@ -371,15 +371,15 @@ void Merge(PhraseVerdict v, PhraseVerdict& into) {
 // the candidates: SeekTo(slot) for ascending slots finds the word's posting
 // of that document, if it has one.
 struct WordCursor {
-  WordCursor(std::shared_ptr<const std::vector<BYTE>> postings, const WordRef& of)
-      : bytes(std::move(postings)), reader(bytes->data(), bytes->size()), ref(of) {
+  WordCursor(CKept<BYTE> postings, const WordRef& of)
+      : bytes(std::move(postings)), reader(bytes.data(), bytes.size()), ref(of) {
     more = reader.Next(at);
   }
   bool SeekTo(DWORD slot) {
     while (more && at.slot < slot) more = reader.Next(at);
     return more && at.slot == slot;
   }
-  std::shared_ptr<const std::vector<BYTE>> bytes;  // what `reader` walks
+  CKept<BYTE> bytes;  // what `reader` walks
   CPostingReader reader;
   Posting at;
   bool more = false;

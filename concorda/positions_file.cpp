@@ -115,9 +115,7 @@ void CPositionsFile::Close() {
   Fail(State::kClosed, "", nullptr);
   m_docChecked.reset();
   std::lock_guard<std::mutex> lock(m_cacheMutex);
-  m_postingsCache.clear();
-  m_slotsCache.clear();
-  m_cacheBytes = 0;
+  EmptyCaches();
 }
 
 CPositionsFile::State CPositionsFile::Open(const std::string& path, const GUID& guid, ULONGLONG stamp, DWORD slots,
@@ -296,42 +294,61 @@ std::pair<std::size_t, std::size_t> CPositionsFile::SuffixRange(std::string_view
 DWORD CPositionsFile::DocumentCount(std::size_t word) const { return GetDword(m_entries + word * kWordEntrySize + 12); }
 
 void CPositionsFile::ReadPostings(std::size_t word, std::vector<BYTE>& out) const {
+  out.resize(PostingsLength(word));
+  ReadPostingsInto(word, out.data());
+}
+
+DWORD CPositionsFile::PostingsLength(std::size_t word) const { return GetDword(m_entries + word * kWordEntrySize + 8); }
+
+void CPositionsFile::ReadPostingsInto(std::size_t word, BYTE* out) const {
   const BYTE* e = m_entries + word * kWordEntrySize;
   const ULONGLONG offset = GetQword(e);
   const DWORD length = GetDword(e + 8);
-  out.resize(length);
-  if (m_file.ReadAt(m_postingsOffset + offset, out.data(), length) != length)
+  if (m_file.ReadAt(m_postingsOffset + offset, out, length) != length)
     throw CPositionsDamaged("the postings of a word are cut");
-  if (Crc32(out.data(), length) != GetDword(e + 16)) throw CPositionsDamaged("the postings of a word are damaged");
+  if (Crc32(out, length) != GetDword(e + 16)) throw CPositionsDamaged("the postings of a word are damaged");
 }
 
-std::shared_ptr<const std::vector<BYTE>> CPositionsFile::Postings(std::size_t word) const {
+CKept<BYTE> CPositionsFile::Postings(std::size_t word) const {
   {
     std::lock_guard<std::mutex> lock(m_cacheMutex);
     auto it = m_postingsCache.find(word);
     if (it != m_postingsCache.end()) return it->second;
   }
-  auto bytes = std::make_shared<std::vector<BYTE>>();
-  ReadPostings(word, *bytes);
+  const DWORD length = PostingsLength(word);
+  std::shared_ptr<BYTE> bytes = TakeKept<BYTE>(length);
+  ReadPostingsInto(word, bytes.get());
+  CKept<BYTE> kept(std::move(bytes), length);
   std::lock_guard<std::mutex> lock(m_cacheMutex);
-  Keep<std::vector<BYTE>>(m_postingsCache, word, bytes, bytes->size());
-  return bytes;
+  Keep(m_postingsCache, word, kept);
+  return kept;
 }
 
-template <class Value>
-void CPositionsFile::Keep(std::unordered_map<std::size_t, std::shared_ptr<const Value>>& cache, std::size_t word,
-                          std::shared_ptr<const Value> value, std::size_t bytes) const {
+template <class T>
+std::shared_ptr<T> CPositionsFile::TakeKept(std::size_t count) const {
+  std::lock_guard<std::mutex> lock(m_cacheMutex);
+  return m_keptMemory.Take<T>(count);
+}
+
+template <class T>
+void CPositionsFile::Keep(std::unordered_map<std::size_t, CKept<T>>& cache, std::size_t word,
+                          const CKept<T>& value) const {
+  const std::size_t bytes = value.size() * sizeof(T);
   if (cache.count(word) || bytes > kPostingsCacheBytes) return;
-  if (m_cacheBytes + bytes > kPostingsCacheBytes) {
-    m_postingsCache.clear();
-    m_slotsCache.clear();
-    m_cacheBytes = 0;
-  }
-  cache.emplace(word, std::move(value));
+  if (m_cacheBytes + bytes > kPostingsCacheBytes) EmptyCaches();
+  cache.emplace(word, value);
   m_cacheBytes += bytes;
 }
 
-std::shared_ptr<const std::vector<DWORD>> CPositionsFile::WordSlots(std::size_t word) const {
+void CPositionsFile::EmptyCaches() const {
+  m_postingsCache.clear();
+  m_slotsCache.clear();
+  m_cacheBytes = 0;
+  // What queries still hold stays valid: their items keep their blocks.
+  m_keptMemory.StartAfresh();
+}
+
+CKept<DWORD> CPositionsFile::WordSlots(std::size_t word) const {
   {
     std::lock_guard<std::mutex> lock(m_cacheMutex);
     auto it = m_slotsCache.find(word);
@@ -341,20 +358,27 @@ std::shared_ptr<const std::vector<DWORD>> CPositionsFile::WordSlots(std::size_t 
   // so the word stands there as a word when the first is one. Counting the
   // places too (what a topic holds) was two thirds of what a phrase's first
   // run cost beyond the runs after it.
-  const std::shared_ptr<const std::vector<BYTE>> bytes = Postings(word);
-  auto slots = std::make_shared<std::vector<DWORD>>();
-  slots->reserve(DocumentCount(word));
-  CPostingReader reader(bytes->data(), bytes->size());
+  const CKept<BYTE> bytes = Postings(word);
+  // Room for the documents the word's entry counts; a posting takes a byte
+  // at least, so a damaged count cannot ask for more than the postings' size.
+  const std::size_t room = std::min<std::size_t>(DocumentCount(word), bytes.size());
+  std::shared_ptr<DWORD> slots = TakeKept<DWORD>(room);
+  std::size_t n = 0;
+  CPostingReader reader(bytes.data(), bytes.size());
   Posting p;
   while (reader.Next(p)) {
     const BYTE* at = p.ordinals;
     DWORD first = 0;
     if (!GetVarint(at, p.ordinalsEnd, first)) throw CPositionsDamaged("ordinals do not decode");
-    if (first < WordCountOf(p.slot)) slots->push_back(p.slot);
+    if (first < WordCountOf(p.slot)) {
+      if (n == room) throw CPositionsDamaged("a word stands in more documents than its entry counts");
+      slots.get()[n++] = p.slot;
+    }
   }
+  CKept<DWORD> kept(std::move(slots), n);
   std::lock_guard<std::mutex> lock(m_cacheMutex);
-  Keep<std::vector<DWORD>>(m_slotsCache, word, slots, slots->size() * sizeof(DWORD));
-  return slots;
+  Keep(m_slotsCache, word, kept);
+  return kept;
 }
 
 DWORD CPositionsFile::WordCountOf(DWORD slot) const {

@@ -25,6 +25,7 @@
 #include <vector>
 
 #include "platform/file_at.h"
+#include "platform/kept_memory.h"
 #include "platform/large_buffer.h"
 #include "platform/windows_types.h"
 
@@ -129,14 +130,17 @@ class CPositionsFile {
 
   // The postings of a word, checked. Throws CPositionsDamaged.
   void ReadPostings(std::size_t word, std::vector<BYTE>& out) const;
+  // The same into `out`, PostingsLength(word) bytes long.
+  DWORD PostingsLength(std::size_t word) const;
+  void ReadPostingsInto(std::size_t word, BYTE* out) const;
   // The same, for queries: read and checked once, then kept in memory (up to
   // a bound) and shared by the queries that follow.
-  std::shared_ptr<const std::vector<BYTE>> Postings(std::size_t word) const;
+  CKept<BYTE> Postings(std::size_t word) const;
   // The slots of the documents that hold the word as a word (its first
   // place there lies below the document's word count), ascending; needs
   // the word counts (HasWordCounts). Taken from its postings once, then
   // kept with them. Throws CPositionsDamaged.
-  std::shared_ptr<const std::vector<DWORD>> WordSlots(std::size_t word) const;
+  CKept<DWORD> WordSlots(std::size_t word) const;
   // The record of a slot; false when the slot holds no document. Throws
   // CPositionsDamaged when it is damaged.
   bool ReadDocument(DWORD slot, DocRecord& out) const;
@@ -201,19 +205,23 @@ class CPositionsFile {
   // one is checked again, and refused, when a query reads it).
   std::unique_ptr<std::atomic<bool>[]> m_docChecked;
   // Postings read and checked by queries, and the word slots taken from
-  // them, kept for the next ones; emptied whole when they would pass
-  // kPostingsCacheBytes together.
+  // them, kept for the next ones in memory of their own (kept_memory.h);
+  // emptied whole when they would pass kPostingsCacheBytes together.
   static constexpr std::size_t kPostingsCacheBytes = 32u << 20;
   mutable std::mutex m_cacheMutex;
-  mutable std::unordered_map<std::size_t, std::shared_ptr<const std::vector<BYTE>>> m_postingsCache;
-  mutable std::unordered_map<std::size_t, std::shared_ptr<const std::vector<DWORD>>> m_slotsCache;
+  mutable CKeptMemory m_keptMemory;
+  mutable std::unordered_map<std::size_t, CKept<BYTE>> m_postingsCache;
+  mutable std::unordered_map<std::size_t, CKept<DWORD>> m_slotsCache;
   mutable std::size_t m_cacheBytes = 0;
-  // Keeps `value` (`bytes` of memory) for the word in `cache` (m_cacheMutex
-  // held), unless another query kept it first or it alone would pass the
-  // bound; both caches are emptied first when it would pass it with them.
-  template <class Value>
-  void Keep(std::unordered_map<std::size_t, std::shared_ptr<const Value>>& cache, std::size_t word,
-            std::shared_ptr<const Value> value, std::size_t bytes) const;
+  // Memory for `count` items of T to be kept (m_cacheMutex not held).
+  template <class T>
+  std::shared_ptr<T> TakeKept(std::size_t count) const;
+  // Keeps `value` for the word in `cache` (m_cacheMutex held), unless
+  // another query kept it first or it alone would pass the bound; both
+  // caches are emptied first when it would pass it with them.
+  template <class T>
+  void Keep(std::unordered_map<std::size_t, CKept<T>>& cache, std::size_t word, const CKept<T>& value) const;
+  void EmptyCaches() const;  // m_cacheMutex held
 };
 
 }  // namespace concorda

@@ -99,8 +99,8 @@ ItemSet ProximityFromFile(const CPositionsFile& file, const Proximity& p, const 
   auto gather = [&](const std::vector<std::size_t>& words, bool left, std::size_t k) {
     for (std::size_t word : words) {
       budget.CheckTime();
-      const std::shared_ptr<const std::vector<BYTE>> bytes = file.Postings(word);
-      CPostingReader reader(bytes->data(), bytes->size());
+      const CKept<BYTE> bytes = file.Postings(word);
+      CPostingReader reader(bytes.data(), bytes.size());
       Posting posting;
       std::size_t i = 0;
       while (i < candidates.size() && reader.Next(posting)) {

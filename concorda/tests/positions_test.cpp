@@ -13,6 +13,8 @@
 #include <random>
 #include <set>
 
+#include <unistd.h>
+
 #include "concorda/positions_format.h"
 #include "concorda/query_budget.h"
 #include "concorda/system_files.h"
@@ -447,6 +449,76 @@ TEST_F(PositionsTest, WithoutSoundWordCountsTheIndexFilesAreRead) {
   SetMessageSink(previous);
   ASSERT_EQ(lines.size(), 1u);
   EXPECT_NE(lines[0].find("read from the index files"), std::string::npos) << lines[0];
+}
+
+namespace {
+
+// The address space the process has mapped, in megabytes (/proc/self/statm).
+double MappedMegabytes() {
+  std::ifstream statm("/proc/self/statm");
+  double pages = 0;
+  statm >> pages;
+  return pages * static_cast<double>(sysconf(_SC_PAGESIZE)) / (1 << 20);
+}
+
+}  // namespace
+
+TEST_F(PositionsTest, WrongDocumentCountsOfTheWordsChangeNoResult) {
+  // Every word's count of documents rewritten, the section's and the
+  // header's checksums made right again: the count only sizes memory and
+  // orders a phrase's words, so no answer may change, and a count far too
+  // large must not ask for memory beyond the postings it counts.
+  std::vector<std::string> queries = PhraseQueries(40, 11);
+  for (const char* q : {"kodeks BLISKO/2 pracy", "\"sąd w\" BLISKO/4 kod*", "kod*", "sąd I pracy"})
+    queries.push_back(q);
+  for (DWORD i = 0; i < base.GetWordCount(); ++i) queries.push_back(base.GetWordAt(i));
+  std::vector<std::vector<DWORD>> expected;
+  for (const std::string& q : queries) expected.push_back(Query(scan, q.c_str()));
+  std::vector<std::vector<DWORD>> expectedTopics;
+  for (DWORD i = 0; i < scan.GetWordCount(); ++i) expectedTopics.push_back(scan.GetWordTopics(i));
+
+  const std::vector<BYTE> sound = FileBytes(path + "p");
+  const std::size_t entry = SectionEntry(sound, concorda::kSectionWords);
+  ASSERT_NE(entry, 0u);
+  const std::size_t words = Dword(sound, entry + 8), length = Dword(sound, entry + 16);
+  const DWORD n = Dword(sound, words);
+  ASSERT_GT(n, 10u);
+  std::vector<std::string> lines;
+  MessageSink previous = SetMessageSink([&lines](const std::string& text, const std::string&) { lines.push_back(text); });
+  for (int variant = 0; variant < 4; ++variant) {
+    std::vector<BYTE> bad = sound;
+    for (DWORD i = 0; i < n; ++i) {
+      const std::size_t at = words + 8 + 24 * std::size_t(i) + 12;
+      const DWORD count = Dword(sound, at);
+      const DWORD wrong = variant == 0 ? 0 : variant == 1 ? count - 1 : variant == 2 ? 0xFFFFFFFFu : count * 3 + 7;
+      for (int k = 0; k < 4; ++k) bad[at + k] = static_cast<BYTE>(wrong >> (8 * k));
+    }
+    const DWORD crc = concorda::Crc32(bad.data() + words, length);
+    for (int k = 0; k < 4; ++k) bad[entry + 4 + k] = static_cast<BYTE>(crc >> (8 * k));
+    Rechecksum(bad);
+    WriteBytes(path + "p", bad);
+    lines.clear();
+    const double mappedBefore = MappedMegabytes();
+    CDocServer counted;
+    ASSERT_TRUE(counted.Init(path.c_str(), nullptr, kRead));
+    ASSERT_EQ(counted.PositionsState(), concorda::CPositionsFile::State::kUsable) << "variant " << variant;
+    for (std::size_t i = 0; i < queries.size(); ++i)
+      ASSERT_EQ(Query(counted, queries[i].c_str()), expected[i]) << "variant " << variant << ": " << queries[i];
+    for (DWORD i = 0; i < counted.GetWordCount(); ++i)
+      ASSERT_EQ(counted.GetWordTopics(i), expectedTopics[i]) << "variant " << variant << ", word " << i;
+    // What the file's caches hold is still there: the address space taken
+    // is that of a small base, not of the counts.
+    EXPECT_LT(MappedMegabytes() - mappedBefore, 512.0) << "variant " << variant;
+    // Fewer documents than the postings hold is damage, found and said
+    // once; more only wastes a little memory.
+    if (variant < 2) {
+      ASSERT_EQ(lines.size(), 1u) << "variant " << variant;
+      EXPECT_NE(lines[0].find("more documents than its entry counts"), std::string::npos) << lines[0];
+    } else {
+      EXPECT_TRUE(lines.empty()) << "variant " << variant << ": " << lines[0];
+    }
+  }
+  SetMessageSink(previous);
 }
 
 namespace {

@@ -1,0 +1,21 @@
+#include "platform/kept_memory.h"
+
+#include <cstdint>
+#include <new>
+
+std::shared_ptr<BYTE> CKeptMemory::Bytes(std::size_t bytes) {
+  if (bytes > SIZE_MAX - kAlign) throw std::bad_alloc();
+  if (bytes >= kOwnBlockFrom) {
+    auto own = std::make_shared<CLargeBuffer>(bytes);
+    BYTE* const data = own->data();
+    return std::shared_ptr<BYTE>(std::move(own), data);
+  }
+  const std::size_t rounded = (bytes + kAlign - 1) / kAlign * kAlign;
+  if (!m_block || kBlockBytes - m_used < rounded) {
+    m_block = std::make_shared<CLargeBuffer>(kBlockBytes);
+    m_used = 0;
+  }
+  BYTE* const data = m_block->data() + m_used;
+  m_used += rounded;
+  return std::shared_ptr<BYTE>(m_block, data);
+}
