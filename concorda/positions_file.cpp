@@ -246,6 +246,10 @@ CPositionsFile::State CPositionsFile::Open(const std::string& path, const GUID& 
     const bool sound = length != 0 && Crc32(m_docs.data() + GetQword(e), length) == GetDword(e + 12);
     m_docChecked[d].store(sound, std::memory_order_relaxed);
   }
+  {
+    std::lock_guard<std::mutex> lock(m_cacheMutex);
+    m_keptMemory.Prepare();
+  }
   m_state = State::kUsable;
   return m_state;
 }

@@ -1,22 +1,25 @@
 // Memory for what a reader keeps from query to query (the postings of the
 // words queries asked for, and what was worked out from them), carved from
-// blocks of 2 MB of huge pages instead of taken from the heap.
+// blocks of 2 MB mapped on their own instead of taken from the heap.
 //
-// Why not the heap: on the virtual machines we run on, memory touched for the
-// first time costs about 10 us a 4 KB page. Kept items taken from the heap
-// lie between the scratch of the queries, so that the heap grows with every
-// new word and a query's scratch keeps landing on pages never touched: a
-// phrase's first run paid a dozen or two such faults (a third of its time).
-// Kept apart, the heap's freed scratch serves the next query, and the kept
-// items fault once per 2 MB (where the kernel gives huge pages; otherwise
-// per page, as before).
+// Why not the heap: kept items taken from the heap lie between the scratch
+// of the queries, so that the heap grows with every new word and a query's
+// scratch keeps landing on pages never touched, each a page fault (a
+// phrase's first run in a fresh process met 10-24). Kept apart, the heap's
+// freed scratch serves the next query.
+//
+// The first block is made by Prepare, called when the reader opens, of a
+// huge page touched there: the words of the first queries fault nothing.
+// Later blocks, made while queries run, are of ordinary pages (see
+// CLargeBuffer::Pages: a fresh huge page can stall a query for milliseconds
+// on a virtual machine).
 //
 // A block lives while any item carved from it does: an item is a shared
 // pointer that shares ownership of its block. StartAfresh, called when the
 // owner empties its cache, makes the next item open a new block, so that the
 // old ones go once the last query holding their items ends.
 //
-// Not thread-safe: the owner calls Take under the lock of its cache.
+// Not thread-safe: the owner calls it under the lock of its cache.
 #pragma once
 
 #include <cstddef>
@@ -65,6 +68,9 @@ class CKeptMemory {
     T* const items = reinterpret_cast<T*>(bytes.get());
     return std::shared_ptr<T>(std::move(bytes), items);
   }
+  // Makes the block the next items are carved from now, of a huge page
+  // where the kernel gives one, and touches it.
+  void Prepare();
   // The next item opens a new block.
   void StartAfresh() {
     m_block.reset();

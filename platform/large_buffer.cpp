@@ -14,7 +14,7 @@ std::size_t RoundUp(std::size_t n, std::size_t step) { return (n + step - 1) / s
 
 }  // namespace
 
-CLargeBuffer::CLargeBuffer(std::size_t size) {
+CLargeBuffer::CLargeBuffer(std::size_t size, Pages pages) {
   if (size == 0) return;
   if (size < kMappedFrom) {
     m_data = static_cast<BYTE*>(std::calloc(size, 1));
@@ -35,7 +35,7 @@ CLargeBuffer::CLargeBuffer(std::size_t size) {
     ::munmap(reinterpret_cast<void*>(aligned + length), tail);
   // A hint: refused (a kernel without transparent huge pages) it leaves
   // ordinary pages.
-  ::madvise(reinterpret_cast<void*>(aligned), length, MADV_HUGEPAGE);
+  if (pages == Pages::kHuge) ::madvise(reinterpret_cast<void*>(aligned), length, MADV_HUGEPAGE);
   m_data = reinterpret_cast<BYTE*>(aligned);
   m_size = size;
   m_mapped = length;

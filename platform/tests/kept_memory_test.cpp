@@ -1,6 +1,6 @@
 // Kept memory: every item holds what was written into it for as long as it
 // is held, whatever is taken or let go around it and however often the owner
-// starts afresh; items never overlap and are aligned for the arrays they
+// starts afresh or prepares a block; items never overlap and are aligned for the arrays they
 // hold; a fresh block is zero.
 #include <gtest/gtest.h>
 
@@ -43,8 +43,10 @@ TEST(KeptMemory, ItemsKeepTheirBytesApartWhileOthersComeAndGo) {
       held.push_back(std::move(h));
     } else if (what < 90 && !held.empty()) {
       held.erase(held.begin() + random() % held.size());
-    } else {
+    } else if (what < 97) {
       memory.StartAfresh();
+    } else {
+      memory.Prepare();
     }
     if (step % 200 == 199) {
       std::map<const BYTE*, std::size_t> ranges;
