@@ -6,7 +6,7 @@
 std::shared_ptr<BYTE> CKeptMemory::Bytes(std::size_t bytes) {
   if (bytes > SIZE_MAX - kAlign) throw std::bad_alloc();
   if (bytes >= kOwnBlockFrom) {
-    auto own = std::make_shared<CLargeBuffer>(bytes);
+    auto own = std::make_shared<CLargeBuffer>(bytes, CLargeBuffer::Pages::kOrdinary);
     BYTE* const data = own->data();
     return std::shared_ptr<BYTE>(std::move(own), data);
   }

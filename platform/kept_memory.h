@@ -23,7 +23,9 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 #include <memory>
+#include <new>
 #include <span>
 #include <type_traits>
 
@@ -56,7 +58,8 @@ class CKeptMemory {
  public:
   static constexpr std::size_t kBlockBytes = 2u << 20;
   // Items larger than this get a block of their own (mapped on its own when
-  // it is a megabyte or more), so that a block is not left mostly empty.
+  // it is a megabyte or more, of ordinary pages like every block made while
+  // queries run), so that a block is not left mostly empty.
   static constexpr std::size_t kOwnBlockFrom = kBlockBytes / 4;
 
   // Memory for `count` items of T (trivially copyable), uninitialised
@@ -64,6 +67,7 @@ class CKeptMemory {
   template <class T>
   std::shared_ptr<T> Take(std::size_t count) {
     static_assert(alignof(T) <= kAlign && std::is_trivially_copyable_v<T>);
+    if (count > SIZE_MAX / sizeof(T)) throw std::bad_alloc();
     std::shared_ptr<BYTE> bytes = Bytes(count * sizeof(T));
     T* const items = reinterpret_cast<T*>(bytes.get());
     return std::shared_ptr<T>(std::move(bytes), items);
