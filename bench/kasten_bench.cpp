@@ -6,8 +6,9 @@
 // Builds a base of at least --mb megabytes of HTML with AddFile (compared with
 // bare deflate of the same documents at zlib's default level), compacts it,
 // then reads every item through GetFile (compared with bare inflate of the
-// same stored streams). Each side is the best of three rounds, timed in CPU
-// time of the process (the machine is shared; wall time is shown beside it).
+// same stored streams). Each side is the best of five rounds, the sides
+// taking their rounds in turn, timed in CPU time of the process (the machine
+// is shared; wall time is shown beside it).
 // The store's own codec alone (whole-item libdeflate) is shown for scale: the
 // rest of AddFile and GetFile is the container's work.
 #include <fcntl.h>
@@ -33,20 +34,24 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
-// Best of three runs of `work`: CPU seconds of the process (std::clock) and
-// wall seconds.
+// The best of five rounds of each piece of work: CPU seconds of the process
+// (std::clock) and wall seconds. The pieces compared take their rounds in
+// turn (ours, the peer's, ours...), so that a spell of a busy neighbour on
+// this shared machine falls on both sides rather than on one side's rounds.
 struct Timing {
   double cpu = 1e9, wall = 1e9;
 };
-Timing BestOfThree(const std::function<void()>& work) {
-  Timing best;
-  for (int round = 0; round < 3; ++round) {
-    const std::clock_t c0 = std::clock();
-    const auto w0 = Clock::now();
-    work();
-    best.cpu = std::min(best.cpu, static_cast<double>(std::clock() - c0) / CLOCKS_PER_SEC);
-    best.wall = std::min(best.wall, std::chrono::duration<double>(Clock::now() - w0).count());
-  }
+constexpr int kRounds = 5;
+std::vector<Timing> BestInTurn(const std::vector<std::function<void()>>& works) {
+  std::vector<Timing> best(works.size());
+  for (int round = 0; round < kRounds; ++round)
+    for (std::size_t w = 0; w < works.size(); ++w) {
+      const std::clock_t c0 = std::clock();
+      const auto w0 = Clock::now();
+      works[w]();
+      best[w].cpu = std::min(best[w].cpu, static_cast<double>(std::clock() - c0) / CLOCKS_PER_SEC);
+      best[w].wall = std::min(best[w].wall, std::chrono::duration<double>(Clock::now() - w0).count());
+    }
   return best;
 }
 
@@ -98,30 +103,34 @@ int main(int argc, char** argv) {
     sources.emplace_back(4096);
     sources.back().Write(d.html.data(), static_cast<UINT>(d.html.size()));
   }
-  const Timing add = BestOfThree([&] {
-    DeleteFileAt(path);
-    CFileServer fs(path.c_str(), &guid, CFile::modeReadWrite);
-    for (std::size_t i = 0; i < docs.size(); ++i) {
-      sources[i].SeekToBegin();
-      fs.AddFile(sources[i], FileItemPtr(MakeFileItem(docs[i].name.c_str())).get(), 1);
-    }
-  });
-  sources.clear();
-  std::size_t compressed = 0;
+  std::size_t compressed = 0, codecCompressed = 0;
   std::vector<unsigned char> out;
-  const Timing bareDeflate = BestOfThree([&] {
-    compressed = 0;
-    for (const auto& d : docs) compressed += BareDeflate(d.html, out);
+  const std::vector<Timing> writing = BestInTurn({
+      [&] {
+        DeleteFileAt(path);
+        CFileServer fs(path.c_str(), &guid, CFile::modeReadWrite);
+        for (std::size_t i = 0; i < docs.size(); ++i) {
+          sources[i].SeekToBegin();
+          fs.AddFile(sources[i], FileItemPtr(MakeFileItem(docs[i].name.c_str())).get(), 1);
+        }
+      },
+      [&] {
+        compressed = 0;
+        for (const auto& d : docs) compressed += BareDeflate(d.html, out);
+      },
+      [&] {
+        codecCompressed = 0;
+        for (const auto& d : docs) {
+          out.resize(whole_deflate::Bound(d.html.size()));
+          codecCompressed += whole_deflate::Compress(reinterpret_cast<const BYTE*>(d.html.data()), d.html.size(),
+                                                     out.data(), out.size());
+        }
+      },
   });
-  std::size_t codecCompressed = 0;
-  const Timing codecDeflate = BestOfThree([&] {
-    codecCompressed = 0;
-    for (const auto& d : docs) {
-      out.resize(whole_deflate::Bound(d.html.size()));
-      codecCompressed += whole_deflate::Compress(reinterpret_cast<const BYTE*>(d.html.data()), d.html.size(),
-                                                 out.data(), out.size());
-    }
-  });
+  const Timing& add = writing[0];
+  const Timing& bareDeflate = writing[1];
+  const Timing& codecDeflate = writing[2];
+  sources.clear();
 
   {
     CFileServer fs(path.c_str(), nullptr, CFile::modeReadWrite);
@@ -134,14 +143,6 @@ int main(int argc, char** argv) {
   for (DWORD i = 0; i < fs.GetSize(); ++i) fs.GetItemInfo(i, infos[i]);
   int fd = open(path.c_str(), O_RDONLY);
   std::size_t checkGet = 0, checkBare = 0, checkCodec = 0;
-  const Timing get = BestOfThree([&] {
-    checkGet = 0;
-    for (DWORD i = 0; i < fs.GetSize(); ++i) {
-      CMemFile dst(4096);
-      FileItemPtr item(fs.GetFile(i, dst, 0, FALSE));
-      checkGet += dst.GetLength();
-    }
-  });
   // The peers read each item's stored bytes with one pread and inflate them
   // into a block of its contents length; `inflate` returns the bytes made.
   auto inflateAll = [&](const std::function<std::size_t(const std::vector<unsigned char>&, unsigned char*, DWORD)>& inflate) {
@@ -157,26 +158,39 @@ int main(int argc, char** argv) {
     }
     return made;
   };
-  const Timing bareInflate = BestOfThree([&] {
-    checkBare = inflateAll([](const std::vector<unsigned char>& stored, unsigned char* text, DWORD length) {
-      z_stream s{};
-      inflateInit2(&s, 15);
-      s.next_in = const_cast<unsigned char*>(stored.data());
-      s.avail_in = static_cast<uInt>(stored.size());
-      s.next_out = text;
-      s.avail_out = length;
-      inflate(&s, Z_FINISH);
-      inflateEnd(&s);
-      return static_cast<std::size_t>(s.total_out);
-    });
+  const std::vector<Timing> reading = BestInTurn({
+      [&] {
+        checkGet = 0;
+        for (DWORD i = 0; i < fs.GetSize(); ++i) {
+          CMemFile dst(4096);
+          FileItemPtr item(fs.GetFile(i, dst, 0, FALSE));
+          checkGet += dst.GetLength();
+        }
+      },
+      [&] {
+        checkBare = inflateAll([](const std::vector<unsigned char>& stored, unsigned char* text, DWORD length) {
+          z_stream s{};
+          inflateInit2(&s, 15);
+          s.next_in = const_cast<unsigned char*>(stored.data());
+          s.avail_in = static_cast<uInt>(stored.size());
+          s.next_out = text;
+          s.avail_out = length;
+          inflate(&s, Z_FINISH);
+          inflateEnd(&s);
+          return static_cast<std::size_t>(s.total_out);
+        });
+      },
+      [&] {
+        checkCodec = inflateAll([](const std::vector<unsigned char>& stored, unsigned char* text, DWORD length) {
+          std::size_t used = 0, produced = 0;
+          whole_deflate::Inflate(stored.data(), stored.size(), text, length, used, produced);
+          return produced;
+        });
+      },
   });
-  const Timing codecInflate = BestOfThree([&] {
-    checkCodec = inflateAll([](const std::vector<unsigned char>& stored, unsigned char* text, DWORD length) {
-      std::size_t used = 0, produced = 0;
-      whole_deflate::Inflate(stored.data(), stored.size(), text, length, used, produced);
-      return produced;
-    });
-  });
+  const Timing& get = reading[0];
+  const Timing& bareInflate = reading[1];
+  const Timing& codecInflate = reading[2];
   close(fd);
   if (checkGet != total || checkBare != total || checkCodec != total) {
     std::fprintf(stderr, "kasten_bench: read %zu, %zu and %zu bytes of %zu\n", checkGet, checkBare, checkCodec, total);
