@@ -11,22 +11,32 @@
 namespace concorda {
 
 void DocRecord::Start(const BYTE* splits, const BYTE* end, DWORD count) {
-  m_splits.clear();
-  m_next = splits;
+  m_first = splits;
   m_end = end;
-  m_left = count;
+  m_count = count;
   if (count == 0 && splits != end) throw CPositionsDamaged("the record of a document is longer than it says");
+  Restart();
+}
+
+void DocRecord::Restart() {
+  m_next = m_first;
+  m_left = m_count;
+  m_decoded = false;
+  m_asked = 0;
 }
 
 void DocRecord::DecodeNext() {
   const BYTE*& p = m_next;
   DWORD delta = 0, count = 0;
-  if (!GetVarint(p, m_end, delta) || (!m_splits.empty() && delta == 0) || !GetVarint(p, m_end, count) || count < 2 ||
+  if (!GetVarint(p, m_end, delta) || (m_decoded && delta == 0) || !GetVarint(p, m_end, count) || count < 2 ||
       count > static_cast<std::size_t>(m_end - p))
     throw CPositionsDamaged("the split words do not decode");
-  const DWORD value = m_splits.empty() ? delta : m_splits.back().ordinal + delta;
+  const DWORD value = m_decoded ? m_ordinal + delta : delta;
   if (value < delta || value >= textTokens) throw CPositionsDamaged("a split word lies outside the document");
-  m_splits.push_back({value, count, p});
+  m_decoded = true;
+  m_ordinal = value;
+  m_pieceCount = count;
+  m_pieceBytes = p;
   // Past the piece lengths: `count` varints, none of them 0.
   for (DWORD n = 0; n < count; ++n) {
     if (p == m_end || *p == 0) throw CPositionsDamaged("the pieces of a split word do not decode");
@@ -38,13 +48,13 @@ void DocRecord::DecodeNext() {
 }
 
 std::span<const DWORD> DocRecord::SplitAt(DWORD ordinal) {
-  while (m_left > 0 && (m_splits.empty() || m_splits.back().ordinal < ordinal)) DecodeNext();
-  auto it = std::lower_bound(m_splits.begin(), m_splits.end(), ordinal,
-                             [](const Split& s, DWORD o) { return s.ordinal < o; });
-  if (it == m_splits.end() || it->ordinal != ordinal) return {};
+  if (ordinal < m_asked) Restart();
+  m_asked = ordinal;
+  while (m_left > 0 && (!m_decoded || m_ordinal < ordinal)) DecodeNext();
+  if (!m_decoded || m_ordinal != ordinal) return {};
   m_pieces.clear();
-  const BYTE* p = it->pieces;
-  for (DWORD n = 0; n < it->count; ++n) {
+  const BYTE* p = m_pieceBytes;
+  for (DWORD n = 0; n < m_pieceCount; ++n) {
     DWORD length = 0;
     if (!GetVarint(p, m_end, length) || length == 0) throw CPositionsDamaged("the pieces of a split word do not decode");
     m_pieces.push_back(length);

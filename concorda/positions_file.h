@@ -42,7 +42,9 @@ class CPositionsDamaged : public std::exception {
 
 // One document's record: its counts, joins and split words. The split
 // words are decoded as far as SplitAt is asked (most phrases need one or
-// two of them, or none), into storage reused from record to record.
+// two of them, or none), one at a time: a phrase asks for ascending places,
+// so only the split word at or after the place asked last is kept, and a
+// place before it starts the list again.
 struct DocRecord {
   DWORD textTokens = 0;
   DWORD markupPieces = 0;
@@ -58,20 +60,22 @@ struct DocRecord {
  private:
   friend class CPositionsFile;
   void Start(const BYTE* splits, const BYTE* end, DWORD count);
+  void Restart();
   void DecodeNext();
 
-  // The split words met so far, ascending: their pieces are decoded only
-  // when SplitAt names one.
-  struct Split {
-    DWORD ordinal;
-    DWORD count;
-    const BYTE* pieces;
-  };
-  std::vector<Split> m_splits;
-  std::vector<DWORD> m_pieces;  // of the word SplitAt named last
-  const BYTE* m_next = nullptr;  // the first split word not decoded yet
+  const BYTE* m_first = nullptr;  // the split words' bytes
   const BYTE* m_end = nullptr;
-  DWORD m_left = 0;  // split words not decoded yet
+  DWORD m_count = 0;              // how many there are
+  const BYTE* m_next = nullptr;  // the first split word not decoded yet
+  DWORD m_left = 0;              // split words not decoded yet
+  // The split word decoded last (when m_decoded): every one before it lies
+  // before the place asked last, m_asked.
+  bool m_decoded = false;
+  DWORD m_ordinal = 0;
+  DWORD m_pieceCount = 0;
+  const BYTE* m_pieceBytes = nullptr;
+  DWORD m_asked = 0;
+  std::vector<DWORD> m_pieces;  // of the word SplitAt named last
 };
 
 // One document of a word's postings: its slot and its ordinals (varints).

@@ -838,3 +838,32 @@ TEST(PositionsFile, ABaseBuiltInOneSessionHoldsThePostingsOfOneBuiltInTwo) {
   EXPECT_EQ(small.at("SĄD").ordinals, (std::map<std::string, std::vector<DWORD>>{{"a", {3}}, {"b", {0}}}));
   EXPECT_EQ(small.at("PRACY").count, 2u);
 }
+
+// A split word's pieces are found at its place whichever order the places
+// are asked in (a phrase asks ascending; anything else starts the list again).
+TEST(PositionsFile, ASplitWordIsFoundWhicheverOrderItsPlacesAreAskedIn) {
+  TempDir dir;
+  const std::string path = dir.File("s.vq");
+  GUID guid = TestGuid();
+  CDocServer base(path.c_str(), &guid, kCreate);
+  // Words 0 to 4; 0, 2 and 4 have tags between their letters.
+  AddDoc(base, "d", "ko<B>deks pracy u<B>st</B>awa sąd sk<I>argi");
+  base.Close();
+  ASSERT_TRUE(base.Init(path.c_str(), nullptr, kRead));
+  concorda::CPositionsFile file;
+  ASSERT_EQ(file.Open(concorda::PositionsPath(path), guid, CDocServerProbe::StateStamp(base), base.GetSize()),
+            concorda::CPositionsFile::State::kUsable);
+  concorda::DocRecord record;
+  ASSERT_TRUE(file.ReadDocument(0, record));
+  EXPECT_EQ(record.textTokens, 5u);
+  using Pieces = std::vector<DWORD>;
+  const std::map<DWORD, Pieces> expected{{0, {2, 4}}, {1, {}}, {2, {1, 2, 3}}, {3, {}}, {4, {2, 4}}};
+  for (DWORD at : {4u, 0u, 2u, 1u, 3u, 2u, 0u, 0u, 4u, 3u, 2u}) {
+    const std::span<const DWORD> got = record.SplitAt(at);
+    EXPECT_EQ(Pieces(got.begin(), got.end()), expected.at(at)) << "word " << at;
+  }
+  // A record read again starts from its first split word.
+  ASSERT_TRUE(file.ReadDocument(0, record));
+  const std::span<const DWORD> again = record.SplitAt(2);
+  EXPECT_EQ(Pieces(again.begin(), again.end()), (Pieces{1, 2, 3}));
+}
