@@ -3,11 +3,12 @@
 // class (single words, "I", "NIE", prefix wildcard, phrase), size on disk.
 //
 //   concorda_bench [--docs 20000] [--runs 40] [--dir /tmp] [--jobs CORES] [--keep]
-//                  [--reuse] [--class phrase]
+//                  [--reuse] [--class phrase] [--samples]
 //
 // --keep leaves the base and the FTS5 databases in DIR; --reuse queries the
-// ones kept there (made with the same --docs) instead of building them, and
-// --class runs the queries of one class only (for profiling a class).
+// ones kept there (made with the same --docs) instead of building them,
+// --class runs the queries of one class only (for profiling a class), and
+// --samples prints every run's CPU milliseconds (what a p99 is made of).
 //
 // Both sides store the documents with their index (a base holds its documents
 // zlib-compressed, FTS5 its content table); FTS5 also builds a contentless
@@ -179,7 +180,7 @@ int main(int argc, char** argv) {
   std::size_t count = 20000;
   int runs = 40;
   std::string dir = "/tmp";
-  bool keep = false, reuse = false;
+  bool keep = false, reuse = false, samples = false;
   std::string only;
   unsigned jobs = std::max(1u, std::thread::hardware_concurrency());
   for (int i = 1; i < argc; ++i) {
@@ -189,9 +190,12 @@ int main(int argc, char** argv) {
     else if (!std::strcmp(argv[i], "--keep")) keep = true;
     else if (!std::strcmp(argv[i], "--reuse")) keep = reuse = true;
     else if (!std::strcmp(argv[i], "--class") && i + 1 < argc) only = argv[++i];
+    else if (!std::strcmp(argv[i], "--samples")) samples = true;
     else if (!std::strcmp(argv[i], "--jobs") && i + 1 < argc) jobs = static_cast<unsigned>(std::atoi(argv[++i]));
     else {
-      std::fprintf(stderr, "usage: concorda_bench [--docs N] [--runs N] [--dir DIR] [--jobs N] [--keep] [--reuse] [--class C]\n");
+      std::fprintf(stderr,
+                   "usage: concorda_bench [--docs N] [--runs N] [--dir DIR] [--jobs N] [--keep] [--reuse] [--class C]"
+                   " [--samples]\n");
       return 2;
     }
   }
@@ -351,6 +355,19 @@ int main(int argc, char** argv) {
     std::printf("%-8s  %6.3f/%7.3f   %6.3f/%7.3f   %9.2f  %9.2f   %6.3f/%6.3f   %6.3f/%6.3f\n", kClasses[c], om, o99, fm,
                 f99, fm > 0 ? om / fm : 0, f99 > 0 ? o99 / f99 : 0, Percentile(oursWall[c], 0.5),
                 Percentile(oursWall[c], 0.99), Percentile(ftsWall[c], 0.5), Percentile(ftsWall[c], 0.99));
+  }
+  if (samples) {
+    // Per class, each side's runs in the order they ran (query by query,
+    // the first run of each query cold).
+    for (std::size_t c = 0; c < std::size(kClasses); ++c) {
+      if (oursCpu[c].empty()) continue;
+      for (const auto& [side, v] : {std::pair{"concorda", &oursCpu[c]}, std::pair{"FTS5", &ftsCpu[c]}}) {
+        std::printf("\n%s %s:", kClasses[c], side);
+        for (std::size_t r = 0; r < v->size(); ++r)
+          std::printf("%s %.3f", r % static_cast<std::size_t>(runs) ? "" : "\n ", (*v)[r]);
+      }
+      std::printf("\n");
+    }
   }
   if (!keep) {
     for (const char* f : {"/concorda_bench.vq", "/concorda_bench.vqp", "/concorda_bench.db", "/concorda_bench_index.db"})
