@@ -25,26 +25,29 @@ void DocRecord::Restart() {
   m_asked = 0;
 }
 
-void DocRecord::DecodeNext() {
-  const BYTE*& p = m_next;
+void ThrowPositionsDamaged(const char* what) { throw CPositionsDamaged(what); }
+
+inline void DocRecord::DecodeNext() {
+  const BYTE* p = m_next;
   DWORD delta = 0, count = 0;
   if (!GetVarint(p, m_end, delta) || (m_decoded && delta == 0) || !GetVarint(p, m_end, count) || count < 2 ||
       count > static_cast<std::size_t>(m_end - p))
-    throw CPositionsDamaged("the split words do not decode");
+    ThrowPositionsDamaged("the split words do not decode");
   const DWORD value = m_decoded ? m_ordinal + delta : delta;
-  if (value < delta || value >= textTokens) throw CPositionsDamaged("a split word lies outside the document");
+  if (value < delta || value >= textTokens) ThrowPositionsDamaged("a split word lies outside the document");
   m_decoded = true;
   m_ordinal = value;
   m_pieceCount = count;
   m_pieceBytes = p;
   // Past the piece lengths: `count` varints, none of them 0.
   for (DWORD n = 0; n < count; ++n) {
-    if (p == m_end || *p == 0) throw CPositionsDamaged("the pieces of a split word do not decode");
+    if (p == m_end || *p == 0) ThrowPositionsDamaged("the pieces of a split word do not decode");
     while (*p & 0x80)
-      if (++p == m_end) throw CPositionsDamaged("the pieces of a split word do not decode");
+      if (++p == m_end) ThrowPositionsDamaged("the pieces of a split word do not decode");
     ++p;
   }
-  if (--m_left == 0 && p != m_end) throw CPositionsDamaged("the record of a document is longer than it says");
+  m_next = p;
+  if (--m_left == 0 && p != m_end) ThrowPositionsDamaged("the record of a document is longer than it says");
 }
 
 std::span<const DWORD> DocRecord::SplitAt(DWORD ordinal) {
@@ -62,48 +65,17 @@ std::span<const DWORD> DocRecord::SplitAt(DWORD ordinal) {
   return std::span<const DWORD>(m_pieces.data(), m_pieces.size());
 }
 
-bool CPostingReader::Next(Posting& out) {
-  if (m_p == m_end) return false;
-  DWORD delta = 0, bytes = 0;
-  if (!GetVarint(m_p, m_end, delta) || !GetVarint(m_p, m_end, bytes) || bytes == 0 ||
-      bytes > static_cast<std::size_t>(m_end - m_p))
-    throw CPositionsDamaged("postings do not decode");
-  if (!m_first && (delta == 0 || m_slot > 0xFFFFFFFFu - delta)) throw CPositionsDamaged("postings out of order");
-  m_slot = m_first ? delta : m_slot + delta;
-  m_first = false;
-  out.slot = m_slot;
-  out.ordinals = m_p;
-  out.ordinalsEnd = m_p + bytes;
-  m_p += bytes;
-  return true;
-}
-
 void DecodeOrdinals(const Posting& p, std::vector<DWORD>& out) {
   out.clear();
-  const BYTE* at = p.ordinals;
-  DWORD value = 0;
-  while (at < p.ordinalsEnd) {
-    DWORD delta = 0;
-    if (!GetVarint(at, p.ordinalsEnd, delta)) throw CPositionsDamaged("ordinals do not decode");
-    if (!out.empty() && (delta == 0 || value > 0xFFFFFFFFu - delta)) throw CPositionsDamaged("ordinals out of order");
-    value = out.empty() ? delta : value + delta;
-    out.push_back(value);
-  }
+  COrdinalReader reader(p);
+  for (DWORD value = 0; reader.Next(value);) out.push_back(value);
 }
 
 DWORD CountOrdinalsBelow(const Posting& p, DWORD limit) {
-  const BYTE* at = p.ordinals;
-  DWORD value = 0, count = 0;
-  bool first = true;
-  while (at < p.ordinalsEnd) {
-    DWORD delta = 0;
-    if (!GetVarint(at, p.ordinalsEnd, delta)) throw CPositionsDamaged("ordinals do not decode");
-    if (!first && (delta == 0 || value > 0xFFFFFFFFu - delta)) throw CPositionsDamaged("ordinals out of order");
-    value = first ? delta : value + delta;
-    first = false;
-    if (value >= limit) break;  // ascending: the rest are markup pieces
-    ++count;
-  }
+  COrdinalReader reader(p);
+  DWORD count = 0;
+  // Ascending: the ordinals from `limit` on are markup pieces.
+  for (DWORD value = 0; reader.Next(value) && value < limit;) ++count;
   return count;
 }
 

@@ -27,6 +27,7 @@
 #include "platform/file_at.h"
 #include "platform/kept_memory.h"
 #include "platform/large_buffer.h"
+#include "concorda/bytes.h"
 #include "platform/windows_types.h"
 
 namespace concorda {
@@ -39,6 +40,9 @@ class CPositionsDamaged : public std::exception {
  private:
   std::string m_what;
 };
+// Throws CPositionsDamaged: out of line, so that the decoders a phrase runs
+// for every place stay small enough to be inlined where they are used.
+[[noreturn]] void ThrowPositionsDamaged(const char* what);
 
 // One document's record: its counts, joins and split words. The split
 // words are decoded as far as SplitAt is asked (most phrases need one or
@@ -88,12 +92,50 @@ struct Posting {
 class CPostingReader {
  public:
   CPostingReader(const BYTE* data, std::size_t length) : m_p(data), m_end(data + length) {}
-  bool Next(Posting& out);
+  bool Next(Posting& out) {
+    if (m_p == m_end) return false;
+    DWORD delta = 0, bytes = 0;
+    if (!GetVarint(m_p, m_end, delta) || !GetVarint(m_p, m_end, bytes) || bytes == 0 ||
+        bytes > static_cast<std::size_t>(m_end - m_p))
+      ThrowPositionsDamaged("postings do not decode");
+    if (!m_first && (delta == 0 || m_slot > 0xFFFFFFFFu - delta)) ThrowPositionsDamaged("postings out of order");
+    m_slot = m_first ? delta : m_slot + delta;
+    m_first = false;
+    out.slot = m_slot;
+    out.ordinals = m_p;
+    out.ordinalsEnd = m_p + bytes;
+    m_p += bytes;
+    return true;
+  }
 
  private:
   const BYTE* m_p;
   const BYTE* m_end;
   DWORD m_slot = 0;
+  bool m_first = true;
+};
+// Walks the ordinals of a posting one at a time, ascending (each but the
+// first is stored minus the one before); throws CPositionsDamaged when they
+// do not decode. A phrase reads a document's places only as far as it needs.
+class COrdinalReader {
+ public:
+  COrdinalReader() = default;
+  explicit COrdinalReader(const Posting& p) : m_p(p.ordinals), m_end(p.ordinalsEnd) {}
+  bool Next(DWORD& out) {
+    if (m_p >= m_end) return false;
+    DWORD delta = 0;
+    if (!GetVarint(m_p, m_end, delta)) ThrowPositionsDamaged("ordinals do not decode");
+    if (!m_first && (delta == 0 || m_value > 0xFFFFFFFFu - delta)) ThrowPositionsDamaged("ordinals out of order");
+    m_value = m_first ? delta : m_value + delta;
+    m_first = false;
+    out = m_value;
+    return true;
+  }
+
+ private:
+  const BYTE* m_p = nullptr;
+  const BYTE* m_end = nullptr;
+  DWORD m_value = 0;
   bool m_first = true;
 };
 // Decodes the ordinals of a posting into `out`; throws when they do not decode.
