@@ -498,8 +498,8 @@ void DecideInStep(const CPositionsFile& file, const std::vector<std::vector<Word
         throw CPositionsDamaged("a document of the postings has no record");
       read = true;
       best = PlaceVerdict(scratch.doc, static_cast<DWORD>(start), words, undecided);
-      // Every place gives the same verdict but no: the first that is not no
-      // decides.
+      // The words are the same at every place, so every place the record
+      // does not refuse gives the same verdict: the first one decides.
       if (best != PhraseVerdict::kNo || !readers[0].Next(at[0])) break;
     }
     Merge(best, verdicts[index[i]]);

@@ -59,7 +59,7 @@ std::span<const DWORD> DocRecord::SplitAt(DWORD ordinal) {
   const BYTE* p = m_pieceBytes;
   for (DWORD n = 0; n < m_pieceCount; ++n) {
     DWORD length = 0;
-    if (!GetVarint(p, m_end, length) || length == 0) throw CPositionsDamaged("the pieces of a split word do not decode");
+    if (!GetVarint(p, m_end, length) || length == 0) ThrowPositionsDamaged("the pieces of a split word do not decode");
     m_pieces.push_back(length);
   }
   return std::span<const DWORD>(m_pieces.data(), m_pieces.size());
