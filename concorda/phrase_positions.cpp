@@ -307,6 +307,25 @@ PhraseVerdict InsideOnePiece(std::string_view text, std::span<const DWORD> piece
   return best;
 }
 
+// A candidate's record (joins, split words), read when a place first asks
+// for it: most documents are decided without.
+class CLazyRecord {
+ public:
+  CLazyRecord(const CPositionsFile& file, DWORD slot, DocRecord& doc) : m_file(file), m_slot(slot), m_doc(doc) {}
+  DocRecord& operator()() {
+    if (!m_read && !m_file.ReadDocument(m_slot, m_doc))
+      throw CPositionsDamaged("a document of the postings has no record");
+    m_read = true;
+    return m_doc;
+  }
+
+ private:
+  const CPositionsFile& m_file;
+  DWORD m_slot;
+  DocRecord& m_doc;
+  bool m_read = false;
+};
+
 // The verdict for a phrase whose words stand at the following places from
 // `first` on in the document of `d`: each must be joined to the next by one
 // blank, and a word with tags between its letters must hold its part of the
@@ -334,12 +353,7 @@ PhraseVerdict PlaceVerdict(DocRecord& d, DWORD first, const std::vector<std::str
 PhraseVerdict Check(const CPositionsFile& file, const std::vector<Occurrences>& roles, DWORD slot, DocRecord& doc,
                     const std::vector<std::string>& words) {
   const std::size_t n = roles.size();
-  bool read = false;
-  auto record = [&]() -> DocRecord& {
-    if (!read && !file.ReadDocument(slot, doc)) throw CPositionsDamaged("a document of the postings has no record");
-    read = true;
-    return doc;
-  };
+  CLazyRecord record(file, slot, doc);
   PhraseVerdict best = PhraseVerdict::kNo;
   std::vector<const Occurrence*> at(n);
   for (const Occurrence& first : roles[0]) {
@@ -479,7 +493,7 @@ void DecideInStep(const CPositionsFile& file, const std::vector<std::vector<Word
       }
     }
     if (!all) continue;
-    bool read = false;
+    CLazyRecord record(file, slots[i], scratch.doc);
     PhraseVerdict best = PhraseVerdict::kNo;
     // The phrase can start at `start` only when word k stands at start + k
     // for every k: each word is read up to its place for the latest start
@@ -494,10 +508,7 @@ void DecideInStep(const CPositionsFile& file, const std::vector<std::vector<Word
       }
       if (!more) break;
       if (!agree) continue;
-      if (!read && !file.ReadDocument(slots[i], scratch.doc))
-        throw CPositionsDamaged("a document of the postings has no record");
-      read = true;
-      best = PlaceVerdict(scratch.doc, static_cast<DWORD>(start), words, undecided);
+      best = PlaceVerdict(record(), static_cast<DWORD>(start), words, undecided);
       // The words are the same at every place, so every place the record
       // does not refuse gives the same verdict: the first one decides.
       if (best != PhraseVerdict::kNo || !readers[0].Next(at[0])) break;

@@ -24,10 +24,10 @@
 #include <utility>
 #include <vector>
 
+#include "concorda/bytes.h"
 #include "platform/file_at.h"
 #include "platform/kept_memory.h"
 #include "platform/large_buffer.h"
-#include "concorda/bytes.h"
 #include "platform/windows_types.h"
 
 namespace concorda {
