@@ -41,6 +41,7 @@
 #include <cstdint>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <utility>
@@ -245,8 +246,15 @@ class CDocServer : public CFileServer {
   // written words into references when asked; drops words without topics and
   // empties the change log. Returns the number of index files.
   DWORD BuildIndexFiles(CIndexFileSink* sink, bool makeReferences);
-  // Builds the index files in the scratch container and stores them here.
-  void MoveIndexFiles(CScratch& scratch, bool removeStale);
+  // True when no word's topics are to be read from a stored index file.
+  bool AllTopicsInMemory();
+  // Makes the scratch container unless AllTopicsInMemory; false when one is
+  // needed and cannot be made.
+  bool PrepareScratch(std::optional<CScratch>& scratch);
+  // Builds the index files and stores them here: through the scratch
+  // container when one is given (the stored ones are still read while the
+  // new ones are built), else straight in (AllTopicsInMemory).
+  void MoveIndexFiles(CScratch* scratch, bool removeStale);
   void WriteKeyTable();
   void WriteWordTable();
   void FlushMemory();

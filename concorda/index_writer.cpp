@@ -1,7 +1,7 @@
 // CDocServer: writing the index into the container. The topic lists are
 // written into index files grouped by list length (size classes), so that
 // short lists share files; the new index files are built in a temporary
-// container first, because the old ones are still read while they are built.
+// container first when the old ones are still read while they are built.
 #include <optional>
 #include <string>
 #include <unordered_set>
@@ -32,24 +32,30 @@ int SizeClass(DWORD count) {
 
 }  // namespace
 
-// Where the builder puts the index files it makes.
+// Where the builder puts the index files it makes: a scratch container, or
+// the base itself.
 class CDocServer::CIndexFileSink {
  public:
-  explicit CIndexFileSink(CFileServer& target) : m_target(target) {}
+  CIndexFileSink(CDocServer& base, CFileServer* scratch) : m_base(base), m_scratch(scratch) {}
   void Store(DWORD number, const std::vector<BYTE>& bytes) {
     CMemFile file(4096);
     file.Write(bytes.data(), static_cast<UINT>(bytes.size()));
     file.SeekToBegin();
+    if (!m_scratch) {
+      m_base.StoreSystemFile(IndexFileName(number).c_str(), file);
+      return;
+    }
     FileItemPtr item(MakeFileItem(IndexFileName(number).c_str(), kSystemItemSize));
     if (!item) throw CMemoryException();  // the names of system items always fit
     // A scratch copy: stored raw, compressed once when moved into the container.
-    if (m_target.AddFile(file, item.get(), 0) == CFileServer::kNoItem)
-      throw CXException(CXException::damaged, m_target.GetFilePath(), IndexFileName(number),
+    if (m_scratch->AddFile(file, item.get(), 0) == CFileServer::kNoItem)
+      throw CXException(CXException::damaged, m_scratch->GetFilePath(), IndexFileName(number),
                         "the index file could not be stored in the scratch container");
   }
 
  private:
-  CFileServer& m_target;
+  CDocServer& m_base;
+  CFileServer* m_scratch;
 };
 
 DWORD CDocServer::BuildIndexFiles(CIndexFileSink* sink, bool makeReferences) {
@@ -139,18 +145,45 @@ class CDocServer::CScratch {
   std::string m_path;
 };
 
-void CDocServer::MoveIndexFiles(CScratch& scratch, bool removeStale) {
-  CIndexFileSink sink(scratch.Container());
-  const DWORD count = BuildIndexFiles(&sink, true);
-  {
-    CSingleLock lock(m_mutexIndex);
-    m_cache.Clear();
-  }
-  CHookPause pause(*this);
-  for (DWORD n = 0; n < count; ++n) {
-    CMemFile file(4096);
-    if (!FileItemPtr(scratch.Container().GetFile(IndexFileName(n).c_str(), file, 0, FALSE))) continue;
-    StoreSystemFile(IndexFileName(n).c_str(), file);
+bool CDocServer::AllTopicsInMemory() {
+  CSingleLock lock(m_mutexIndex);
+  for (std::size_t i = 0; i < Words().Size(); ++i)
+    if (!TopicsLoaded(Words()[i]) && Words()[i].m_dwRef != kNoTopicsRef) return false;
+  return true;
+}
+
+bool CDocServer::PrepareScratch(std::optional<CScratch>& scratch) {
+  if (AllTopicsInMemory()) return true;
+  scratch.emplace(m_Guid);
+  return scratch->IsOpen();
+}
+
+void CDocServer::MoveIndexFiles(CScratch* scratch, bool removeStale) {
+  DWORD count = 0;
+  if (!scratch) {
+    // No stored index file is read while the new ones replace them: each
+    // is stored as soon as it is built (a base built in one session writes
+    // its index so, without copying it through a scratch file).
+    {
+      CSingleLock lock(m_mutexIndex);
+      m_cache.Clear();
+    }
+    CHookPause pause(*this);
+    CIndexFileSink sink(*this, nullptr);
+    count = BuildIndexFiles(&sink, true);
+  } else {
+    CIndexFileSink sink(*this, &scratch->Container());
+    count = BuildIndexFiles(&sink, true);
+    {
+      CSingleLock lock(m_mutexIndex);
+      m_cache.Clear();
+    }
+    CHookPause pause(*this);
+    for (DWORD n = 0; n < count; ++n) {
+      CMemFile file(4096);
+      if (!FileItemPtr(scratch->Container().GetFile(IndexFileName(n).c_str(), file, 0, FALSE))) continue;
+      StoreSystemFile(IndexFileName(n).c_str(), file);
+    }
   }
   // Index files beyond the new count are no longer referred to.
   if (removeStale)
@@ -180,12 +213,12 @@ void CDocServer::WriteWordTable() {
 void CDocServer::WriteSystemFiles() {
   if (!IsWritable()) return;
   // Nothing is written unless the new index files have a place to be built.
-  CScratch scratch(m_Guid);
-  if (!scratch.IsOpen())
+  std::optional<CScratch> scratch;
+  if (!PrepareScratch(scratch))
     throw CXException(CXException::damaged, GetFilePath(), "",
                       "the index cannot be written: no scratch file could be made in " + TempDirectory());
   WriteKeyTable();
-  MoveIndexFiles(scratch, !m_bCompacting);
+  MoveIndexFiles(scratch ? &*scratch : nullptr, !m_bCompacting);
   WriteWordTable();
   m_bDirty = false;
 }
@@ -200,11 +233,11 @@ void CDocServer::FlushMemory() {
   std::unordered_set<const char*> frequent;
   for (std::size_t i = 0; i < Words().Size(); ++i)
     if (Words()[i].m_nCount > 32) frequent.insert(Words()[i].m_pWord);
-  CScratch scratch(m_Guid);
+  std::optional<CScratch> scratch;
   // Without a scratch file the words stay in memory; the index is written
   // (or its failure reported) when the base is closed.
-  if (!scratch.IsOpen()) return;
-  MoveIndexFiles(scratch, true);
+  if (!PrepareScratch(scratch)) return;
+  MoveIndexFiles(scratch ? &*scratch : nullptr, true);
   CSingleLock lock(m_mutexIndex);
   for (std::size_t i = 0; i < Words().Size(); ++i)
     if (frequent.count(Words()[i].m_pWord)) LoadTopics(Words()[i]);

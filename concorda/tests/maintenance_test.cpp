@@ -335,6 +335,32 @@ TEST_F(Maintenance, AnIndexThatCannotBeWrittenIsAFailureNamingTheBase) {
   EXPECT_EQ(KeyQuery(*base, "KA"), std::vector<DWORD>{0});
 }
 
+TEST_F(Maintenance, ABaseMadeInOneSessionWritesItsIndexWithoutAScratchFile) {
+  // Every word's documents are in memory then, and no stored index file is
+  // read while the new ones are stored: they go straight into the base,
+  // without a copy of the whole index in TMPDIR. A second session that
+  // leaves words in the stored files still builds through the scratch file.
+  DocMaker maker(5);
+  for (int i = 0; i < 40; ++i) AddDoc(*base, "d" + std::to_string(i), maker.Make(30), ("K" + std::to_string(i)).c_str());
+  {
+    NoScratchFiles noScratch;
+    ASSERT_FALSE(CreateTempFile(TempDirectory())) << "a file could be made in " << TempDirectory();
+    EXPECT_NO_THROW(base->Close());
+  }
+  Reopen(kRead);
+  ASSERT_GE(CDocServerProbe::SystemFilesCount(*base), 3u);  // the key and word tables and an index file
+  ExpectIndexMatchesDocuments(*base);
+  EXPECT_EQ(KeyQuery(*base, "K7"), std::vector<DWORD>{7});
+  Reopen(kWrite);
+  AddDoc(*base, "e", maker.Make(30), "KE");
+  {
+    NoScratchFiles noScratch;
+    EXPECT_THROW(base->Close(), CXException);
+  }
+  Reopen(kRead);
+  EXPECT_EQ(KeyQuery(*base, "K7"), std::vector<DWORD>{7});  // the index written before, whole
+}
+
 TEST_F(Maintenance, ACompactionThatCannotWriteTheIndexFailsAndChangesNothing) {
   DocMaker maker(9);
   for (int i = 0; i < 12; ++i) AddDoc(*base, "d" + std::to_string(i), maker.Make(10), ("K" + std::to_string(i)).c_str());
