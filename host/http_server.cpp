@@ -71,7 +71,8 @@ bool HttpServer::MakeRoomFor(const HttpSession& newcomer) {
   // the connection that has waited longest for its request goes first (of
   // the newcomer's own address when that is the limit reached), so a client
   // that sends its request at once is served. Only when every connection in
-  // question is answering a request is the newcomer refused.
+  // question is answering a request for a client still there is the
+  // newcomer refused.
   auto evictOldest = [this](const std::string* address) {
     std::shared_ptr<HttpSession> oldest;
     for (const auto& weak : m_sessions) {
@@ -82,11 +83,22 @@ bool HttpServer::MakeRoomFor(const HttpSession& newcomer) {
     if (oldest) oldest->Evict();
     return oldest != nullptr;
   };
+  // Connections answering requests for clients that hung up count no more
+  // (a client that gave up waiting, or a benchmark starting its next run,
+  // opens new connections while its old ones are still being answered).
+  auto forgetDeparted = [this](const std::string* address) {
+    bool any = false;
+    for (const auto& weak : m_sessions) {
+      std::shared_ptr<HttpSession> s = weak.lock();
+      if (s && (!address || s->RemoteAddress() == *address)) any = s->ForgetIfClientGone() || any;
+    }
+    return any;
+  };
   const std::size_t perAddress = m_options.maxPerAddress;
   if (perAddress != 0 && newcomer.ConnectionsFromAddress() > perAddress &&
-      !evictOldest(&newcomer.RemoteAddress()))
+      !evictOldest(&newcomer.RemoteAddress()) && !forgetDeparted(&newcomer.RemoteAddress()))
     return false;
-  return m_context.connections <= m_options.maxConnections || evictOldest(nullptr);
+  return m_context.connections <= m_options.maxConnections || evictOldest(nullptr) || forgetDeparted(nullptr);
 }
 
 void HttpServer::BeginStop() {

@@ -1,6 +1,9 @@
 #include "host/http_session.h"
 
+#include <sys/socket.h>
+
 #include <algorithm>
+#include <cerrno>
 #include <utility>
 
 #include <boost/asio/post.hpp>
@@ -86,6 +89,16 @@ void HttpSession::Evict() {
   // Logged like a request that timed out: a silent connection is not.
   if (m_buffer.size() > 0) LogRequest(PartialJob(), 408, 0, {});
   Close();
+}
+
+bool HttpSession::ForgetIfClientGone() {
+  // An idle connection reads the end of its client itself (or is evicted).
+  if (!m_counted || m_closed || !m_busy) return false;
+  char byte;
+  const ssize_t n = ::recv(m_stream.socket().native_handle(), &byte, 1, MSG_PEEK | MSG_DONTWAIT);
+  if (n > 0 || (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR))) return false;
+  Uncount();
+  return true;
 }
 
 void HttpSession::WaitForRequest() {

@@ -79,6 +79,11 @@ class HttpSession : public std::enable_shared_from_this<HttpSession> {
   bool Idle() const { return !m_busy && !m_closed; }
   std::chrono::steady_clock::time_point IdleSince() const { return m_idleSince; }
   void Evict();
+  // A connection answering a request whose client has hung up (closed or
+  // reset its end) stops counting: nobody waits for the answer, which is
+  // lost when written. True when it was taken out of the counts so. A client
+  // that only half-closed still gets its answer; it just no longer counts.
+  bool ForgetIfClientGone();
   const std::string& RemoteAddress() const { return m_remote; }
   // Open connections from this one's address, itself included (as counted when it was accepted).
   std::size_t ConnectionsFromAddress() const { return m_fromAddress; }

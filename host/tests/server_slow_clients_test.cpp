@@ -109,5 +109,33 @@ TEST_F(SlowClientTest, IdleConnectionMakesRoomButBusyOnesDoNot) {
   EXPECT_EQ(busy2.get().Body(), "done");
 }
 
+TEST_F(SlowClientTest, BusyConnectionsWhoseClientsHungUpMakeRoom) {
+  // A client gives up on two slow answers and comes back at once on a new
+  // connection (a reader reloading, a benchmark starting its next run):
+  // the two are still being answered, but nobody waits for them.
+  StartServer({"--max-per-address", "2"});
+  const std::string entered1 = site.base + "/entered1", entered2 = site.base + "/entered2";
+  {
+    Client a(Port()), b(Port());
+    ASSERT_FALSE(a.Send("GET /portico.dll?" + SlowCommand(1500, entered1) + " HTTP/1.1\r\nHost: t\r\n\r\n"));
+    ASSERT_FALSE(b.Send("GET /portico.dll?" + SlowCommand(1500, entered2) + " HTTP/1.1\r\nHost: t\r\n\r\n"));
+    ASSERT_TRUE(WaitForText(entered1, "entered") && WaitForText(entered2, "entered"));
+  }  // both hang up
+  Client c(Port());
+  EXPECT_EQ(c.Get("/").Status(), 200);
+
+  // Two slow answers whose clients still wait: a third connection is refused.
+  const std::string entered3 = site.base + "/entered3", entered4 = site.base + "/entered4";
+  Client d(Port());
+  ASSERT_EQ(d.Get("/").Status(), 200);
+  auto busy1 = std::async(std::launch::async, [&] { return c.Get("/portico.dll?" + SlowCommand(800, entered3)); });
+  auto busy2 = std::async(std::launch::async, [&] { return d.Get("/portico.dll?" + SlowCommand(800, entered4)); });
+  ASSERT_TRUE(WaitForText(entered3, "entered") && WaitForText(entered4, "entered"));
+  Client e(Port());
+  EXPECT_EQ(e.Read().Status(), 503);
+  EXPECT_EQ(busy1.get().Body(), "done");
+  EXPECT_EQ(busy2.get().Body(), "done");
+}
+
 }  // namespace
 }  // namespace host::test
