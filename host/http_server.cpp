@@ -95,10 +95,12 @@ bool HttpServer::MakeRoomFor(const HttpSession& newcomer) {
     return any;
   };
   const std::size_t perAddress = m_options.maxPerAddress;
+  // The departed go before any idle connection is closed: an idle one may be
+  // a client between two requests.
   if (perAddress != 0 && newcomer.ConnectionsFromAddress() > perAddress &&
-      !evictOldest(&newcomer.RemoteAddress()) && !forgetDeparted(&newcomer.RemoteAddress()))
+      !forgetDeparted(&newcomer.RemoteAddress()) && !evictOldest(&newcomer.RemoteAddress()))
     return false;
-  return m_context.connections <= m_options.maxConnections || evictOldest(nullptr) || forgetDeparted(nullptr);
+  return m_context.connections <= m_options.maxConnections || forgetDeparted(nullptr) || evictOldest(nullptr);
 }
 
 void HttpServer::BeginStop() {

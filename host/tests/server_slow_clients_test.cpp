@@ -112,8 +112,12 @@ TEST_F(SlowClientTest, IdleConnectionMakesRoomButBusyOnesDoNot) {
 TEST_F(SlowClientTest, BusyConnectionsWhoseClientsHungUpMakeRoom) {
   // A client gives up on two slow answers and comes back at once on a new
   // connection (a reader reloading, a benchmark starting its next run):
-  // the two are still being answered, but nobody waits for them.
-  StartServer({"--max-per-address", "2"});
+  // the two are still being answered, but nobody waits for them. They make
+  // room, rather than the connection of the same client that waits, idle,
+  // between two requests.
+  StartServer({"--max-per-address", "3"});
+  Client k(Port());
+  ASSERT_EQ(k.Get("/").Status(), 200);
   const std::string entered1 = site.base + "/entered1", entered2 = site.base + "/entered2";
   {
     Client a(Port()), b(Port());
@@ -123,18 +127,22 @@ TEST_F(SlowClientTest, BusyConnectionsWhoseClientsHungUpMakeRoom) {
   }  // both hang up
   Client c(Port());
   EXPECT_EQ(c.Get("/").Status(), 200);
+  EXPECT_EQ(k.Get("/").Status(), 200) << "the idle connection was kept";
 
-  // Two slow answers whose clients still wait: a third connection is refused.
-  const std::string entered3 = site.base + "/entered3", entered4 = site.base + "/entered4";
+  // Three slow answers whose clients still wait: a newcomer is refused.
   Client d(Port());
   ASSERT_EQ(d.Get("/").Status(), 200);
-  auto busy1 = std::async(std::launch::async, [&] { return c.Get("/portico.dll?" + SlowCommand(800, entered3)); });
-  auto busy2 = std::async(std::launch::async, [&] { return d.Get("/portico.dll?" + SlowCommand(800, entered4)); });
-  ASSERT_TRUE(WaitForText(entered3, "entered") && WaitForText(entered4, "entered"));
+  std::vector<std::future<Response>> busy;
+  int n = 0;
+  for (Client* client : {&k, &c, &d}) {
+    const std::string entered = site.base + "/busy" + std::to_string(++n);
+    busy.push_back(std::async(std::launch::async,
+                              [client, entered] { return client->Get("/portico.dll?" + SlowCommand(800, entered)); }));
+    ASSERT_TRUE(WaitForText(entered, "entered"));
+  }
   Client e(Port());
   EXPECT_EQ(e.Read().Status(), 503);
-  EXPECT_EQ(busy1.get().Body(), "done");
-  EXPECT_EQ(busy2.get().Body(), "done");
+  for (auto& answer : busy) EXPECT_EQ(answer.get().Body(), "done");
 }
 
 }  // namespace
