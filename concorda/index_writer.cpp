@@ -159,25 +159,24 @@ bool CDocServer::PrepareScratch(std::optional<CScratch>& scratch) {
 }
 
 void CDocServer::MoveIndexFiles(CScratch* scratch, bool removeStale) {
+  // The cached index files are the old ones, about to be replaced.
+  auto dropCachedIndexFiles = [this] {
+    CSingleLock lock(m_mutexIndex);
+    m_cache.Clear();
+  };
   DWORD count = 0;
   if (!scratch) {
     // No stored index file is read while the new ones replace them: each
     // is stored as soon as it is built (a base built in one session writes
     // its index so, without copying it through a scratch file).
-    {
-      CSingleLock lock(m_mutexIndex);
-      m_cache.Clear();
-    }
+    dropCachedIndexFiles();
     CHookPause pause(*this);
     CIndexFileSink sink(*this, nullptr);
     count = BuildIndexFiles(&sink, true);
   } else {
     CIndexFileSink sink(*this, &scratch->Container());
     count = BuildIndexFiles(&sink, true);
-    {
-      CSingleLock lock(m_mutexIndex);
-      m_cache.Clear();
-    }
+    dropCachedIndexFiles();
     CHookPause pause(*this);
     for (DWORD n = 0; n < count; ++n) {
       CMemFile file(4096);
