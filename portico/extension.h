@@ -75,6 +75,8 @@ class CPorticoExtension {
   // The result lists of the Search page, shared by the requests of one
   // generation (it serialises its own use).
   CSearchCache& SearchCache() { return InService().SearchCache(); }
+  // The acts within the bounds of recent searches, of the request's generation.
+  CRangeCache& RangeCache() { return InService().RangeCache(); }
   // The Topic pages of large documents, shared by the requests of one generation.
   CPageCache& PageCache() { return InService().PageCache(); }
 

@@ -19,6 +19,7 @@
 #include "platform/registry.h"
 #include "portico/page_cache.h"
 #include "portico/publications.h"
+#include "portico/range_cache.h"
 #include "portico/search_cache.h"
 
 namespace portico {
@@ -87,6 +88,7 @@ class CGeneration {
   const CSrvSrv& Contents() const { return m_contents; }
   // Shared by the requests of this generation; they serialise their own use.
   CSearchCache& SearchCache() { return m_searchCache; }
+  CRangeCache& RangeCache() { return m_rangeCache; }
   CPageCache& PageCache() { return m_pageCache; }
   CPageCache& ReaderPageCache() { return m_readerPageCache; }
   // Compares this generation's table of acts with the record once.
@@ -105,6 +107,7 @@ class CGeneration {
   CSrvSrv m_main;
   CSrvSrv m_contents;
   CSearchCache m_searchCache;
+  CRangeCache m_rangeCache;
   CPageCache m_pageCache;
   CPageCache m_readerPageCache;
   CPublications m_publications;

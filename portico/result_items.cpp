@@ -53,30 +53,39 @@ void SortItems(std::vector<DWORD>& items) {
     for (std::uint8_t k = counts[x]; k; --k) items[at++] = x;
 }
 
-std::vector<DWORD> ItemsInBoth(const std::vector<DWORD>& range, std::vector<DWORD>& hits) {
+CPreparedRange::CPreparedRange(std::vector<DWORD> items) : m_sorted(std::move(items)) {
+  SortItems(m_sorted);
+  if (m_sorted.size() < kFewItems || !Countable(m_sorted.back(), m_sorted.size())) return;
+  m_counts.assign(static_cast<std::size_t>(m_sorted.back()) + 1, 0);
+  if (!CountItems(m_sorted, m_counts)) {
+    m_counts.clear();
+    m_counts.shrink_to_fit();
+  }
+}
+
+std::vector<DWORD> CPreparedRange::Intersect(std::vector<DWORD>& hits) const {
   SortItems(hits);
   std::vector<DWORD> result;
-  if (range.empty() || hits.empty()) return result;
-  const DWORD highest = *std::max_element(range.begin(), range.end());
-  if (range.size() >= kFewItems && Countable(highest, range.size())) {
-    std::vector<std::uint8_t>& counts = Counts(highest);
-    if (CountItems(range, counts)) {
-      // A run of one item among the hits keeps as many of it as the range has.
-      for (std::size_t i = 0; i < hits.size();) {
-        const DWORD x = hits[i];
-        std::size_t run = 1;
-        while (i + run < hits.size() && hits[i + run] == x) ++run;
-        const std::size_t keep = x <= highest ? std::min<std::size_t>(run, counts[x]) : 0;
-        result.insert(result.end(), keep, x);
-        i += run;
-      }
-      return result;
+  if (m_sorted.empty() || hits.empty()) return result;
+  if (!m_counts.empty()) {
+    const DWORD highest = m_sorted.back();
+    // A run of one item among the hits keeps as many of it as the range has.
+    for (std::size_t i = 0; i < hits.size();) {
+      const DWORD x = hits[i];
+      std::size_t run = 1;
+      while (i + run < hits.size() && hits[i + run] == x) ++run;
+      const std::size_t keep = x <= highest ? std::min<std::size_t>(run, m_counts[x]) : 0;
+      result.insert(result.end(), keep, x);
+      i += run;
     }
+    return result;
   }
-  std::vector<DWORD> sorted(range);
-  std::sort(sorted.begin(), sorted.end());
-  std::set_intersection(sorted.begin(), sorted.end(), hits.begin(), hits.end(), std::back_inserter(result));
+  std::set_intersection(m_sorted.begin(), m_sorted.end(), hits.begin(), hits.end(), std::back_inserter(result));
   return result;
+}
+
+std::vector<DWORD> ItemsInBoth(const std::vector<DWORD>& range, std::vector<DWORD>& hits) {
+  return CPreparedRange(range).Intersect(hits);
 }
 
 }  // namespace portico

@@ -16,6 +16,7 @@
 #include "portico/document.h"
 #include "portico/extension.h"
 #include "portico/pages.h"
+#include "portico/range_cache.h"
 #include "portico/request.h"
 #include "portico/result_items.h"
 #include "portico/search_cache.h"
@@ -30,38 +31,15 @@ constexpr char kNothingFound[] = "Nie znaleziono żadnych dokumentów";
 constexpr char kTooComplex[] =
     "Zapytanie jest zbyt złożone, by je wykonać. Uprość je (mniej wyrazów, wzorców z * i ? lub fraz) i spróbuj ponownie";
 
-// The acts of one journal within the bounds, appended to `out`.
-void AppendRange(const CSrvSrv& catalogue, const SearchFields& fields, DWORD journal, std::vector<DWORD>& out) {
-  _RNP lower, upper;
-  SearchBounds(fields, journal, &lower, &upper);
-  if (out.empty()) {  // the first journal's acts are the list (FindFromRNP replaces it)
-    catalogue.FindFromRNP(&lower, &upper, fields.nMode, out);
-    return;
-  }
-  std::vector<DWORD> range;
-  catalogue.FindFromRNP(&lower, &upper, fields.nMode, range);
-  out.insert(out.end(), range.begin(), range.end());
-}
-
 // The complete, ascending result list of a query; false when the word
 // pattern passed the limits of a query.
-bool RunSearch(const CPorticoExtension& extension, const SearchFields& fields, std::vector<DWORD>& result) {
+bool RunSearch(CPorticoExtension& extension, const SearchFields& fields, std::vector<DWORD>& result) {
   extension.WaitReady();
   const CSrvSrv& catalogue = extension.Main();
-  std::vector<DWORD> range;
-  switch (fields.nJournals) {
-    case 0:
-      AppendRange(catalogue, fields, _RNP::kDzU, range);
-      AppendRange(catalogue, fields, _RNP::kMP, range);
-      break;
-    case 1: AppendRange(catalogue, fields, _RNP::kDzU, range); break;
-    case 2: AppendRange(catalogue, fields, _RNP::kMP, range); break;
-    default: break;  // selects nothing
-  }
+  const CRangeCache::Range range = extension.RangeCache().Get(catalogue, fields);
   // Nothing in range: the word query could only be intersected away.
-  if (fields.strPattern.empty() || range.empty()) {
-    SortItems(range);
-    result.swap(range);
+  if (fields.strPattern.empty() || range->Sorted().empty()) {
+    result = range->Sorted();
     return true;
   }
 
@@ -69,7 +47,7 @@ bool RunSearch(const CPorticoExtension& extension, const SearchFields& fields, s
   if (!FindWordItems(catalogue, WordQuery(fields), hits)) return false;
   // Every item of both lists, as often as it occurs in the list where it is
   // rarer, ascending.
-  result = ItemsInBoth(range, hits);
+  result = range->Intersect(hits);
   return true;
 }
 

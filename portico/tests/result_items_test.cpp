@@ -85,3 +85,30 @@ TEST(ResultItems, AnItemRepeatedHundredsOfTimesKeepsEveryRepetition) {
   acts.insert(acts.end(), {3, 4, 5, 5, 3});
   EXPECT_EQ(portico::ItemsInBoth(acts, found), (std::vector<DWORD>{3, 3, 5, 5}));
 }
+
+TEST(ResultItems, OnePreparedRangeServesManyQueries) {
+  // The range is made once and intersected with the hits of query after
+  // query: nothing of one intersection may stay behind for the next, counted
+  // or not (sparse numbers, an item repeated 300 times, a short range).
+  std::mt19937 random(13);
+  std::vector<std::vector<DWORD>> ranges = {Items(random, 120000, 150000, 5), Items(random, 30000, 4000000000u, 3),
+                                            Items(random, 600, 900, 2)};
+  ranges[0].insert(ranges[0].end(), 300, 4242);
+  for (const std::vector<DWORD>& range : ranges) {
+    const portico::CPreparedRange prepared(range);
+    EXPECT_EQ(prepared.Sorted(), Sorted(range));
+    const DWORD highest = *std::max_element(range.begin(), range.end());
+    for (int query = 0; query < 6; ++query) {
+      std::vector<DWORD> hits = Items(random, 1 + random() % 50000, highest / 2 + highest / (query + 1), query % 3);
+      if (query == 2) hits.insert(hits.end(), 280, 4242);
+      const std::vector<DWORD> expected = Model(range, hits);
+      EXPECT_EQ(prepared.Intersect(hits), expected) << range.size() << " acts, query " << query;
+      EXPECT_EQ(hits, Sorted(hits));
+    }
+  }
+  // Worked out by hand: 7 three times in range and twice among the hits.
+  const portico::CPreparedRange small({9, 7, 2, 7, 7});
+  std::vector<DWORD> hits = {7, 1, 7, 9, 9};
+  EXPECT_EQ(small.Intersect(hits), (std::vector<DWORD>{7, 7, 9}));
+  EXPECT_EQ(small.Sorted(), (std::vector<DWORD>{2, 7, 7, 7, 9}));
+}

@@ -8,6 +8,7 @@
 #include <thread>
 #include <vector>
 
+#include "portico/range_cache.h"
 #include "portico/search_cache.h"
 #include "portico/search_query.h"
 #include "portico/tests/harness.h"
@@ -317,6 +318,50 @@ TEST(SearchCache, EvictedListStaysValidForItsHolder) {
   EXPECT_FALSE(cache.Contains("Pattern=held"));
   EXPECT_EQ(held->size(), 1000u);
   EXPECT_EQ(held->back(), 7u);
+}
+
+TEST_F(SearchTest, EachBoundsKeepTheirOwnActsWhenMoreBoundsAreAskedThanKept) {
+  // The acts within the bounds are kept for a few bounds at a time: asked in
+  // turn for more bounds than that, again and in another order, with and
+  // without a word, every page lists what its bounds select. Worked out from
+  // the documents: Dz.U. 97.12 positions 1-57 in slots 0-56, "kodeks" in the
+  // odd ones.
+  // Some share their first position, some their last.
+  const std::vector<std::pair<int, int>> bounds = {{1, 9},   {1, 20}, {5, 12}, {5, 7}, {20, 31},
+                                                   {13, 31}, {40, 57}, {2, 2},  {3, 50}};
+  ASSERT_GT(bounds.size(), CRangeCache::kMaxEntries);
+  auto check = [&](std::size_t k) {
+    const auto [first, last] = bounds[k];
+    const std::string where = "&TypyDoc=1&ODP=" + std::to_string(first) + "&DOP=" + std::to_string(last);
+    std::vector<int> all, odd;
+    for (int p = first; p <= last; ++p) {
+      all.push_back(p - 1);
+      if (p % 2) odd.push_back(p - 1);
+    }
+    // The bounds hold for every year and number: the first positions of
+    // 98.464, 95.1 and 96.2 too (98.465.2 lies above the last number).
+    if (first == 1) all.insert(all.end(), {58, 60, 61});
+    // The page's list up to its end (a longer list's next-page trailer is checked elsewhere).
+    auto expectListed = [&](const std::string& body, const std::vector<int>& slots) {
+      if (slots.empty()) {
+        EXPECT_EQ(body, kNothing) << where;
+        return;
+      }
+      const std::size_t shown = std::min<std::size_t>(slots.size(), 20);
+      const std::string expected =
+          List("Dokumenty znalezione (" + std::to_string(slots.size()) + " pozycji) Wyświetlono od pozycji 1 do pozycji " +
+                   std::to_string(shown),
+               std::vector<int>(slots.begin(), slots.begin() + shown), "");
+      auto list = [](const std::string& b) { return b.substr(0, b.find("</UL>")); };
+      EXPECT_EQ(list(body), list(expected)) << where;
+    };
+    expectListed(Query(*ext, "Search" + where).body, all);
+    expectListed(Query(*ext, "Search&Pattern=kodeks" + where).body, odd);
+  };
+  for (std::size_t k = 0; k < bounds.size(); ++k) check(k);
+  for (std::size_t k = bounds.size(); k-- > 0;) check(k);
+  for (std::size_t k = 0; k < bounds.size(); k += 2) check(k);
+  EXPECT_EQ(ext->RangeCache().Size(), CRangeCache::kMaxEntries);
 }
 
 TEST_F(SearchTest, PagesAreRightWhileManyRequestsEvictTheCache) {
