@@ -20,29 +20,31 @@ bool Names(const ProximityOperand& op, std::size_t k, std::string_view word) {
   return TermNamesWord(op.words[k], word);
 }
 
-// Where an operand stands: the first ordinal of each occurrence, ascending.
-std::vector<DWORD> Starts(const std::vector<std::vector<DWORD>>& words) {
-  std::vector<DWORD> out;
-  if (words.empty()) return out;
+// Where an operand stands: the first ordinal of each occurrence, ascending,
+// into `out` (a buffer reused from document to document).
+void Starts(const std::vector<std::vector<DWORD>>& words, std::vector<DWORD>& out) {
+  out.clear();
+  if (words.empty()) return;
   for (DWORD s : words[0]) {
     bool all = true;
     for (std::size_t k = 1; k < words.size() && all; ++k)
       all = s + k > s && std::binary_search(words[k].begin(), words[k].end(), static_cast<DWORD>(s + k));
     if (all) out.push_back(s);
   }
-  return out;
 }
 
-// The ordinals, within the document's words, of each word of both operands.
-struct OperandWords {
-  std::vector<std::vector<DWORD>> left, right;
+// The buffers of StandNear, kept by a caller that decides many documents:
+// allocating them for every candidate cost more than deciding it.
+struct NearScratch {
+  std::vector<DWORD> a, b;
 };
 
-}  // namespace
-
-bool StandNear(const std::vector<std::vector<DWORD>>& left, const std::vector<std::vector<DWORD>>& right,
-               DWORD distance) {
-  const std::vector<DWORD> a = Starts(left), b = Starts(right);
+bool StandNearWith(const std::vector<std::vector<DWORD>>& left, const std::vector<std::vector<DWORD>>& right,
+                   DWORD distance, NearScratch& scratch) {
+  Starts(left, scratch.a);
+  Starts(right, scratch.b);
+  const std::vector<DWORD>& a = scratch.a;
+  const std::vector<DWORD>& b = scratch.b;
   const ULONGLONG la = left.size(), lb = right.size();
   for (DWORD s : a) {
     // The nearest occurrence of the other behind this one, and before it.
@@ -56,6 +58,36 @@ bool StandNear(const std::vector<std::vector<DWORD>>& left, const std::vector<st
     }
   }
   return false;
+}
+
+// The places of one operand word in all the candidates, gathered from the
+// postings of the words it names: candidate index in the high half, ordinal
+// in the low half, so that sorting orders them by candidate, then ordinal.
+// One array for all candidates instead of a list per candidate.
+using Places = std::vector<ULONGLONG>;
+
+// Copies the ordinals below `limit` of candidate `i` from `places`, starting
+// at `at` (advanced past the candidate), into `out`, ascending.
+void TakePlaces(const Places& places, std::size_t& at, std::size_t i, DWORD limit, std::vector<DWORD>& out) {
+  out.clear();
+  while (at < places.size() && (places[at] >> 32) < i) ++at;
+  for (; at < places.size() && (places[at] >> 32) == i; ++at) {
+    const DWORD ordinal = static_cast<DWORD>(places[at]);
+    if (ordinal < limit) out.push_back(ordinal);
+  }
+}
+
+// The ordinals, within the document's words, of each word of both operands.
+struct OperandWords {
+  std::vector<std::vector<DWORD>> left, right;
+};
+
+}  // namespace
+
+bool StandNear(const std::vector<std::vector<DWORD>>& left, const std::vector<std::vector<DWORD>>& right,
+               DWORD distance) {
+  NearScratch scratch;
+  return StandNearWith(left, right, distance, scratch);
 }
 
 ItemSet ProximityFromFile(const CPositionsFile& file, const Proximity& p, const ItemSet& candidates,
@@ -89,14 +121,10 @@ ItemSet ProximityFromFile(const CPositionsFile& file, const Proximity& p, const 
   for (std::size_t k = 0; k < p.left.words.size(); ++k) leftWords.push_back(resolve(p.left, k));
   for (std::size_t k = 0; k < p.right.words.size(); ++k) rightWords.push_back(resolve(p.right, k));
 
-  // For every candidate, the ordinals of each operand word.
-  std::vector<OperandWords> docs(candidates.size());
-  for (auto& d : docs) {
-    d.left.resize(p.left.words.size());
-    d.right.resize(p.right.words.size());
-  }
+  // For every operand word, its places in the candidates.
+  std::vector<Places> leftPlaces(leftWords.size()), rightPlaces(rightWords.size());
   std::vector<DWORD> ordinals;
-  auto gather = [&](const std::vector<std::size_t>& words, bool left, std::size_t k) {
+  auto gather = [&](const std::vector<std::size_t>& words, Places& places) {
     for (std::size_t word : words) {
       budget.CheckTime();
       const CKept<BYTE> bytes = file.Postings(word);
@@ -107,29 +135,28 @@ ItemSet ProximityFromFile(const CPositionsFile& file, const Proximity& p, const 
         while (i < candidates.size() && candidates[i] < posting.slot) ++i;
         if (i == candidates.size() || candidates[i] != posting.slot) continue;
         DecodeOrdinals(posting, ordinals);
-        std::vector<DWORD>& into = left ? docs[i].left[k] : docs[i].right[k];
-        into.insert(into.end(), ordinals.begin(), ordinals.end());
+        for (DWORD ordinal : ordinals) places.push_back(ULONGLONG(i) << 32 | ordinal);
       }
     }
+    // Several words (forms, a pattern) each came in candidate order: merge them.
+    if (words.size() > 1) std::sort(places.begin(), places.end());
   };
-  for (std::size_t k = 0; k < leftWords.size(); ++k) gather(leftWords[k], true, k);
-  for (std::size_t k = 0; k < rightWords.size(); ++k) gather(rightWords[k], false, k);
+  for (std::size_t k = 0; k < leftWords.size(); ++k) gather(leftWords[k], leftPlaces[k]);
+  for (std::size_t k = 0; k < rightWords.size(); ++k) gather(rightWords[k], rightPlaces[k]);
 
   ItemSet out;
   DocRecord record;
+  std::vector<std::vector<DWORD>> left(leftPlaces.size()), right(rightPlaces.size());
+  std::vector<std::size_t> leftAt(leftPlaces.size(), 0), rightAt(rightPlaces.size(), 0);
+  NearScratch scratch;
   for (std::size_t i = 0; i < candidates.size(); ++i) {
     file.PrefetchAhead(candidates, i);
     if (!file.ReadDocument(candidates[i], record)) continue;
     // Words only: markup pieces are numbered behind them.
-    auto words = [&](std::vector<std::vector<DWORD>>& lists) {
-      for (auto& l : lists) {
-        std::sort(l.begin(), l.end());
-        l.erase(std::lower_bound(l.begin(), l.end(), record.textTokens), l.end());
-      }
-    };
-    words(docs[i].left);
-    words(docs[i].right);
-    if (StandNear(docs[i].left, docs[i].right, p.distance)) out.push_back(candidates[i]);
+    for (std::size_t k = 0; k < left.size(); ++k) TakePlaces(leftPlaces[k], leftAt[k], i, record.textTokens, left[k]);
+    for (std::size_t k = 0; k < right.size(); ++k)
+      TakePlaces(rightPlaces[k], rightAt[k], i, record.textTokens, right[k]);
+    if (StandNearWith(left, right, p.distance, scratch)) out.push_back(candidates[i]);
   }
   return out;
 }
@@ -139,14 +166,17 @@ ItemSet ProximityFromDocuments(const Proximity& p, const ItemSet& candidates,
   ItemSet out;
   CDocPositions doc;
   std::string bytes;
+  OperandWords o;
+  o.left.resize(p.left.words.size());
+  o.right.resize(p.right.words.size());
+  NearScratch scratch;
   for (DWORD slot : candidates) {
     budget.ChargeDocumentRead();
     budget.CheckTime();
     if (!read(slot, bytes)) continue;
     doc.Read(bytes.data(), bytes.size());
-    OperandWords o;
-    o.left.resize(p.left.words.size());
-    o.right.resize(p.right.words.size());
+    for (auto* lists : {&o.left, &o.right})
+      for (auto& l : *lists) l.clear();
     for (std::size_t w = 0; w < doc.WordCount(); ++w) {
       const CDocPositions::Word& word = doc.WordAt(w);
       if (word.textCount == 0) continue;
@@ -160,7 +190,7 @@ ItemSet ProximityFromDocuments(const Proximity& p, const ItemSet& candidates,
     }
     for (auto* lists : {&o.left, &o.right})
       for (auto& l : *lists) std::sort(l.begin(), l.end());
-    if (StandNear(o.left, o.right, p.distance)) out.push_back(slot);
+    if (StandNearWith(o.left, o.right, p.distance, scratch)) out.push_back(slot);
   }
   return out;
 }
