@@ -149,13 +149,22 @@ ItemSet ProximityFromFile(const CPositionsFile& file, const Proximity& p, const 
   std::vector<std::vector<DWORD>> left(leftPlaces.size()), right(rightPlaces.size());
   std::vector<std::size_t> leftAt(leftPlaces.size(), 0), rightAt(rightPlaces.size(), 0);
   NearScratch scratch;
+  // Of a document only its word count is asked: from the table of word
+  // counts when the file has one (four bytes a document, read in order),
+  // else from the document's record.
+  const bool counted = file.HasWordCounts();
   for (std::size_t i = 0; i < candidates.size(); ++i) {
-    file.PrefetchAhead(candidates, i);
-    if (!file.ReadDocument(candidates[i], record)) continue;
+    DWORD words = 0;
+    if (counted) {
+      words = file.WordCountOf(candidates[i]);  // 0 for a slot without a record: nothing is near there
+    } else {
+      file.PrefetchAhead(candidates, i);
+      if (!file.ReadDocument(candidates[i], record)) continue;
+      words = record.textTokens;
+    }
     // Words only: markup pieces are numbered behind them.
-    for (std::size_t k = 0; k < left.size(); ++k) TakePlaces(leftPlaces[k], leftAt[k], i, record.textTokens, left[k]);
-    for (std::size_t k = 0; k < right.size(); ++k)
-      TakePlaces(rightPlaces[k], rightAt[k], i, record.textTokens, right[k]);
+    for (std::size_t k = 0; k < left.size(); ++k) TakePlaces(leftPlaces[k], leftAt[k], i, words, left[k]);
+    for (std::size_t k = 0; k < right.size(); ++k) TakePlaces(rightPlaces[k], rightAt[k], i, words, right[k]);
     if (StandNearWith(left, right, p.distance, scratch)) out.push_back(candidates[i]);
   }
   return out;
