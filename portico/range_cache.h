@@ -26,7 +26,8 @@ class CRangeCache {
  public:
   using Range = std::shared_ptr<const CPreparedRange>;
 
-  // Bounds kept at once (each holds four bytes and a byte per act in range).
+  // Bounds kept at once (each holds four bytes per act in range and a byte
+  // per item number up to the highest).
   static constexpr std::size_t kMaxEntries = 4;
 
   // The acts of `catalogue` within the bounds, journals and mode of `fields`.

@@ -33,8 +33,6 @@ class CPreparedRange {
   // as in the list where it is rarer (what std::set_intersection gives for
   // the two lists sorted). `hits` may come in any order; it is sorted on the way.
   std::vector<DWORD> Intersect(std::vector<DWORD>& hits) const;
-  // Memory held, for the cache's bound.
-  std::size_t Bytes() const { return m_sorted.capacity() * sizeof(DWORD) + m_counts.capacity(); }
 
  private:
   std::vector<DWORD> m_sorted;
