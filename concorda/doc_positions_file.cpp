@@ -110,7 +110,7 @@ bool CDocServer::WritePositionsFor(const std::vector<PositionsSource>& sources, 
   try {
     const CPositionsFile* old =
         !fromDocuments && m_positionsFile && m_positionsFile->IsUsable() ? m_positionsFile.get() : nullptr;
-    if (WritePositionsFile(PositionsPath(GetFilePath()), m_Guid, StateStamp(), sources, *m_positionsSession, old,
+    if (WritePositionsFile(GetFilePath(), m_Guid, StateStamp(), sources, *m_positionsSession, old,
                            &reason, lemmas)) {
       m_positionsUse.store(0);  // queries open the new file
       return true;

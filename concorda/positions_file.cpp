@@ -1,7 +1,9 @@
 #include "concorda/positions_file.h"
 
 #include <algorithm>
+#include <cerrno>
 #include <cstring>
+#include <string>
 
 #include "concorda/bytes.h"
 #include "concorda/positions_format.h"
@@ -103,7 +105,15 @@ void CPositionsFile::Close() {
 CPositionsFile::State CPositionsFile::Open(const std::string& path, const GUID& guid, ULONGLONG stamp, DWORD slots,
                                            std::string* why) {
   Close();
-  if (!m_file.Open(path)) return Fail(State::kMissing, "there is no positions file", why);
+  if (!m_file.Open(path)) {
+    // A file that is there but cannot be read (another account's, without
+    // read permission for this one) is no missing file to the operator.
+    const int error = errno;
+    return Fail(State::kMissing,
+                error == ENOENT ? std::string("there is no positions file")
+                                : "it cannot be opened (" + std::string(std::strerror(error)) + ")",
+                why);
+  }
   const ULONGLONG length = m_file.Length();
   BYTE header[kPositionsHeaderSize];
   if (length < kPositionsHeaderSize || m_file.ReadAt(0, header, sizeof header) != sizeof header)

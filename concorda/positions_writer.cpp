@@ -193,9 +193,10 @@ std::vector<std::string_view> CPositionsBuilder::WordTexts() const {
   return texts;
 }
 
-bool WritePositionsFile(const std::string& path, const GUID& guid, ULONGLONG stamp,
+bool WritePositionsFile(const std::string& basePath, const GUID& guid, ULONGLONG stamp,
                         const std::vector<PositionsSource>& slots, const CPositionsBuilder& session,
                         const CPositionsFile* old, std::string* why, CLemmaLookahead* lemmas) {
+  const std::string path = PositionsPath(basePath);
   const DWORD slotCount = static_cast<DWORD>(slots.size());
   std::vector<DWORD> sessionSlot(session.Documents(), CPositionsBuilder::kNone);
   std::vector<DWORD> oldSlot(old ? old->SlotCount() : 0, CPositionsBuilder::kNone);
@@ -406,6 +407,12 @@ bool WritePositionsFile(const std::string& path, const GUID& guid, ULONGLONG sta
     if (why) *why = e.GetErrorMessage();
     return false;
   }
+  // Made private to this account, as every temporary file is: a server
+  // running under another account than the editor who built the base would
+  // not be let read it, and would answer every phrase from the documents.
+  // Should the base's access not be given (it cannot be, when the base is
+  // gone meanwhile), the file is still of use to this account.
+  TakeAccessOf(basePath, *temporary);
   if (!ReplaceWith(*temporary, path)) {
     if (why) *why = "cannot put the new file in place of " + path;
     return false;

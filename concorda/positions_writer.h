@@ -123,8 +123,10 @@ struct PositionsSource {
   bool unread = false;
 };
 
-// Writes the positions file at `path` (atomically: a temporary file beside
-// it, renamed over it) for a base of `guid` in state `stamp`, one slot per
+// Writes the positions file of the base at `basePath` (PositionsPath;
+// atomically: a temporary file beside it, renamed over it, with the base's
+// group and read and write permissions, so that whoever may read the base
+// may read its positions) for a base of `guid` in state `stamp`, one slot per
 // entry of `slots`. `old` may be null. The word counts (section 8), which
 // let queries take a word's topics from the file, are written only when the
 // file and the index agree by construction: every document of the base was
@@ -132,7 +134,7 @@ struct PositionsSource {
 // file cannot be written, *why saying so; throws CPositionsDamaged when the
 // old file proves damaged while it is copied.
 // `lemmas`, when given, has looked the words of the session up already.
-bool WritePositionsFile(const std::string& path, const GUID& guid, ULONGLONG stamp,
+bool WritePositionsFile(const std::string& basePath, const GUID& guid, ULONGLONG stamp,
                         const std::vector<PositionsSource>& slots, const CPositionsBuilder& session,
                         const CPositionsFile* old, std::string* why, CLemmaLookahead* lemmas = nullptr);
 

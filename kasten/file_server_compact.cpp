@@ -10,6 +10,7 @@
 #include "kasten/container_header.h"
 #include "kasten/file_server.h"
 #include "platform/coding.h"
+#include "platform/file_at.h"
 #include "platform/paths.h"
 
 namespace {
@@ -143,10 +144,14 @@ void CFileServer::WriteCompacted(const std::string& target) {
 // Keeps the container at `path` as its backup and puts a copy of `compacted`
 // in its place by renaming, so that the container is always whole. Returns 0,
 // or the error number of the step that failed (the container is untouched).
+//
+// Both copies are new files, which the system makes as the process's mask
+// says: each is given the container's group and permissions first, so that a
+// container the operator kept from others stays so, and its backup too.
 int CFileServer::SwapInCompacted(const std::string& path, const std::string& compacted) {
-  const std::string staged = path + ".vamunew";
-  bool replaced = CopyFileReplace(path, BackupName(path)) && CopyFileReplace(compacted, staged) &&
-                  std::rename(staged.c_str(), path.c_str()) == 0;
+  const std::string staged = path + ".vamunew", backup = BackupName(path);
+  bool replaced = CopyFileReplace(path, backup) && TakeAccessOf(path, backup) && CopyFileReplace(compacted, staged) &&
+                  TakeAccessOf(path, staged) && std::rename(staged.c_str(), path.c_str()) == 0;
   const int error = replaced ? 0 : errno ? errno : EIO;
   if (!replaced) DeleteFileAt(staged);
   return error;

@@ -16,7 +16,10 @@ bool CFileAt::Open(const std::string& path) {
   if (m_fd < 0) return false;
   struct stat st {};
   if (::fstat(m_fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+    // What to tell the reader: why fstat failed, or what the name stands for.
+    const int why = !S_ISREG(st.st_mode) && st.st_mode != 0 ? (S_ISDIR(st.st_mode) ? EISDIR : EINVAL) : errno;
     Close();
+    errno = why;
     return false;
   }
   m_length = static_cast<ULONGLONG>(st.st_size);
@@ -41,6 +44,15 @@ std::size_t CFileAt::ReadAt(ULONGLONG offset, void* buffer, std::size_t count) c
 }
 
 std::optional<std::string> CreateFileBeside(const std::string& path) { return CreateUniqueFile(path + ".new"); }
+
+bool TakeAccessOf(const std::string& model, const std::string& path) {
+  struct stat st {};
+  if (::stat(model.c_str(), &st) != 0) return false;
+  if (::chown(path.c_str(), static_cast<uid_t>(-1), st.st_gid) != 0) {
+    // Not a group of this process: the permissions below still follow the model's.
+  }
+  return ::chmod(path.c_str(), st.st_mode & 0666) == 0;
+}
 
 bool ReplaceWith(const std::string& temporary, const std::string& path) {
   int fd = ::open(temporary.c_str(), O_RDONLY | O_CLOEXEC);

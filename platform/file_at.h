@@ -35,6 +35,13 @@ class CFileAt {
 
 // A new temporary file beside `path` ("<path>.newXXXXXX"), or nothing.
 std::optional<std::string> CreateFileBeside(const std::string& path);
+// Gives `path` the owning group and the read and write permissions of
+// `model`: a file written to go with another (through a temporary file,
+// which is made private to its owner) is then readable by whoever may read
+// the other. The group is given where the system lets this process give it
+// (its own groups; any for the superuser). False when `model` cannot be
+// looked at or the permissions cannot be set.
+bool TakeAccessOf(const std::string& model, const std::string& path);
 // Forces `temporary` to the disk and renames it to `path` (and forces the
 // directory entry); false, with `temporary` removed, on failure.
 bool ReplaceWith(const std::string& temporary, const std::string& path);

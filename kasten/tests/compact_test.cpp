@@ -69,6 +69,33 @@ TEST_F(ContainerTest, CompactKeepsABackupOfTheOldFile) {
   EXPECT_EQ(Contents(backup, 0), "<none>");
 }
 
+TEST_F(ContainerTest, CompactKeepsTheContainersPermissionsForItAndItsBackup) {
+  const mode_t mask = ::umask(022);
+  {
+    CFileServer fs(path.c_str(), &kGuid, CFile::modeReadWrite);
+    Add(fs, "A", "a");
+    Add(fs, "B", "b");
+    fs.RemoveFile(0);
+  }
+  // Kept from others by the operator; a new file would be 0644 under this mask.
+  ASSERT_EQ(::chmod(path.c_str(), 0640), 0);
+  {
+    CFileServer fs(path.c_str(), nullptr, CFile::modeReadWrite);
+    ASSERT_TRUE(fs.Compact());
+  }
+  ::umask(mask);
+  auto permissions = [](const std::string& p) {
+    struct stat st {};
+    EXPECT_EQ(::stat(p.c_str(), &st), 0) << p;
+    return st.st_mode & 07777;
+  };
+  EXPECT_EQ(permissions(path), 0640u);
+  EXPECT_EQ(permissions(dir + "/base.bak"), 0640u);
+  CFileServer compacted(path.c_str(), nullptr, CFile::modeRead);
+  ASSERT_EQ(compacted.GetSize(), 1u);
+  EXPECT_EQ(Contents(compacted, 0), "b");
+}
+
 TEST(BackupName, ReplacesTheExtensionOfTheFileName) {
   EXPECT_EQ(CFileServer::BackupName("base.dat"), "base.bak");
   EXPECT_EQ(CFileServer::BackupName("/srv/bases/acts.vq"), "/srv/bases/acts.bak");
